@@ -1,0 +1,196 @@
+// CDIB storage: construction, copying, sizes and packing.
+#include "dib/Dib.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "dib/DibHeader.h"
+#include "dib/DibLayout.h"
+
+CDIB::CDIB(HGLOBAL hDib, int nBits)
+    : m_pBits(nullptr), m_pInfo(nullptr), m_pColors(nullptr), m_pBlock(nullptr),
+      m_ppRows(nullptr), m_nHeight(0), m_nStride(0), m_nWidth(0), m_bGamma(FALSE),
+      m_fGamma(1.0f), m_MatchColor(), m_MatchValid() {
+    for (int i = 0; i < 256; ++i) m_GammaTable[i] = static_cast<BYTE>(i);
+    if (hDib) CreateFromHandle(hDib, nBits);
+}
+
+CDIB::~CDIB() { Destroy(); }
+
+void CDIB::Destroy() {
+    std::free(m_pBlock);
+    std::free(m_ppRows);
+    m_pBlock = nullptr;
+    m_ppRows = nullptr;
+}
+
+BOOL CDIB::CreateFromHeader(const BITMAPINFOHEADER* pHeader) {
+    Destroy();
+    if (!pHeader) return FALSE;
+    m_nWidth = pHeader->biWidth;
+    m_nHeight = pHeader->biHeight;
+    DibLayout layout;
+    // Negative sizes and byte counts past 32 bits are refused before anything is allocated.
+    if (!ComputeDibLayout(m_nWidth, m_nHeight, pHeader->biBitCount, &layout)) return FALSE;
+    m_nStride = layout.stride;
+
+    auto* block = static_cast<BYTE*>(std::malloc(static_cast<size_t>(layout.packedBytes)));
+    if (!block) return FALSE;
+    m_pBlock = block;
+    std::memcpy(block, pHeader, sizeof(BITMAPINFOHEADER));
+    m_pInfo = reinterpret_cast<BITMAPINFOHEADER*>(block);
+    m_pColors = reinterpret_cast<RGBQUAD*>(block + sizeof(BITMAPINFOHEADER));
+    m_pBits = block + sizeof(BITMAPINFOHEADER) + 4 * layout.colors;
+
+    // One entry at least, so that an image of height 0 still holds a row table.
+    m_ppRows = static_cast<BYTE**>(std::malloc(sizeof(BYTE*) * (m_nHeight > 0 ? m_nHeight : 1)));
+    if (!m_ppRows) return FALSE;
+    for (int y = 0; y < m_nHeight; ++y) {
+        m_ppRows[y] = m_pBits + static_cast<size_t>(m_nHeight - 1 - y) * m_nStride;
+    }
+    return TRUE;
+}
+
+BOOL CDIB::Create(int width, int height, int bitCount) {
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biPlanes = 1;
+    header.biBitCount = static_cast<WORD>(bitCount);
+    header.biCompression = BI_RGB;
+    if (bitCount < 0 || bitCount > 0xFFFF) {
+        Destroy();
+        m_nWidth = width;
+        m_nHeight = height;
+        return FALSE;
+    }
+    return CreateFromHeader(&header);
+}
+
+BOOL CDIB::CreateFromHandle(HGLOBAL hDib, int /*nBits*/) {
+    Destroy();
+    const size_t blockSize = GlobalSize(hDib);
+    const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
+    if (!p) return FALSE;
+
+    BOOL ok = FALSE;
+    DibHeaderInfo info;
+    if (ReadDibHeader(p, blockSize, DibHeaderSource::kPackedDib, &info)) {
+        const BITMAPINFOHEADER& h = info.header;
+        m_nWidth = h.biWidth;
+        m_nHeight = info.topDown ? -h.biHeight : h.biHeight;
+        DibLayout layout;
+        const bool takenFormat = h.biCompression == BI_RGB &&
+                                 (h.biBitCount == 1 || h.biBitCount == 4 || h.biBitCount == 8 ||
+                                  h.biBitCount == 24);
+        if (takenFormat && h.biWidth > 0 && h.biHeight > 0 &&
+            ComputeDibLayout(h.biWidth, h.biHeight, h.biBitCount, &layout)) {
+            // Where the rows start depends on how many table entries the block really
+            // holds: the full table if it fits, else the biClrUsed entries of a short
+            // table (the rest is filled with black), and for 24 bits an optional
+            // table of biClrUsed entries is skipped when the block holds one.
+            const uint64_t rows = static_cast<uint64_t>(layout.pixelBytes);
+            const uint64_t fullTable = 4ull * layout.colors;
+            const uint64_t usedTable = 4ull * h.biClrUsed;
+            const uint64_t head = info.storedSize;
+            uint64_t tableBytes = 0;  // bytes of table present in the block
+            uint64_t skipBytes = 0;   // bytes between the header and the rows
+            bool fits = false;
+            if (h.biBitCount == 24) {
+                fits = blockSize >= head + rows;
+                if (h.biClrUsed > 0 && h.biClrUsed <= 256 && blockSize >= head + usedTable + rows) {
+                    skipBytes = usedTable;
+                }
+            } else if (blockSize >= head + fullTable + rows) {
+                fits = true;
+                tableBytes = skipBytes = fullTable;
+            } else if (h.biClrUsed > 0 && usedTable < fullTable &&
+                       blockSize >= head + usedTable + rows) {
+                fits = true;
+                tableBytes = skipBytes = usedTable;
+            }
+            if (fits && CreateFromHeader(&h)) {
+                m_nHeight = h.biHeight;
+                std::memset(m_pColors, 0, fullTable);
+                std::memcpy(m_pColors, p + head, tableBytes);
+                const BYTE* src = p + head + skipBytes;
+                if (info.topDown) {
+                    for (int y = 0; y < m_nHeight; ++y) {
+                        std::memcpy(m_ppRows[y], src + static_cast<size_t>(y) * m_nStride,
+                                    m_nStride);
+                    }
+                } else {
+                    std::memcpy(m_pBits, src, rows);
+                }
+                ok = TRUE;
+            } else if (m_pBlock) {
+                Destroy();
+            }
+        }
+    }
+    GlobalUnlock(hDib);
+    return ok;
+}
+
+CDIB& CDIB::Assign(const CDIB& other) {
+    CopyFrom(other);
+    return *this;
+}
+
+BOOL CDIB::CopyFrom(const CDIB& other) {
+    if (&other == this) return m_pBlock != nullptr;  // copying onto itself keeps the image
+    if (!other.m_pBlock) {
+        Destroy();
+        return FALSE;
+    }
+    if (!CreateFromHeader(other.m_pInfo)) return FALSE;
+    SetColorTable(other.m_pColors);
+    std::memcpy(m_pBits, other.m_pBits, static_cast<size_t>(m_nStride) * m_nHeight);
+    return TRUE;
+}
+
+int CDIB::GetColorCount() const { return m_pBlock ? ColorCountOf(m_pInfo) : 0; }
+
+int CDIB::ColorCountOf(const BITMAPINFOHEADER* pHeader) {
+    return pHeader ? ColorCountForBits(pHeader->biBitCount) : 0;
+}
+
+int CDIB::GetDIBSize() const {
+    if (!m_pBlock) return 0;
+    return static_cast<int>(sizeof(BITMAPINFOHEADER)) + 4 * GetColorCount() + m_nStride * m_nHeight;
+}
+
+HGLOBAL CDIB::PackToGlobal() const {
+    if (!m_pBlock) return nullptr;
+    const size_t size = static_cast<size_t>(GetDIBSize());
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size);
+    if (!h) return nullptr;
+    // Header, colour table and rows already lie back to back in the block.
+    std::memcpy(GlobalLock(h), m_pBlock, size);
+    GlobalUnlock(h);
+    return h;
+}
+
+HGLOBAL CDIB::CopyToHandle(int mode, int, int, int) const {
+    if (mode != -1) return PackToGlobal();
+    // The 8-bit re-pack only has a meaning for 8-bit images; others get no block.
+    if (!m_pBlock || m_pInfo->biBitCount != 8) return nullptr;
+    CDIB repacked;
+    if (!repacked.Create(m_nWidth, m_nHeight, 8)) return nullptr;
+    repacked.PasteDIB(0, 0, m_nWidth, m_nHeight, *this, 0, 0, nullptr);
+    repacked.SetColorTable(m_pColors);
+    return repacked.PackToGlobal();
+}
+
+void CDIB::SwapImage(CDIB& other) {
+    std::swap(m_pBits, other.m_pBits);
+    std::swap(m_pInfo, other.m_pInfo);
+    std::swap(m_pColors, other.m_pColors);
+    std::swap(m_pBlock, other.m_pBlock);
+    std::swap(m_ppRows, other.m_ppRows);
+    std::swap(m_nHeight, other.m_nHeight);
+    std::swap(m_nStride, other.m_nStride);
+    std::swap(m_nWidth, other.m_nWidth);
+}

@@ -1,0 +1,98 @@
+// CDIB: one raster image held as a packed device-independent bitmap (40-byte
+// header, colour table, bottom-up rows padded to 4 bytes) in one allocation, plus
+// a table of row addresses indexed from the top.
+#pragma once
+
+#include "platform/Gdi.h"
+#include "platform/GlobalMemory.h"
+#include "platform/WinTypes.h"
+
+class CBitmap;
+class CDC;
+
+class CDIB {
+public:
+    explicit CDIB(HGLOBAL hDib = nullptr, int nBits = 8);
+    CDIB(const CDIB&) = delete;
+    CDIB& operator=(const CDIB&) = delete;
+    virtual ~CDIB();
+
+    // Storage and construction (Dib.cpp).
+    void Destroy();
+    BOOL CreateFromHeader(const BITMAPINFOHEADER* pHeader);
+    BOOL Create(int width, int height, int bitCount);
+    BOOL CreateFromHandle(HGLOBAL hDib, int nBits);
+    CDIB& Assign(const CDIB& other);
+    BOOL CopyFrom(const CDIB& other);
+    int GetColorCount() const;
+    static int ColorCountOf(const BITMAPINFOHEADER* pHeader);
+    int GetDIBSize() const;
+    HGLOBAL PackToGlobal() const;
+    HGLOBAL CopyToHandle(int mode, int reserved1, int reserved2, int reserved3) const;
+
+    // Rows, colours and pixels (DibPixels.cpp).
+    BYTE* GetRowPtr(int y) const;
+    void SetColorTable(const RGBQUAD* pColors);
+    COLORREF GetPaletteColor(int index) const;
+    COLORREF GetPixelRGB(int x, int y) const;
+    void GetPixelIndex(int x, int y, int* pIndex) const;
+    void PasteDIB(int x, int y, int w, int h, const CDIB& source, int sx, int sy,
+                  const BYTE* pMask);
+    void Fill(COLORREF value);
+    void CopyRow(int from, int to);
+    int CountColors() const;
+    int CountColors(BYTE* pPresent) const;
+    void EnlargeCopy(int x, int y, int fx, int fy, const CDIB& source, int sx, int sy, int sw,
+                     int sh);
+    void EnlargeRect(int x, int y, int fx, int fy, const CDIB& source, int sx, int sy, int sw,
+                     int sh);
+    void ReplaceIndex(BYTE from, BYTE to);
+    void SetPixelIndex(int x, int y, BYTE index);
+    void SetPixelRGB(int x, int y, COLORREF color);
+
+    // Drawing and device bitmaps (DibRender.cpp).
+    int Draw(HDC hdc, int xDest, int yDest, int width, int height, int xSrc, int ySrc) const;
+    int StretchDraw(HDC hdc, int xDest, int yDest, int wDest, int hDest, int xSrc, int ySrc,
+                    int wSrc, int hSrc) const;
+    CBitmap* MakeBitmap(CDC* pDC) const;
+    CBitmap* GetDeviceBitmap(CDC* pDC) const;
+
+    // Gamma and colour matching (DibConvert.cpp).
+    void SetGamma(float gamma, BOOL on);
+    void BuildGammaTable();
+    static int ColorDistance(const BYTE* bgr1, const BYTE* bgr2);
+    int FindClosestColor(RGBQUAD color);
+    BOOL ConvertFrom(const CDIB* pSource);
+    void SetPaletteFromRGB(const BYTE* pTriples);
+    void StretchCopy(int dx, int dy, int dw, int dh, const CDIB* pSource, int sx, int sy, int sw,
+                     int sh);
+
+    // BMP files (DibFile.cpp).
+    BOOL LoadBmp(const char* path);
+    BOOL ReadBmp(const char* path);
+    BOOL SaveBmp(const char* path, BOOL flag);
+    BOOL WriteBmp(const char* path) const;
+
+    BYTE* m_pBits;
+    BITMAPINFOHEADER* m_pInfo;
+    RGBQUAD* m_pColors;
+    void* m_pBlock;
+    BYTE** m_ppRows;
+    int m_nHeight;
+    int m_nStride;
+    int m_nWidth;
+    BOOL m_bGamma;
+    float m_fGamma;
+    BYTE m_GammaTable[256];
+    DWORD m_MatchColor[256];
+    BYTE m_MatchValid[256];
+
+private:
+    // Bytes of a row that hold whole pixels when each byte is taken as one pixel:
+    // the width, but never past the stored row (1- and 4-bit rows are shorter).
+    int ByteColumns() const { return m_nWidth < m_nStride ? m_nWidth : m_nStride; }
+    // SetColorTable from another image, taking only the entries both tables have.
+    void CopyColorsFrom(const CDIB& source);
+    // Hands this object's image to `other` and takes the other's (dimensions too).
+    void SwapImage(CDIB& other);
+};

@@ -1,0 +1,69 @@
+#include "platform/GlobalMemory.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+constexpr uint32_t kLiveMagic = 0x474d454d;  // "GMEM"
+constexpr uint32_t kDeadMagic = 0x64656164;
+
+std::atomic<size_t> g_liveBlocks{0};
+
+}  // namespace
+
+struct GlobalBlock {
+    uint32_t magic;
+    UINT flags;
+    size_t size;
+    int lockCount;
+    alignas(16) unsigned char data[1];
+};
+
+namespace {
+
+bool IsLive(HGLOBAL h) { return h != nullptr && h->magic == kLiveMagic; }
+
+}  // namespace
+
+extern "C" HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
+    const size_t header = offsetof(GlobalBlock, data);
+    if (bytes > SIZE_MAX - header) return nullptr;
+    void* raw = (flags & GMEM_ZEROINIT) ? std::calloc(1, header + bytes)
+                                        : std::malloc(header + (bytes ? bytes : 1));
+    if (!raw) return nullptr;
+    auto* block = static_cast<GlobalBlock*>(raw);
+    block->magic = kLiveMagic;
+    block->flags = flags;
+    block->size = bytes;
+    block->lockCount = 0;
+    g_liveBlocks.fetch_add(1, std::memory_order_relaxed);
+    return block;
+}
+
+extern "C" void* GlobalLock(HGLOBAL hMem) {
+    if (!IsLive(hMem)) return nullptr;
+    ++hMem->lockCount;
+    return hMem->data;
+}
+
+extern "C" BOOL GlobalUnlock(HGLOBAL hMem) {
+    if (!IsLive(hMem) || hMem->lockCount == 0) return FALSE;
+    --hMem->lockCount;
+    return hMem->lockCount > 0 ? TRUE : FALSE;
+}
+
+extern "C" HGLOBAL GlobalFree(HGLOBAL hMem) {
+    if (hMem == nullptr) return nullptr;
+    if (!IsLive(hMem)) return hMem;
+    hMem->magic = kDeadMagic;
+    std::free(hMem);
+    g_liveBlocks.fetch_sub(1, std::memory_order_relaxed);
+    return nullptr;
+}
+
+extern "C" size_t GlobalSize(HGLOBAL hMem) { return IsLive(hMem) ? hMem->size : 0; }
+
+extern "C" size_t GlobalLiveBlockCount() { return g_liveBlocks.load(std::memory_order_relaxed); }

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Shared by run.sh and test.sh: installs the Debian packages that are missing (and
+# only those) and configures + builds one build tree.
+#   setup.sh install            install what is missing
+#   setup.sh build DIR [cmake options...]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+          imagemagick)
+
+install_missing() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
+            missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -eq 0 ] || sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}"
+    fi
+}
+
+build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+}
+
+case "${1:-}" in
+    install) install_missing ;;
+    build) shift; build "$@" ;;
+    *) echo "usage: $0 install | build DIR [cmake options]" >&2; exit 2 ;;
+esac
