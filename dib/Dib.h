@@ -21,6 +21,12 @@ public:
     void Destroy();
     BOOL CreateFromHeader(const BITMAPINFOHEADER* pHeader);
     BOOL Create(int width, int height, int bitCount);
+    // Copies a packed DIB, reading only within GlobalSize(hDib). Takes uncompressed 1, 4,
+    // 8 and 24-bit DIBs with headers of 40, 52, 56, 108 or 124 bytes (the colour table
+    // follows the whole header; the copy holds a 40-byte header). Top-down DIBs are held
+    // bottom-up. A block too short for the full colour table but long enough for
+    // biClrUsed entries is taken with the missing entries black. On refusal the
+    // object is empty.
     BOOL CreateFromHandle(HGLOBAL hDib, int nBits);
     CDIB& Assign(const CDIB& other);
     BOOL CopyFrom(const CDIB& other);
@@ -28,6 +34,8 @@ public:
     static int ColorCountOf(const BITMAPINFOHEADER* pHeader);
     int GetDIBSize() const;
     HGLOBAL PackToGlobal() const;
+    // Mode -1 re-packs an 8-bit image under a fresh header; for any other image it
+    // gives null. Every other mode is PackToGlobal.
     HGLOBAL CopyToHandle(int mode, int reserved1, int reserved2, int reserved3) const;
 
     // Rows, colours and pixels (DibPixels.cpp).
@@ -61,7 +69,9 @@ public:
     void SetGamma(float gamma, BOOL on);
     void BuildGammaTable();
     static int ColorDistance(const BYTE* bgr1, const BYTE* bgr2);
+    // -1 for an image without a colour table.
     int FindClosestColor(RGBQUAD color);
+    // Fails, changing nothing, unless this is an 8-bit image no larger than the source.
     BOOL ConvertFrom(const CDIB* pSource);
     void SetPaletteFromRGB(const BYTE* pTriples);
     void StretchCopy(int dx, int dy, int dw, int dh, const CDIB* pSource, int sx, int sy, int sw,

@@ -1,4 +1,20 @@
 // CDIB BMP files: a 14-byte file header followed by the image's own block.
+//
+// What the reader takes:
+// - Info headers of 40, 52, 56, 108 and 124 bytes, and the OS/2 ones of 12 (with
+//   3-byte colour-table entries), 16 and 64 bytes. The colour table is read after the
+//   whole header, and the image is held with a 40-byte header (biSize 40). Other
+//   header sizes are refused.
+// - 1, 4, 8, 16, 24 and 32 bits per pixel, plain rows. Run-length, JPEG and PNG data
+//   are refused. Colour masks (BI_BITFIELDS) are taken when the rows can be held in
+//   the default layout: 5-5-5 at 16 bits, byte-aligned channels at 32 bits (those are
+//   rearranged to blue, green, red, 0); the image is then held as BI_RGB.
+// - Top-down files (negative height) are flipped and held bottom-up.
+// - A palette image gets its 2, 16 or 256 entries from the file as they stand, even
+//   past biClrUsed, as long as the file holds them; the file must hold biClrUsed
+//   entries at least, and entries past its end are black.
+// Every size is checked against the file's real size before anything is allocated,
+// and the image is built aside: a refused file leaves the image as it was.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>

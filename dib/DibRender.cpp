@@ -1,4 +1,5 @@
 // CDIB drawing through a device context, and device-dependent bitmaps.
+#include <cstdint>
 #include <cstdlib>
 
 #include "dib/Dib.h"
@@ -8,8 +9,10 @@
 int CDIB::Draw(HDC hdc, int xDest, int yDest, int width, int height, int xSrc, int ySrc) const {
     if (!m_pBlock) return 0;
     // ySrc counts rows from the top; the platform counts them from the bottom.
+    const int64_t bottomUpSrc = int64_t(m_nHeight) - height - ySrc;
+    if (bottomUpSrc < INT32_MIN || bottomUpSrc > INT32_MAX) return 0;
     return SetDIBitsToDevice(hdc, xDest, yDest, static_cast<DWORD>(width),
-                             static_cast<DWORD>(height), xSrc, m_nHeight - height - ySrc, 0,
+                             static_cast<DWORD>(height), xSrc, static_cast<int>(bottomUpSrc), 0,
                              static_cast<UINT>(m_nHeight), m_pBits,
                              reinterpret_cast<const BITMAPINFO*>(m_pInfo), DIB_RGB_COLORS);
 }
