@@ -40,6 +40,9 @@ BOOL CDIB::CreateFromHeader(const BITMAPINFOHEADER* pHeader) {
     m_pBlock = block;
     std::memcpy(block, pHeader, sizeof(BITMAPINFOHEADER));
     m_pInfo = reinterpret_cast<BITMAPINFOHEADER*>(block);
+    // The block holds 40 header bytes and the table right after them; a larger biSize
+    // would send every reader of the block to the wrong table.
+    m_pInfo->biSize = sizeof(BITMAPINFOHEADER);
     m_pColors = reinterpret_cast<RGBQUAD*>(block + sizeof(BITMAPINFOHEADER));
     m_pBits = block + sizeof(BITMAPINFOHEADER) + 4 * layout.colors;
 
@@ -179,6 +182,8 @@ HGLOBAL CDIB::CopyToHandle(int mode, int, int, int) const {
     if (!m_pBlock || m_pInfo->biBitCount != 8) return nullptr;
     CDIB repacked;
     if (!repacked.Create(m_nWidth, m_nHeight, 8)) return nullptr;
+    // The block goes to another party: no row padding left as stale heap bytes.
+    std::memset(repacked.m_pBits, 0, static_cast<size_t>(repacked.m_nStride) * m_nHeight);
     repacked.PasteDIB(0, 0, m_nWidth, m_nHeight, *this, 0, 0, nullptr);
     repacked.SetColorTable(m_pColors);
     return repacked.PackToGlobal();

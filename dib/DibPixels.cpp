@@ -75,7 +75,11 @@ void CDIB::PasteDIB(int x, int y, int w, int h, const CDIB& source, int sx, int 
     if (sy64 + h64 > source.m_nHeight) h64 = source.m_nHeight - sy64;
     if (w64 <= 0 || h64 <= 0) return;
 
-    for (int64_t i = 0; i < h64; ++i) {
+    // Within one image, a rectangle moved down is copied bottom row first, so that no
+    // row is overwritten before it has been read.
+    const bool bottomFirst = this == &source && dy > sy64;
+    for (int64_t n = 0; n < h64; ++n) {
+        const int64_t i = bottomFirst ? h64 - 1 - n : n;
         const BYTE* from = source.m_ppRows[sy64 + i] + sx64;
         BYTE* to = m_ppRows[dy + i] + dx;
         if (!pMask) {

@@ -1,6 +1,7 @@
 #include "platform/Bitmap.h"
 
 BOOL CBitmap::CreateBitmapIndirect(const BITMAP* desc) {
+    if (m_hObject) return FALSE;  // Attach would refuse the new bitmap and leak it
     return Attach(::CreateBitmapIndirect(desc));
 }
 

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 #include "platform/Bitmap.h"
 
@@ -10,9 +11,15 @@ namespace {
 // Temporary wrappers do not own their handle: they are detached before deletion.
 struct TempMap {
     std::map<HGDIOBJ, std::unique_ptr<CGdiObject>> wrappers;
-    ~TempMap() {
+    // Wrappers replaced in their slot: callers may hold them until DeleteTempMap.
+    std::vector<std::unique_ptr<CGdiObject>> retired;
+    void Clear() {
         for (auto& entry : wrappers) entry.second->Detach();
+        for (auto& wrapper : retired) wrapper->Detach();
+        wrappers.clear();
+        retired.clear();
     }
+    ~TempMap() { Clear(); }
 };
 
 thread_local TempMap t_temps;
@@ -45,7 +52,7 @@ T* CGdiObject::TemporaryFor(HGDIOBJ h) {
     // A wrapper whose handle was deleted and reissued is replaced by a fresh one.
     T* existing = dynamic_cast<T*>(slot.get());
     if (existing && existing->m_hObject == h) return existing;
-    if (slot) slot->Detach();
+    if (slot) t_temps.retired.push_back(std::move(slot));
     auto wrapper = std::make_unique<T>();
     wrapper->m_hObject = h;
     slot = std::move(wrapper);
@@ -56,7 +63,4 @@ CGdiObject* CGdiObject::FromHandle(HGDIOBJ h) { return TemporaryFor<CGdiObject>(
 
 CBitmap* CBitmap::FromHandle(HBITMAP h) { return TemporaryFor<CBitmap>(h); }
 
-void CGdiObject::DeleteTempMap() {
-    for (auto& entry : t_temps.wrappers) entry.second->Detach();
-    t_temps.wrappers.clear();
-}
+void CGdiObject::DeleteTempMap() { t_temps.Clear(); }

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <unordered_set>
 
 namespace {
 
@@ -24,7 +26,25 @@ struct GlobalBlock {
 
 namespace {
 
-bool IsLive(HGLOBAL h) { return h != nullptr && h->magic == kLiveMagic; }
+// Live blocks, so that a freed or foreign handle is refused without reading through it
+// (its memory may already be back with the heap). Never destroyed: any library's static
+// destructors may still free blocks at exit.
+struct BlockRegistry {
+    std::mutex mutex;
+    std::unordered_set<HGLOBAL> blocks;
+};
+
+BlockRegistry& Registry() {
+    static auto* registry = new BlockRegistry;
+    return *registry;
+}
+
+bool IsLive(HGLOBAL h) {
+    if (h == nullptr) return false;
+    BlockRegistry& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.blocks.count(h) != 0;
+}
 
 }  // namespace
 
@@ -39,6 +59,14 @@ extern "C" HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
     block->flags = flags;
     block->size = bytes;
     block->lockCount = 0;
+    try {
+        BlockRegistry& r = Registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        r.blocks.insert(block);
+    } catch (const std::bad_alloc&) {
+        std::free(raw);
+        return nullptr;
+    }
     g_liveBlocks.fetch_add(1, std::memory_order_relaxed);
     return block;
 }
@@ -57,7 +85,11 @@ extern "C" BOOL GlobalUnlock(HGLOBAL hMem) {
 
 extern "C" HGLOBAL GlobalFree(HGLOBAL hMem) {
     if (hMem == nullptr) return nullptr;
-    if (!IsLive(hMem)) return hMem;
+    {
+        BlockRegistry& r = Registry();
+        std::lock_guard<std::mutex> lock(r.mutex);
+        if (r.blocks.erase(hMem) == 0) return hMem;
+    }
     hMem->magic = kDeadMagic;
     std::free(hMem);
     g_liveBlocks.fetch_sub(1, std::memory_order_relaxed);
