@@ -95,7 +95,6 @@ bool MasksAreHoldable(int bitCount, const uint32_t masks[3]) {
 
 void RearrangeTo32BitBgr(CDIB& dib, const uint32_t masks[3]) {
     const int r = ByteOfMask(masks[0]), g = ByteOfMask(masks[1]), b = ByteOfMask(masks[2]);
-    if (r == 2 && g == 1 && b == 0) return;
     for (int y = 0; y < dib.m_nHeight; ++y) {
         BYTE* p = dib.GetRowPtr(y);
         for (int x = 0; x < dib.m_nWidth; ++x, p += 4) {
