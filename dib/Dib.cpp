@@ -116,6 +116,13 @@ BOOL CDIB::CreateFromHandle(HGLOBAL hDib, int /*nBits*/) {
             }
             if (fits && CreateFromHeader(&h)) {
                 m_nHeight = h.biHeight;
+                // A colour count the held table cannot back (a skipped 24-bit table, a
+                // count past 2, 16 or 256) would send a reader of the packed copy to
+                // the wrong place for the rows.
+                if (h.biBitCount == 24 || h.biClrUsed > DWORD(layout.colors)) {
+                    m_pInfo->biClrUsed = 0;
+                    m_pInfo->biClrImportant = 0;
+                }
                 std::memset(m_pColors, 0, fullTable);
                 std::memcpy(m_pColors, p + head, tableBytes);
                 const BYTE* src = p + head + skipBytes;

@@ -25,7 +25,8 @@ public:
     // 8 and 24-bit DIBs with headers of 40, 52, 56, 108 or 124 bytes (the colour table
     // follows the whole header; the copy holds a 40-byte header). Top-down DIBs are held
     // bottom-up. A block too short for the full colour table but long enough for
-    // biClrUsed entries is taken with the missing entries black. On refusal the
+    // biClrUsed entries is taken with the missing entries black. A colour count the held
+    // table cannot back (24 bits, or past 2, 16 or 256) is held as 0. On refusal the
     // object is empty.
     BOOL CreateFromHandle(HGLOBAL hDib, int nBits);
     CDIB& Assign(const CDIB& other);

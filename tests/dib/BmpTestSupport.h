@@ -325,4 +325,13 @@ inline HGLOBAL BlockOf(const BYTE* data, size_t size) {
     return h;
 }
 
+// Bit count and size of a test image, printed readably in parameterised test names.
+struct Shape {
+    int bits, width, height;
+};
+
+inline void PrintTo(const Shape& s, std::ostream* os) {
+    *os << s.bits << "-bit " << s.width << "x" << s.height;
+}
+
 }  // namespace bmptest

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "dib/Dib.h"
+#include "tests/dib/DibTestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
+using namespace dibtest;
 
 RGBQUAD Rgb(BYTE r, BYTE g, BYTE b) { return {b, g, r, 0}; }
 
@@ -26,20 +27,7 @@ void MakePalette(CDIB& dib, std::initializer_list<RGBQUAD> entries, int w = 1, i
     std::memset(dib.m_pBits, 0xEE, size_t(dib.m_nStride) * h);
 }
 
-void MakeRows(CDIB& dib, const std::vector<Bytes>& rows) {
-    ASSERT_TRUE(dib.Create(int(rows[0].size()), int(rows.size()), 8));
-    std::memset(dib.m_pColors, 0, 1024);
-    std::memset(dib.m_pBits, 0xEE, size_t(dib.m_nStride) * dib.m_nHeight);
-    for (size_t y = 0; y < rows.size(); ++y) {
-        std::memcpy(dib.GetRowPtr(int(y)), rows[y].data(), rows[y].size());
-    }
-}
 
-Bytes Row(const CDIB& dib, int y, int n) { return Bytes(dib.GetRowPtr(y), dib.GetRowPtr(y) + n); }
-Bytes Block(const CDIB& dib) {
-    const auto* p = static_cast<const BYTE*>(dib.m_pBlock);
-    return Bytes(p, p + dib.GetDIBSize());
-}
 
 TEST(DibGamma, TableRoundsThePowerCurve) {
     CDIB dib;

@@ -5,10 +5,11 @@
 #include <vector>
 
 #include "dib/Dib.h"
+#include "tests/dib/DibTestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
+using namespace dibtest;
 
 // Every test must give back each global block it received.
 class DibCore : public ::testing::Test {
@@ -73,7 +74,6 @@ BOOL Load(CDIB& dib, const Bytes& bytes) {
     return ok;
 }
 
-Bytes Row(const CDIB& dib, int y, int n) { return Bytes(dib.GetRowPtr(y), dib.GetRowPtr(y) + n); }
 
 TEST_F(DibCore, StrideSizeAndRowTable) {
     struct Case { int w, h, bits, stride, colors, size; };
@@ -260,9 +260,24 @@ TEST_F(DibCore, OptionalTableOfTrueColourImageIsSkipped) {
     ASSERT_TRUE(Load(dib, Packed(Header(1, 1, 24, 2), 40, {{1, 1, 1, 0}, {2, 2, 2, 0}}, pixel)));
     EXPECT_EQ(dib.GetPixelRGB(0, 0), RGB(30, 20, 10));
     EXPECT_EQ(dib.GetDIBSize(), 44);
+    // The table is not held, so the held header must not announce one: a reader of
+    // the packed copy would look for the rows behind it.
+    EXPECT_EQ(dib.m_pInfo->biClrUsed, 0u);
+    EXPECT_EQ(Take(dib.PackToGlobal()).size(), 44u);
     // Without the table in the block the rows follow the header.
     ASSERT_TRUE(Load(dib, Packed(Header(1, 1, 24, 2), 40, {}, pixel)));
     EXPECT_EQ(dib.GetPixelRGB(0, 0), RGB(30, 20, 10));
+    EXPECT_EQ(dib.m_pInfo->biClrUsed, 0u);
+}
+
+TEST_F(DibCore, ColourCountBeyondTheTableIsNotHeld) {
+    CDIB dib;
+    std::vector<RGBQUAD> table(16, RGBQUAD{9, 9, 9, 0});
+    ASSERT_TRUE(Load(dib, Packed(Header(2, 1, 4, 300), 40, table, Bytes{0x12, 0, 0, 0})));
+    EXPECT_EQ(dib.m_pInfo->biClrUsed, 0u);
+    // A count within the table is carried as given.
+    ASSERT_TRUE(Load(dib, Packed(Header(2, 1, 4, 5), 40, table, Bytes{0x12, 0, 0, 0})));
+    EXPECT_EQ(dib.m_pInfo->biClrUsed, 5u);
 }
 
 TEST_F(DibCore, CopyFromAndAssign) {

@@ -8,14 +8,6 @@ namespace {
 
 using namespace bmptest;
 
-struct Shape {
-    int bits, width, height;
-};
-
-void PrintTo(const Shape& s, std::ostream* os) {
-    *os << s.bits << "-bit " << s.width << "x" << s.height;
-}
-
 class DibRoundTrip : public ::testing::TestWithParam<Shape> {};
 
 TEST_P(DibRoundTrip, FileIsHeaderPlusBlockAndReadsBackIdentical) {

@@ -7,14 +7,6 @@ namespace {
 
 using namespace bmptest;
 
-struct Shape {
-    int bits, width, height;
-};
-
-void PrintTo(const Shape& s, std::ostream* os) {
-    *os << s.bits << "-bit " << s.width << "x" << s.height;
-}
-
 class DibToImageMagick : public ::testing::TestWithParam<Shape> {};
 
 TEST_P(DibToImageMagick, SameColours) {

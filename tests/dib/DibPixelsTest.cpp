@@ -6,25 +6,11 @@
 #include <vector>
 
 #include "dib/Dib.h"
+#include "tests/dib/DibTestSupport.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-// An 8-bit image from rows of pixel values; padding bytes are set to `pad`.
-void MakeRows(CDIB& dib, const std::vector<Bytes>& rows, BYTE pad = 0xEE) {
-    ASSERT_TRUE(dib.Create(int(rows[0].size()), int(rows.size()), 8));
-    std::memset(dib.m_pBits, pad, size_t(dib.m_nStride) * dib.m_nHeight);
-    for (size_t y = 0; y < rows.size(); ++y) {
-        std::memcpy(dib.GetRowPtr(int(y)), rows[y].data(), rows[y].size());
-    }
-}
-
-Bytes Row(const CDIB& dib, int y, int n) { return Bytes(dib.GetRowPtr(y), dib.GetRowPtr(y) + n); }
-Bytes Block(const CDIB& dib) {
-    const auto* p = static_cast<const BYTE*>(dib.m_pBlock);
-    return Bytes(p, p + dib.GetDIBSize());
-}
+using namespace dibtest;
 
 TEST(DibPixels, OutsideCoordinatesAreIgnored) {
     CDIB rgb;
