@@ -9,14 +9,25 @@
 #include "dib/DibLayout.h"
 
 CDIB::CDIB(HGLOBAL hDib, int nBits)
-    : m_pBits(nullptr), m_pInfo(nullptr), m_pColors(nullptr), m_pBlock(nullptr),
-      m_ppRows(nullptr), m_nHeight(0), m_nStride(0), m_nWidth(0), m_bGamma(FALSE),
-      m_fGamma(1.0f), m_MatchColor(), m_MatchValid() {
+    : m_pBits(nullptr),
+      m_pInfo(nullptr),
+      m_pColors(nullptr),
+      m_pBlock(nullptr),
+      m_ppRows(nullptr),
+      m_nHeight(0),
+      m_nStride(0),
+      m_nWidth(0),
+      m_bGamma(FALSE),
+      m_fGamma(1.0f),
+      m_MatchColor(),
+      m_MatchValid() {
     for (int i = 0; i < 256; ++i) m_GammaTable[i] = static_cast<BYTE>(i);
     if (hDib) CreateFromHandle(hDib, nBits);
 }
 
-CDIB::~CDIB() { Destroy(); }
+CDIB::~CDIB() {
+    Destroy();
+}
 
 void CDIB::Destroy() {
     std::free(m_pBlock);
@@ -85,9 +96,9 @@ BOOL CDIB::CreateFromHandle(HGLOBAL hDib, int /*nBits*/) {
         m_nWidth = h.biWidth;
         m_nHeight = info.topDown ? -h.biHeight : h.biHeight;
         DibLayout layout;
-        const bool takenFormat = h.biCompression == BI_RGB &&
-                                 (h.biBitCount == 1 || h.biBitCount == 4 || h.biBitCount == 8 ||
-                                  h.biBitCount == 24);
+        const bool takenFormat =
+            h.biCompression == BI_RGB &&
+            (h.biBitCount == 1 || h.biBitCount == 4 || h.biBitCount == 8 || h.biBitCount == 24);
         if (takenFormat && h.biWidth > 0 && h.biHeight > 0 &&
             ComputeDibLayout(h.biWidth, h.biHeight, h.biBitCount, &layout)) {
             // Where the rows start depends on how many table entries the block really
@@ -161,7 +172,9 @@ BOOL CDIB::CopyFrom(const CDIB& other) {
     return TRUE;
 }
 
-int CDIB::GetColorCount() const { return m_pBlock ? ColorCountOf(m_pInfo) : 0; }
+int CDIB::GetColorCount() const {
+    return m_pBlock ? ColorCountOf(m_pInfo) : 0;
+}
 
 int CDIB::ColorCountOf(const BITMAPINFOHEADER* pHeader) {
     return pHeader ? ColorCountForBits(pHeader->biBitCount) : 0;

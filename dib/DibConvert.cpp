@@ -87,7 +87,8 @@ BOOL CDIB::ConvertFrom(const CDIB* pSource) {
         }
     } else {
         const int entries = pSource->GetColorCount();
-        for (int k = 0; k < entries; ++k) map[k] = static_cast<BYTE>(FindClosestColor(pSource->m_pColors[k]));
+        for (int k = 0; k < entries; ++k)
+            map[k] = static_cast<BYTE>(FindClosestColor(pSource->m_pColors[k]));
     }
 
     for (int y = 0; y < m_nHeight; ++y) {
@@ -129,8 +130,8 @@ void CDIB::SetPaletteFromRGB(const BYTE* pTriples) {
     }
 }
 
-void CDIB::StretchCopy(int dx, int dy, int dw, int dh, const CDIB* pSource, int sx, int sy,
-                       int sw, int sh) {
+void CDIB::StretchCopy(int dx, int dy, int dw, int dh, const CDIB* pSource, int sx, int sy, int sw,
+                       int sh) {
     if (!pSource || !pSource->m_pBlock || !m_pBlock) return;
     // Offsets are taken as they come only when non-negative; far edges are clipped.
     if (dx < 0 || dy < 0 || sx < 0 || sy < 0) return;

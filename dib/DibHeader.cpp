@@ -6,9 +6,18 @@ namespace {
 
 bool IsKnownSize(uint32_t size, DibHeaderSource source) {
     switch (size) {
-        case 40: case 52: case 56: case 108: case 124: return true;
-        case 12: case 16: case 64: return source == DibHeaderSource::kBmpFile;
-        default: return false;
+        case 40:
+        case 52:
+        case 56:
+        case 108:
+        case 124:
+            return true;
+        case 12:
+        case 16:
+        case 64:
+            return source == DibHeaderSource::kBmpFile;
+        default:
+            return false;
     }
 }
 

@@ -7,8 +7,15 @@ DibRowDecoder::DibRowDecoder(const BITMAPINFO* bmi) {
     const BITMAPINFOHEADER& h = bmi->bmiHeader;
     if (h.biWidth < 0 || h.biCompression != BI_RGB) return;
     switch (h.biBitCount) {
-        case 1: case 4: case 8: case 16: case 24: case 32: break;
-        default: return;
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32:
+            break;
+        default:
+            return;
     }
     m_width = h.biWidth;
     m_topDown = h.biHeight < 0;
@@ -19,8 +26,8 @@ DibRowDecoder::DibRowDecoder(const BITMAPINFO* bmi) {
     m_stride = ((static_cast<size_t>(m_width) * m_bitCount + 31) / 32) * 4;
     const int entries = m_bitCount <= 8 ? (1 << m_bitCount) : 0;
     // The table follows the header as the header's own size says.
-    const auto* table = reinterpret_cast<const RGBQUAD*>(
-        reinterpret_cast<const BYTE*>(bmi) + (h.biSize >= 40 ? h.biSize : 40));
+    const auto* table = reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const BYTE*>(bmi) +
+                                                         (h.biSize >= 40 ? h.biSize : 40));
     for (int i = 0; i < entries; ++i) {
         m_palette[i] = RGB(table[i].rgbRed, table[i].rgbGreen, table[i].rgbBlue);
     }

@@ -38,7 +38,9 @@ struct Span {
     int end;  // exclusive
 };
 
-Span Intersect(Span a, Span b) { return {std::max(a.begin, b.begin), std::min(a.end, b.end)}; }
+Span Intersect(Span a, Span b) {
+    return {std::max(a.begin, b.begin), std::min(a.end, b.end)};
+}
 
 // Clamps a 64-bit coordinate into int range so that spans never overflow.
 int ClampInt(int64_t v) {
@@ -65,8 +67,8 @@ extern "C" int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h
 
     // Columns: destination x maps to source column xSrc + (x - xDest).
     Span cols = Intersect({xDest, ClampInt(int64_t(xDest) + w)}, {clip.left, clip.right});
-    cols = Intersect(cols, {ClampInt(int64_t(xDest) - xSrc),
-                            ClampInt(int64_t(xDest) - xSrc + dib.Width())});
+    cols = Intersect(
+        cols, {ClampInt(int64_t(xDest) - xSrc), ClampInt(int64_t(xDest) - xSrc + dib.Width())});
     // Rows: destination y shows bottom-up source row ySrc + h - 1 - (y - yDest), which must
     // be a row of the picture and one of the scan lines handed over.
     const int64_t top = int64_t(yDest) + ySrc + h - 1;  // y of bottom-up row 0
@@ -99,8 +101,8 @@ extern "C" int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h
 }
 
 extern "C" int StretchDIBits(HDC hdc, int xDest, int yDest, int wDest, int hDest, int xSrc,
-                             int ySrc, int wSrc, int hSrc, const void* bits,
-                             const BITMAPINFO* bmi, UINT colorUse, DWORD rop) {
+                             int ySrc, int wSrc, int hSrc, const void* bits, const BITMAPINFO* bmi,
+                             UINT colorUse, DWORD rop) {
     if (!hdc || !bits || colorUse != DIB_RGB_COLORS || rop != SRCCOPY) return 0;
     if (wDest <= 0 || hDest <= 0 || wSrc <= 0 || hSrc <= 0) return 0;
     DibRowDecoder dib(bmi);
@@ -125,7 +127,8 @@ extern "C" int StretchDIBits(HDC hdc, int xDest, int yDest, int wDest, int hDest
     for (int i = 0; i < outW; ++i) {
         const int64_t col = int64_t(xSrc) + int64_t(cols.begin - xDest + i) * wSrc / wDest;
         srcCol[i] = (col >= 0 && col < dib.Width()) ? static_cast<int>(col) : -1;
-        if (srcCol[i] >= 0) colMin = std::min(colMin, srcCol[i]), colMax = std::max(colMax, srcCol[i]);
+        if (srcCol[i] >= 0)
+            colMin = std::min(colMin, srcCol[i]), colMax = std::max(colMax, srcCol[i]);
     }
     if (colMax >= 0) {
         try {
@@ -145,8 +148,8 @@ extern "C" int StretchDIBits(HDC hdc, int xDest, int yDest, int wDest, int hDest
             continue;
         }
         if (bottomUp != decodedRow) {  // enlarged rows reuse the decoded source row
-            dib.Decode(RowAt(dib, base, static_cast<int>(bottomUp)), colMin,
-                       colMax - colMin + 1, decoded.data());
+            dib.Decode(RowAt(dib, base, static_cast<int>(bottomUp)), colMin, colMax - colMin + 1,
+                       decoded.data());
             decodedRow = bottomUp;
         }
         for (int i = 0; i < outW; ++i) dst[i] = srcCol[i] < 0 ? 0 : decoded[srcCol[i] - colMin];

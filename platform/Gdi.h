@@ -37,9 +37,8 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD w, DWORD h, int xSrc,
                       UINT colorUse);
 // Copies a DIB rectangle scaled to the destination rectangle (nearest pixel). ySrc
 // counts from the bottom. Returns the number of source scan lines, 0 on failure.
-int StretchDIBits(HDC hdc, int xDest, int yDest, int wDest, int hDest, int xSrc, int ySrc,
-                  int wSrc, int hSrc, const void* bits, const BITMAPINFO* bmi, UINT colorUse,
-                  DWORD rop);
+int StretchDIBits(HDC hdc, int xDest, int yDest, int wDest, int hDest, int xSrc, int ySrc, int wSrc,
+                  int hSrc, const void* bits, const BITMAPINFO* bmi, UINT colorUse, DWORD rop);
 
 HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
                        const BITMAPINFO* bmi, UINT colorUse);

@@ -1,23 +1,12 @@
 #include "platform/GlobalMemory.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <new>
 #include <unordered_set>
 
-namespace {
-
-constexpr uint32_t kLiveMagic = 0x474d454d;  // "GMEM"
-constexpr uint32_t kDeadMagic = 0x64656164;
-
-std::atomic<size_t> g_liveBlocks{0};
-
-}  // namespace
-
 struct GlobalBlock {
-    uint32_t magic;
     UINT flags;
     size_t size;
     int lockCount;
@@ -55,7 +44,6 @@ extern "C" HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
                                         : std::malloc(header + (bytes ? bytes : 1));
     if (!raw) return nullptr;
     auto* block = static_cast<GlobalBlock*>(raw);
-    block->magic = kLiveMagic;
     block->flags = flags;
     block->size = bytes;
     block->lockCount = 0;
@@ -67,7 +55,6 @@ extern "C" HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
         std::free(raw);
         return nullptr;
     }
-    g_liveBlocks.fetch_add(1, std::memory_order_relaxed);
     return block;
 }
 
@@ -90,12 +77,16 @@ extern "C" HGLOBAL GlobalFree(HGLOBAL hMem) {
         std::lock_guard<std::mutex> lock(r.mutex);
         if (r.blocks.erase(hMem) == 0) return hMem;
     }
-    hMem->magic = kDeadMagic;
     std::free(hMem);
-    g_liveBlocks.fetch_sub(1, std::memory_order_relaxed);
     return nullptr;
 }
 
-extern "C" size_t GlobalSize(HGLOBAL hMem) { return IsLive(hMem) ? hMem->size : 0; }
+extern "C" size_t GlobalSize(HGLOBAL hMem) {
+    return IsLive(hMem) ? hMem->size : 0;
+}
 
-extern "C" size_t GlobalLiveBlockCount() { return g_liveBlocks.load(std::memory_order_relaxed); }
+extern "C" size_t GlobalLiveBlockCount() {
+    BlockRegistry& r = Registry();
+    std::lock_guard<std::mutex> lock(r.mutex);
+    return r.blocks.size();
+}

@@ -4,7 +4,8 @@
 #include <cstring>
 
 RasterSurface::RasterSurface(int width, int height, COLORREF background)
-    : m_width(std::max(width, 0)), m_height(std::max(height, 0)),
+    : m_width(std::max(width, 0)),
+      m_height(std::max(height, 0)),
       m_pixels(static_cast<size_t>(m_width) * m_height, background) {}
 
 COLORREF RasterSurface::Pixel(int x, int y) const {

@@ -16,7 +16,9 @@ namespace {
 
 using namespace dibtest;
 
-RGBQUAD Rgb(BYTE r, BYTE g, BYTE b) { return {b, g, r, 0}; }
+RGBQUAD Rgb(BYTE r, BYTE g, BYTE b) {
+    return {b, g, r, 0};
+}
 
 // An 8-bit 1x1 image whose table starts with `entries`; the rest is far-away magenta.
 void MakePalette(CDIB& dib, std::initializer_list<RGBQUAD> entries, int w = 1, int h = 1) {
@@ -26,8 +28,6 @@ void MakePalette(CDIB& dib, std::initializer_list<RGBQUAD> entries, int w = 1, i
     for (const RGBQUAD& e : entries) dib.m_pColors[i++] = e;
     std::memset(dib.m_pBits, 0xEE, size_t(dib.m_nStride) * h);
 }
-
-
 
 TEST(DibGamma, TableRoundsThePowerCurve) {
     CDIB dib;
@@ -75,12 +75,23 @@ TEST(DibColor, DistanceWeighsGreenMostAndBlueLeast) {
 
 TEST(DibColor, ClosestEntry) {
     const RGBQUAD grey = Rgb(100, 100, 100);
-    struct Case { const char* what; std::initializer_list<RGBQUAD> table; RGBQUAD color; int index; };
+    struct Case {
+        const char* what;
+        std::initializer_list<RGBQUAD> table;
+        RGBQUAD color;
+        int index;
+    };
     const Case cases[] = {
         {"exact beats an earlier close one", {Rgb(100, 100, 101), grey}, grey, 1},
         {"first of two exact", {Rgb(9, 9, 9), grey, grey}, grey, 1},
-        {"first of two at equal distance", {Rgb(0, 0, 0), Rgb(110, 100, 100), Rgb(90, 100, 100)}, grey, 1},
-        {"blue nearer than red", {Rgb(100, 110, 100), Rgb(110, 100, 100), Rgb(100, 100, 110)}, grey, 2},
+        {"first of two at equal distance",
+         {Rgb(0, 0, 0), Rgb(110, 100, 100), Rgb(90, 100, 100)},
+         grey,
+         1},
+        {"blue nearer than red",
+         {Rgb(100, 110, 100), Rgb(110, 100, 100), Rgb(100, 100, 110)},
+         grey,
+         2},
         {"red nearer than green", {Rgb(100, 110, 100), Rgb(110, 100, 100)}, grey, 1},
         {"fourth byte not compared", {Rgb(1, 1, 1), {100, 100, 100, 9}}, {100, 100, 100, 200}, 1},
         {"far colour takes the nearest", {Rgb(0, 0, 0), Rgb(200, 200, 200)}, Rgb(250, 250, 250), 1},
@@ -218,8 +229,8 @@ TEST(DibPalette, LoadsTriplesInRedGreenBlueOrder) {
 }
 
 // Stretches one source rectangle onto a fresh 'z'-filled target and returns the rows.
-std::vector<Bytes> Stretch(const std::vector<Bytes>& source, int tw, int th, int dx, int dy,
-                           int dw, int dh, int sx, int sy, int sw, int sh) {
+std::vector<Bytes> Stretch(const std::vector<Bytes>& source, int tw, int th, int dx, int dy, int dw,
+                           int dh, int sx, int sy, int sw, int sh) {
     CDIB from, to;
     MakeRows(from, source);
     MakeRows(to, std::vector<Bytes>(size_t(th), Bytes(size_t(tw), 'z')));
@@ -233,8 +244,10 @@ TEST(DibStretchCopy, ScalesByRepeatingAndDropping) {
     using Rows = std::vector<Bytes>;
     // Whole factors 3 and 2, placed at (1, 1).
     EXPECT_EQ(Stretch({{'a', 'b'}, {'c', 'd'}}, 8, 5, 1, 1, 6, 4, 0, 0, 2, 2),
-              (Rows{Bytes(8, 'z'), {'z', 'a', 'a', 'a', 'b', 'b', 'b', 'z'},
-                    {'z', 'a', 'a', 'a', 'b', 'b', 'b', 'z'}, {'z', 'c', 'c', 'c', 'd', 'd', 'd', 'z'},
+              (Rows{Bytes(8, 'z'),
+                    {'z', 'a', 'a', 'a', 'b', 'b', 'b', 'z'},
+                    {'z', 'a', 'a', 'a', 'b', 'b', 'b', 'z'},
+                    {'z', 'c', 'c', 'c', 'd', 'd', 'd', 'z'},
                     {'z', 'c', 'c', 'c', 'd', 'd', 'd', 'z'}}));
     EXPECT_EQ(Stretch({{1, 2, 3}}, 4, 1, 0, 0, 4, 1, 0, 0, 3, 1), (Rows{{1, 2, 3, 3}}));
     EXPECT_EQ(Stretch({{1, 2, 3, 4}}, 4, 1, 0, 0, 3, 1, 0, 0, 4, 1), (Rows{{2, 3, 4, 'z'}}));
@@ -263,13 +276,12 @@ TEST(DibStretchCopy, NothingToCopyLeavesTargetAlone) {
         {0, 0, 3, 2, 0, 0, 0, 2},   // no source columns
         {0, 0, 0, 2, 0, 0, 3, 2},   // no target columns
         {-1, 0, 3, 2, 0, 0, 3, 2},  // negative offsets
-        {0, -1, 3, 2, 0, 0, 3, 2},
-        {0, 0, 3, 2, -1, 0, 3, 2},
-        {0, 0, 3, 2, 0, -1, 3, 2},
+        {0, -1, 3, 2, 0, 0, 3, 2}, {0, 0, 3, 2, -1, 0, 3, 2}, {0, 0, 3, 2, 0, -1, 3, 2},
     };
     for (const auto& a : args) {
         target.StretchCopy(a[0], a[1], a[2], a[3], &source, a[4], a[5], a[6], a[7]);
-        EXPECT_EQ(Block(target), before) << a[0] << a[1] << a[2] << a[3] << a[4] << a[5] << a[6] << a[7];
+        EXPECT_EQ(Block(target), before)
+            << a[0] << a[1] << a[2] << a[3] << a[4] << a[5] << a[6] << a[7];
     }
     target.StretchCopy(0, 0, 3, 2, nullptr, 0, 0, 3, 2);
     EXPECT_EQ(Block(target), before);
@@ -284,11 +296,18 @@ TEST(DibStretchCopy, StaysInsideBothImages) {
     ASSERT_TRUE(mono.Create(40, 3, 1));
     const int positions[] = {-1, 0, 2, INT_MAX};
     const int sizes[] = {INT_MIN, 0, 1, 3, 7, INT_MAX};
-    for (CDIB* to : {&target, &mono}) for (CDIB* from : {&source, &mono})
-    for (int dx : positions) for (int dy : positions) for (int sx : positions) for (int sy : positions)
-    for (int dw : sizes) for (int dh : sizes) for (int sw : sizes) for (int sh : sizes) {
-        to->StretchCopy(dx, dy, dw, dh, from, sx, sy, sw, sh);
-    }
+    for (CDIB* to : {&target, &mono})
+        for (CDIB* from : {&source, &mono})
+            for (int dx : positions)
+                for (int dy : positions)
+                    for (int sx : positions)
+                        for (int sy : positions)
+                            for (int dw : sizes)
+                                for (int dh : sizes)
+                                    for (int sw : sizes)
+                                        for (int sh : sizes) {
+                                            to->StretchCopy(dx, dy, dw, dh, from, sx, sy, sw, sh);
+                                        }
     SUCCEED() << "the sanitizers watch every access";
 }
 

@@ -74,12 +74,13 @@ BOOL Load(CDIB& dib, const Bytes& bytes) {
     return ok;
 }
 
-
 TEST_F(DibCore, StrideSizeAndRowTable) {
-    struct Case { int w, h, bits, stride, colors, size; };
+    struct Case {
+        int w, h, bits, stride, colors, size;
+    };
     const Case cases[] = {
-        {3, 2, 24, 12, 0, 64},       {2, 2, 8, 4, 256, 1072}, {5, 3, 8, 8, 256, 1088},
-        {33, 2, 1, 8, 2, 64},        {3, 2, 4, 4, 16, 112},   {4, 4, 16, 8, 0, 72},
+        {3, 2, 24, 12, 0, 64}, {2, 2, 8, 4, 256, 1072}, {5, 3, 8, 8, 256, 1088},
+        {33, 2, 1, 8, 2, 64},  {3, 2, 4, 4, 16, 112},   {4, 4, 16, 8, 0, 72},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.w << "x" << c.h << "x" << c.bits);
@@ -121,8 +122,8 @@ TEST_F(DibCore, PackedLayoutOfSmallPaletteImage) {
 }
 
 TEST_F(DibCore, CreateRefusesNegativeAndOversizedImages) {
-    const int sizes[][3] = {{-1, 2, 8}, {2, -1, 8}, {70000, 70000, 24}, {2, 2, -8},
-                            {0x7FFFFFFF, 1, 24}, {65536, 32768, 8}};
+    const int sizes[][3] = {{-1, 2, 8}, {2, -1, 8},          {70000, 70000, 24},
+                            {2, 2, -8}, {0x7FFFFFFF, 1, 24}, {65536, 32768, 8}};
     for (const auto& s : sizes) {
         SCOPED_TRACE(testing::Message() << s[0] << "x" << s[1] << "x" << s[2]);
         CDIB dib;
@@ -162,7 +163,10 @@ TEST_F(DibCore, ReadingRefusesWhatCannotBeHeld) {
     BITMAPINFOHEADER rle = Header(3, 2, 8);
     rle.biCompression = BI_RLE8;
     const Bytes whole = Packed(Header(3, 2, 8), 40, full, rows);
-    const struct { const char* what; Bytes bytes; } cases[] = {
+    const struct {
+        const char* what;
+        Bytes bytes;
+    } cases[] = {
         {"16 bits", Packed(Header(2, 2, 16), 40, {}, Bytes(8))},
         {"32 bits", Packed(Header(2, 2, 32), 40, {}, Bytes(16))},
         {"2 bits", Packed(Header(3, 2, 2), 40, std::vector<RGBQUAD>(4), rows)},

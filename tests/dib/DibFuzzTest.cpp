@@ -66,10 +66,18 @@ std::vector<BYTE> Mutate(std::vector<BYTE> bytes, std::mt19937& rng, size_t head
         const size_t span = (rng() % 4 == 0) ? bytes.size() : std::min(headerBytes, bytes.size());
         const size_t at = rng() % span;
         switch (rng() % 4) {
-            case 0: bytes[at] = BYTE(rng()); break;
-            case 1: bytes[at] ^= BYTE(1u << (rng() % 8)); break;
-            case 2: bytes[at] = (rng() % 2) ? 0xFF : 0x00; break;
-            case 3: bytes[at] = BYTE(bytes[at] + 1); break;
+            case 0:
+                bytes[at] = BYTE(rng());
+                break;
+            case 1:
+                bytes[at] ^= BYTE(1u << (rng() % 8));
+                break;
+            case 2:
+                bytes[at] = (rng() % 2) ? 0xFF : 0x00;
+                break;
+            case 3:
+                bytes[at] = BYTE(bytes[at] + 1);
+                break;
         }
     }
     if (rng() % 5 == 0) bytes.resize(rng() % bytes.size());
@@ -88,8 +96,8 @@ TEST(DibFuzz, MutatedBmpFilesAreRefusedOrReadConsistently) {
     std::mt19937 rng(20261207);
     int taken = 0, refused = 0;
     for (const Seed& s : kSeeds) {
-        const auto file = BmpFile(PackedImage(s.width, s.height, s.bits),
-                                  s.bits <= 8 ? 1 << s.bits : 0);
+        const auto file =
+            BmpFile(PackedImage(s.width, s.height, s.bits), s.bits <= 8 ? 1 << s.bits : 0);
         for (int i = 0; i < 3000; ++i) {
             const auto mutant = Mutate(file, rng, 54);
             FILE* f = std::fopen(path.c_str(), "wb");

@@ -93,33 +93,39 @@ const int kSizes[] = {INT_MIN, -1, 0, 1, 4, 9, INT_MAX};
 TEST(DibPixels, PasteMatchesPixelByPixelCopy) {
     CDIB source, target;
     std::vector<Bytes> rows(5, Bytes(6));
-    for (int y = 0; y < 5; ++y) for (int x = 0; x < 6; ++x) rows[y][x] = BYTE(1 + 6 * y + x);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x) rows[y][x] = BYTE(1 + 6 * y + x);
     MakeRows(source, rows);
-    for (int x : kPositions) for (int y : kPositions) for (int sx : kPositions) for (int sy : kPositions)
-    for (int w : kSizes) for (int h : kSizes) {
-        MakeRows(target, std::vector<Bytes>(4, Bytes(5, 0)), 0xEE);
-        target.PasteDIB(x, y, w, h, source, sx, sy, nullptr);
-        // Pixel (tx, ty) takes source (tx - x + sx, ty - y + sy) where both rectangles
-        // and both images hold it; everything else, padding included, stays.
-        bool same = true;
-        for (int ty = 0; ty < 4; ++ty) {
-            for (int tx = 0; tx < 8; ++tx) {
-                const int64_t rx = int64_t(tx) - x, ry = int64_t(ty) - y;
-                const int64_t px = rx + sx, py = ry + sy;
-                BYTE expected = tx < 5 ? 0 : 0xEE;
-                if (tx < 5 && rx >= 0 && ry >= 0 && rx < w && ry < h && px >= 0 && py >= 0 &&
-                    px < 6 && py < 5) {
-                    expected = rows[py][px];
-                }
-                same = same && target.GetRowPtr(ty)[tx] == expected;
-            }
-        }
-        if (!same) {
-            ADD_FAILURE() << "PasteDIB(" << x << ", " << y << ", " << w << ", " << h
-                          << ", source, " << sx << ", " << sy << ")";
-            return;
-        }
-    }
+    for (int x : kPositions)
+        for (int y : kPositions)
+            for (int sx : kPositions)
+                for (int sy : kPositions)
+                    for (int w : kSizes)
+                        for (int h : kSizes) {
+                            MakeRows(target, std::vector<Bytes>(4, Bytes(5, 0)), 0xEE);
+                            target.PasteDIB(x, y, w, h, source, sx, sy, nullptr);
+                            // Pixel (tx, ty) takes source (tx - x + sx, ty - y + sy) where both
+                            // rectangles and both images hold it; everything else, padding
+                            // included, stays.
+                            bool same = true;
+                            for (int ty = 0; ty < 4; ++ty) {
+                                for (int tx = 0; tx < 8; ++tx) {
+                                    const int64_t rx = int64_t(tx) - x, ry = int64_t(ty) - y;
+                                    const int64_t px = rx + sx, py = ry + sy;
+                                    BYTE expected = tx < 5 ? 0 : 0xEE;
+                                    if (tx < 5 && rx >= 0 && ry >= 0 && rx < w && ry < h &&
+                                        px >= 0 && py >= 0 && px < 6 && py < 5) {
+                                        expected = rows[py][px];
+                                    }
+                                    same = same && target.GetRowPtr(ty)[tx] == expected;
+                                }
+                            }
+                            if (!same) {
+                                ADD_FAILURE() << "PasteDIB(" << x << ", " << y << ", " << w << ", "
+                                              << h << ", source, " << sx << ", " << sy << ")";
+                                return;
+                            }
+                        }
 }
 
 TEST(DibPixels, PasteStaysInsideNarrowRows) {
@@ -130,12 +136,16 @@ TEST(DibPixels, PasteStaysInsideNarrowRows) {
     ASSERT_TRUE(images[2].Create(5, 4, 8));
     for (CDIB& d : images) std::memset(d.m_pBlock, 0x5A, size_t(d.GetDIBSize()));
     const int sourcePositions[] = {INT_MIN, -1, 0, 3, INT_MAX};
-    for (CDIB& target : images) for (const CDIB& source : images)
-    for (int x : kPositions) for (int y : kPositions)
-    for (int sx : sourcePositions) for (int sy : sourcePositions)
-    for (int w : kSizes) for (int h : kSizes) {
-        target.PasteDIB(x, y, w, h, source, sx, sy, nullptr);
-    }
+    for (CDIB& target : images)
+        for (const CDIB& source : images)
+            for (int x : kPositions)
+                for (int y : kPositions)
+                    for (int sx : sourcePositions)
+                        for (int sy : sourcePositions)
+                            for (int w : kSizes)
+                                for (int h : kSizes) {
+                                    target.PasteDIB(x, y, w, h, source, sx, sy, nullptr);
+                                }
     SUCCEED() << "the sanitizers watch every access";
 }
 
@@ -211,12 +221,19 @@ TEST(DibPixels, EnlargeStaysInsideBothImages) {
     const int positions[] = {-1, 0, 2, 4, INT_MAX};
     const int factors[] = {0, 1, 3, INT_MAX};
     const int sizes[] = {INT_MIN, 0, 1, 3, INT_MAX};
-    for (CDIB* to : {&target, &narrow}) for (CDIB* from : {&source, &narrow})
-    for (int x : positions) for (int y : positions) for (int sx : positions) for (int sy : positions)
-    for (int fx : factors) for (int fy : factors) for (int sw : sizes) for (int sh : sizes) {
-        to->EnlargeCopy(x, y, fx, fy, *from, sx, sy, sw, sh);
-        to->EnlargeRect(x, y, fx, fy, *from, sx, sy, sw, sh);
-    }
+    for (CDIB* to : {&target, &narrow})
+        for (CDIB* from : {&source, &narrow})
+            for (int x : positions)
+                for (int y : positions)
+                    for (int sx : positions)
+                        for (int sy : positions)
+                            for (int fx : factors)
+                                for (int fy : factors)
+                                    for (int sw : sizes)
+                                        for (int sh : sizes) {
+                                            to->EnlargeCopy(x, y, fx, fy, *from, sx, sy, sw, sh);
+                                            to->EnlargeRect(x, y, fx, fy, *from, sx, sy, sw, sh);
+                                        }
     SUCCEED() << "the sanitizers watch every access";
 }
 

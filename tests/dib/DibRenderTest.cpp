@@ -17,7 +17,9 @@ using Colors = std::vector<std::vector<COLORREF>>;  // rows, top first
 constexpr COLORREF kBackground = 0x00ABCDEF;
 
 // Table entry k of every palette image here: red k, green 255 - k, blue k ^ 0x5A.
-COLORREF Entry(int k) { return RGB(BYTE(k), BYTE(255 - k), BYTE(k ^ 0x5A)); }
+COLORREF Entry(int k) {
+    return RGB(BYTE(k), BYTE(255 - k), BYTE(k ^ 0x5A));
+}
 
 // An image from rows of stored bytes (top row first), with the table above.
 void Make(CDIB& dib, int width, int bits, const std::vector<Bytes>& rows) {
@@ -33,19 +35,30 @@ void Make(CDIB& dib, int width, int bits, const std::vector<Bytes>& rows) {
 
 Colors Read(const RasterSurface& s) {
     Colors out(size_t(s.Height()), std::vector<COLORREF>(size_t(s.Width())));
-    for (int y = 0; y < s.Height(); ++y) for (int x = 0; x < s.Width(); ++x) out[y][x] = s.Pixel(x, y);
+    for (int y = 0; y < s.Height(); ++y)
+        for (int x = 0; x < s.Width(); ++x) out[y][x] = s.Pixel(x, y);
     return out;
 }
 
 TEST(DibRender, DrawShowsTableColoursAtEveryDepth) {
     const COLORREF B = kBackground;
-    struct Case { int width, bits; std::vector<Bytes> rows; Colors expected; };
+    struct Case {
+        int width, bits;
+        std::vector<Bytes> rows;
+        Colors expected;
+    };
     const Case cases[] = {
-        {10, 1, {{0xA0, 0x40}},
+        {10,
+         1,
+         {{0xA0, 0x40}},
          {{Entry(1), Entry(0), Entry(1), Entry(0), Entry(0), Entry(0), Entry(0), Entry(0), Entry(0),
-           Entry(1), B}, std::vector<COLORREF>(11, B)}},
+           Entry(1), B},
+          std::vector<COLORREF>(11, B)}},
         {3, 4, {{0x5A, 0xF0}}, {{Entry(5), Entry(10), Entry(15), B}, {B, B, B, B}}},
-        {2, 8, {{7, 200}, {0, 255}}, {{Entry(7), Entry(200), B}, {Entry(0), Entry(255), B}, {B, B, B}}},
+        {2,
+         8,
+         {{7, 200}, {0, 255}},
+         {{Entry(7), Entry(200), B}, {Entry(0), Entry(255), B}, {B, B, B}}},
         {2, 24, {{1, 2, 3, 4, 5, 6}}, {{RGB(3, 2, 1), RGB(6, 5, 4), B}, {B, B, B}}},
     };
     for (const Case& c : cases) {
@@ -62,20 +75,22 @@ TEST(DibRender, DrawTakesSourceRowsFromTheTop) {
     Make(dib, 2, 8, {{11, 12}, {21, 22}, {31, 32}});
     const COLORREF B = kBackground;
     const auto E = Entry;
-    struct Case { int x, y, w, h, xSrc, ySrc; Colors expected; };
+    struct Case {
+        int x, y, w, h, xSrc, ySrc;
+        Colors expected;
+    };
     const Case cases[] = {
-        {0, 0, 2, 2, 0, 0, {{E(11), E(12)}, {E(21), E(22)}, {B, B}}},      // top h rows
-        {0, 0, 2, 2, 0, 1, {{E(21), E(22)}, {E(31), E(32)}, {B, B}}},      // from row 1 down
-        {0, 0, 1, 3, 1, 0, {{E(12), B}, {E(22), B}, {E(32), B}}},          // one column
-        {1, 1, 2, 3, 0, 0, {{B, B}, {B, E(11)}, {B, E(21)}}},              // clipped right, bottom
-        {-1, -1, 2, 3, 0, 0, {{E(22), B}, {E(32), B}, {B, B}}},            // clipped left, top
+        {0, 0, 2, 2, 0, 0, {{E(11), E(12)}, {E(21), E(22)}, {B, B}}},  // top h rows
+        {0, 0, 2, 2, 0, 1, {{E(21), E(22)}, {E(31), E(32)}, {B, B}}},  // from row 1 down
+        {0, 0, 1, 3, 1, 0, {{E(12), B}, {E(22), B}, {E(32), B}}},      // one column
+        {1, 1, 2, 3, 0, 0, {{B, B}, {B, E(11)}, {B, E(21)}}},          // clipped right, bottom
+        {-1, -1, 2, 3, 0, 0, {{E(22), B}, {E(32), B}, {B, B}}},        // clipped left, top
     };
     for (const Case& c : cases) {
         RasterSurface surface(2, 3, kBackground);
         dib.Draw(&surface, c.x, c.y, c.w, c.h, c.xSrc, c.ySrc);
-        EXPECT_EQ(Read(surface), c.expected)
-            << "Draw at " << c.x << "," << c.y << " " << c.w << "x" << c.h << " from " << c.xSrc
-            << "," << c.ySrc;
+        EXPECT_EQ(Read(surface), c.expected) << "Draw at " << c.x << "," << c.y << " " << c.w << "x"
+                                             << c.h << " from " << c.xSrc << "," << c.ySrc;
     }
     RasterSurface surface(2, 3, kBackground);
     dib.Draw(&surface, 5, 0, 2, 3, 0, 0);
@@ -90,8 +105,10 @@ TEST(DibRender, StretchDrawCountsSourceRowsFromTheBottom) {
     const auto E = Entry;
     RasterSurface large(4, 4, kBackground);
     EXPECT_EQ(dib.StretchDraw(&large, 0, 0, 4, 4, 0, 0, 2, 2), 2);
-    EXPECT_EQ(Read(large), (Colors{{E(1), E(1), E(2), E(2)}, {E(1), E(1), E(2), E(2)},
-                                   {E(3), E(3), E(4), E(4)}, {E(3), E(3), E(4), E(4)}}));
+    EXPECT_EQ(Read(large), (Colors{{E(1), E(1), E(2), E(2)},
+                                   {E(1), E(1), E(2), E(2)},
+                                   {E(3), E(3), E(4), E(4)},
+                                   {E(3), E(3), E(4), E(4)}}));
     RasterSurface top(2, 2, kBackground), bottom(2, 2, kBackground);
     dib.StretchDraw(&top, 0, 0, 2, 2, 0, 1, 2, 1);
     dib.StretchDraw(&bottom, 0, 0, 2, 2, 0, 0, 2, 1);

@@ -15,7 +15,9 @@ using Colors = std::vector<std::vector<COLORREF>>;  // rows, top first
 constexpr COLORREF kBackground = 0x00ABCDEF;
 
 // Table entry k: red 2k, green k, blue 255 - k.
-COLORREF Entry(int k) { return RGB(BYTE(2 * k), BYTE(k), BYTE(255 - k)); }
+COLORREF Entry(int k) {
+    return RGB(BYTE(2 * k), BYTE(k), BYTE(255 - k));
+}
 
 // A packed 8-bit DIB: header, 256 entries, then the stored rows as given
 // (bottom-up, or top-down when topDown), each row padded to 4 bytes.
@@ -27,8 +29,10 @@ struct PackedDib {
     PackedDib(const std::vector<Bytes>& storedRows, bool topDown = false) {
         const int width = int(storedRows[0].size());
         const int stride = (width + 3) / 4 * 4;
-        header = {40, width, topDown ? -int(storedRows.size()) : int(storedRows.size()), 1, 8,
-                  BI_RGB, 0, 0, 0, 0, 0};
+        header = {40, width, topDown ? -int(storedRows.size()) : int(storedRows.size()),
+                  1,  8,     BI_RGB,
+                  0,  0,     0,
+                  0,  0};
         for (int k = 0; k < 256; ++k) table[k] = {BYTE(255 - k), BYTE(k), BYTE(2 * k), 0};
         for (const Bytes& row : storedRows) {
             bits.insert(bits.end(), row.begin(), row.end());
@@ -40,7 +44,8 @@ struct PackedDib {
 
 Colors Read(const RasterSurface& s) {
     Colors out(size_t(s.Height()), std::vector<COLORREF>(size_t(s.Width())));
-    for (int y = 0; y < s.Height(); ++y) for (int x = 0; x < s.Width(); ++x) out[y][x] = s.Pixel(x, y);
+    for (int y = 0; y < s.Height(); ++y)
+        for (int x = 0; x < s.Width(); ++x) out[y][x] = s.Pixel(x, y);
     return out;
 }
 
@@ -52,14 +57,16 @@ TEST(GdiSetDIBits, DrawsRowsBottomUpAndOnlyTheScanLinesGiven) {
     const PackedDib dib({{1, 2}, {11, 12}, {21, 22}, {31, 32}});
     RasterSurface whole(2, 4, kBackground);
     EXPECT_EQ(SetDIBitsToDevice(&whole, 0, 0, 2, 4, 0, 0, 0, 4, dib.bits.data(), dib.Info(),
-                                DIB_RGB_COLORS), 4);
+                                DIB_RGB_COLORS),
+              4);
     EXPECT_EQ(Read(whole), (Colors{{E(31), E(32)}, {E(21), E(22)}, {E(11), E(12)}, {E(1), E(2)}}));
 
     // Scan lines 1 and 2 alone, in a buffer that holds nothing else.
     const Bytes lines(dib.bits.begin() + 4, dib.bits.begin() + 12);
     RasterSurface part(2, 4, kBackground);
-    EXPECT_EQ(SetDIBitsToDevice(&part, 0, 0, 2, 4, 0, 0, 1, 2, lines.data(), dib.Info(),
-                                DIB_RGB_COLORS), 2);
+    EXPECT_EQ(
+        SetDIBitsToDevice(&part, 0, 0, 2, 4, 0, 0, 1, 2, lines.data(), dib.Info(), DIB_RGB_COLORS),
+        2);
     EXPECT_EQ(Read(part), (Colors{{B, B}, {E(21), E(22)}, {E(11), E(12)}, {B, B}}));
 
     // Source point (1, 2) counts from the bottom-left: a 1x1 rectangle shows row 2, column 1.
@@ -72,21 +79,25 @@ TEST(GdiSetDIBits, TopDownDibIsTakenWhole) {
     const PackedDib dib({{1, 2}, {3, 4}}, true);  // stored top row first
     RasterSurface surface(2, 2, kBackground);
     EXPECT_EQ(SetDIBitsToDevice(&surface, 0, 0, 2, 2, 0, 0, 0, 2, dib.bits.data(), dib.Info(),
-                                DIB_RGB_COLORS), 2);
+                                DIB_RGB_COLORS),
+              2);
     EXPECT_EQ(Read(surface), (Colors{{E(1), E(2)}, {E(3), E(4)}}));
     EXPECT_EQ(SetDIBitsToDevice(&surface, 0, 0, 2, 2, 0, 0, 1, 1, dib.bits.data(), dib.Info(),
-                                DIB_RGB_COLORS), 0);
+                                DIB_RGB_COLORS),
+              0);
 }
 
 TEST(GdiSetDIBits, StaysInsideTheClipBox) {
     const PackedDib dib({{1, 2}, {3, 4}});
     RasterSurface surface(3, 3, kBackground);
-    SetDIBitsToDevice(&surface, 2, 2, 2, 2, 0, 0, 0, 2, dib.bits.data(), dib.Info(), DIB_RGB_COLORS);
+    SetDIBitsToDevice(&surface, 2, 2, 2, 2, 0, 0, 0, 2, dib.bits.data(), dib.Info(),
+                      DIB_RGB_COLORS);
     EXPECT_EQ(surface.PutCount(), 1);
     EXPECT_EQ(Read(surface), (Colors{{B, B, B}, {B, B, B}, {B, B, E(3)}}));
     for (int at : {3, -2, INT32_MIN, INT32_MAX}) {
         EXPECT_EQ(SetDIBitsToDevice(&surface, at, 0, 2, 2, 0, 0, 0, 2, dib.bits.data(), dib.Info(),
-                                    DIB_RGB_COLORS), 2);
+                                    DIB_RGB_COLORS),
+                  2);
         SetDIBitsToDevice(&surface, 0, at, 2, 2, 0, 0, 0, 2, dib.bits.data(), dib.Info(),
                           DIB_RGB_COLORS);
     }
@@ -96,10 +107,13 @@ TEST(GdiSetDIBits, StaysInsideTheClipBox) {
 TEST(GdiSetDIBits, RefusesWhatItCannotDecode) {
     PackedDib dib({{1, 2}});
     RasterSurface surface(2, 1, kBackground);
-    EXPECT_EQ(SetDIBitsToDevice(nullptr, 0, 0, 2, 1, 0, 0, 0, 1, dib.bits.data(), dib.Info(), 0), 0);
-    EXPECT_EQ(SetDIBitsToDevice(&surface, 0, 0, 2, 1, 0, 0, 0, 1, dib.bits.data(), dib.Info(), 1), 0);
+    EXPECT_EQ(SetDIBitsToDevice(nullptr, 0, 0, 2, 1, 0, 0, 0, 1, dib.bits.data(), dib.Info(), 0),
+              0);
+    EXPECT_EQ(SetDIBitsToDevice(&surface, 0, 0, 2, 1, 0, 0, 0, 1, dib.bits.data(), dib.Info(), 1),
+              0);
     dib.header.biCompression = BI_RLE8;
-    EXPECT_EQ(SetDIBitsToDevice(&surface, 0, 0, 2, 1, 0, 0, 0, 1, dib.bits.data(), dib.Info(), 0), 0);
+    EXPECT_EQ(SetDIBitsToDevice(&surface, 0, 0, 2, 1, 0, 0, 0, 1, dib.bits.data(), dib.Info(), 0),
+              0);
     EXPECT_EQ(surface.PutCount(), 0);
 }
 
@@ -107,9 +121,12 @@ TEST(GdiStretchDIBits, NearestPixelBothWays) {
     const PackedDib small({{3, 4}, {1, 2}});  // top row 1 2, bottom row 3 4
     RasterSurface large(4, 4, kBackground);
     EXPECT_EQ(StretchDIBits(&large, 0, 0, 4, 4, 0, 0, 2, 2, small.bits.data(), small.Info(),
-                            DIB_RGB_COLORS, SRCCOPY), 2);
-    EXPECT_EQ(Read(large), (Colors{{E(1), E(1), E(2), E(2)}, {E(1), E(1), E(2), E(2)},
-                                   {E(3), E(3), E(4), E(4)}, {E(3), E(3), E(4), E(4)}}));
+                            DIB_RGB_COLORS, SRCCOPY),
+              2);
+    EXPECT_EQ(Read(large), (Colors{{E(1), E(1), E(2), E(2)},
+                                   {E(1), E(1), E(2), E(2)},
+                                   {E(3), E(3), E(4), E(4)},
+                                   {E(3), E(3), E(4), E(4)}}));
 
     // 4x4 onto 2x2 takes columns 0, 2 and top-down rows 0, 2.
     const PackedDib big({{41, 42, 43, 44}, {31, 32, 33, 34}, {21, 22, 23, 24}, {11, 12, 13, 14}});
@@ -128,21 +145,22 @@ TEST(GdiStretchDIBits, NearestPixelBothWays) {
 TEST(GdiStretchDIBits, StaysInsideTheClipBox) {
     const PackedDib small({{3, 4}, {1, 2}});
     RasterSurface surface(3, 3, kBackground);
-    StretchDIBits(&surface, 1, 1, 4, 4, 0, 0, 2, 2, small.bits.data(), small.Info(),
-                  DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(&surface, 1, 1, 4, 4, 0, 0, 2, 2, small.bits.data(), small.Info(), DIB_RGB_COLORS,
+                  SRCCOPY);
     EXPECT_EQ(surface.PutCount(), 1);
     EXPECT_EQ(Read(surface), (Colors{{B, B, B}, {B, E(1), E(1)}, {B, E(1), E(1)}}));
-    StretchDIBits(&surface, 3, 0, 4, 4, 0, 0, 2, 2, small.bits.data(), small.Info(),
-                  DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(&surface, 3, 0, 4, 4, 0, 0, 2, 2, small.bits.data(), small.Info(), DIB_RGB_COLORS,
+                  SRCCOPY);
     EXPECT_EQ(StretchDIBits(&surface, 0, 0, 0, 4, 0, 0, 2, 2, small.bits.data(), small.Info(),
-                            DIB_RGB_COLORS, SRCCOPY), 0);
+                            DIB_RGB_COLORS, SRCCOPY),
+              0);
     EXPECT_EQ(surface.PutCount(), 1);
 }
 
 TEST(GdiBitmap, DescriptionBitsAndDeletion) {
     const size_t baseline = GdiLiveObjectCount();
-    const Bytes initial{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
-                        21, 22, 23, 24};
+    const Bytes initial{1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12,
+                        13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24};
     BITMAP desc{0, 3, 2, 12, 1, 32, const_cast<BYTE*>(initial.data())};
     HBITMAP h = CreateBitmapIndirect(&desc);
     ASSERT_NE(h, nullptr);
@@ -182,9 +200,11 @@ TEST(GdiBitmap, DescriptionBitsAndDeletion) {
 
 TEST(GdiBitmap, RefusesDescriptionsThatDoNotAddUp) {
     const BITMAP bad[] = {
-        {0, 0, 2, 12, 1, 32, nullptr},      {0, 3, 0, 12, 1, 32, nullptr},
-        {0, 3, 2, 0, 1, 32, nullptr},       {0, 3, 2, 8, 1, 32, nullptr},  // rows too short
-        {0, 3, 0x10000, 0x10000, 1, 32, nullptr},                          // past 2 GiB
+        {0, 0, 2, 12, 1, 32, nullptr},
+        {0, 3, 0, 12, 1, 32, nullptr},
+        {0, 3, 2, 0, 1, 32, nullptr},
+        {0, 3, 2, 8, 1, 32, nullptr},              // rows too short
+        {0, 3, 0x10000, 0x10000, 1, 32, nullptr},  // past 2 GiB
     };
     const size_t baseline = GdiLiveObjectCount();
     for (const BITMAP& d : bad) EXPECT_EQ(CreateBitmapIndirect(&d), nullptr) << d.bmWidthBytes;
