@@ -55,9 +55,7 @@ CDIB& Scan24() {
     return scan;
 }
 
-size_t PackedSize() {
-    return size_t(Scan24().GetDIBSize());
-}
+size_t PackedSize() { return size_t(Scan24().GetDIBSize()); }
 
 // Runs `work` as the timed part of each iteration and `plain` beside it, untimed, and
 // reports `bytes` per iteration as the rate and the time ratio under `ratioName`.
@@ -176,9 +174,7 @@ void BM_ConvertFromTableOnly(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(target.ConvertFrom(&source));
 }
 
-std::string ScratchFile(const char* name) {
-    return g_folder + "/" + name;
-}
+std::string ScratchFile(const char* name) { return g_folder + "/" + name; }
 
 // The file as SaveBmp makes it, for the plain transfers; also leaves it on disk.
 const std::vector<BYTE>& FileBytes() {

@@ -25,9 +25,7 @@ CDIB::CDIB(HGLOBAL hDib, int nBits)
     if (hDib) CreateFromHandle(hDib, nBits);
 }
 
-CDIB::~CDIB() {
-    Destroy();
-}
+CDIB::~CDIB() { Destroy(); }
 
 void CDIB::Destroy() {
     std::free(m_pBlock);
@@ -83,76 +81,88 @@ BOOL CDIB::Create(int width, int height, int bitCount) {
     return CreateFromHeader(&header);
 }
 
+namespace {
+
+// Where a packed DIB's colour table and rows lie after its header.
+struct PackedPlacement {
+    uint64_t tableBytes = 0;  // bytes of colour table present in the block
+    uint64_t rowsOffset = 0;  // bytes between the end of the header and the rows
+};
+
+// Where the rows start depends on how many table entries the block really holds: the
+// full table if it fits, else the biClrUsed entries of a short table; for 24 bits an
+// optional table of biClrUsed entries is skipped when the block holds one. False when
+// the block is too short for any of these.
+bool PlaceTableAndRows(const DibHeaderInfo& info, const DibLayout& layout, size_t blockSize,
+                       PackedPlacement* out) {
+    const BITMAPINFOHEADER& h = info.header;
+    const uint64_t rows = static_cast<uint64_t>(layout.pixelBytes);
+    const uint64_t fullTable = 4ull * layout.colors;
+    const uint64_t usedTable = 4ull * h.biClrUsed;
+    const uint64_t available = blockSize - info.storedSize;  // the header fits the block
+    if (h.biBitCount == 24) {
+        if (available < rows) return false;
+        const bool optionalTable = h.biClrUsed > 0 && h.biClrUsed <= 256;
+        out->rowsOffset = optionalTable && available >= usedTable + rows ? usedTable : 0;
+        return true;
+    }
+    if (available >= fullTable + rows) {
+        out->tableBytes = out->rowsOffset = fullTable;
+        return true;
+    }
+    if (h.biClrUsed > 0 && usedTable < fullTable && available >= usedTable + rows) {
+        out->tableBytes = out->rowsOffset = usedTable;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 BOOL CDIB::CreateFromHandle(HGLOBAL hDib, int /*nBits*/) {
     Destroy();
     const size_t blockSize = GlobalSize(hDib);
     const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
     if (!p) return FALSE;
-
-    BOOL ok = FALSE;
-    DibHeaderInfo info;
-    if (ReadDibHeader(p, blockSize, DibHeaderSource::kPackedDib, &info)) {
-        const BITMAPINFOHEADER& h = info.header;
-        m_nWidth = h.biWidth;
-        m_nHeight = info.topDown ? -h.biHeight : h.biHeight;
-        DibLayout layout;
-        const bool takenFormat =
-            h.biCompression == BI_RGB &&
-            (h.biBitCount == 1 || h.biBitCount == 4 || h.biBitCount == 8 || h.biBitCount == 24);
-        if (takenFormat && h.biWidth > 0 && h.biHeight > 0 &&
-            ComputeDibLayout(h.biWidth, h.biHeight, h.biBitCount, &layout)) {
-            // Where the rows start depends on how many table entries the block really
-            // holds: the full table if it fits, else the biClrUsed entries of a short
-            // table (the rest is filled with black), and for 24 bits an optional
-            // table of biClrUsed entries is skipped when the block holds one.
-            const uint64_t rows = static_cast<uint64_t>(layout.pixelBytes);
-            const uint64_t fullTable = 4ull * layout.colors;
-            const uint64_t usedTable = 4ull * h.biClrUsed;
-            const uint64_t head = info.storedSize;
-            uint64_t tableBytes = 0;  // bytes of table present in the block
-            uint64_t skipBytes = 0;   // bytes between the header and the rows
-            bool fits = false;
-            if (h.biBitCount == 24) {
-                fits = blockSize >= head + rows;
-                if (h.biClrUsed > 0 && h.biClrUsed <= 256 && blockSize >= head + usedTable + rows) {
-                    skipBytes = usedTable;
-                }
-            } else if (blockSize >= head + fullTable + rows) {
-                fits = true;
-                tableBytes = skipBytes = fullTable;
-            } else if (h.biClrUsed > 0 && usedTable < fullTable &&
-                       blockSize >= head + usedTable + rows) {
-                fits = true;
-                tableBytes = skipBytes = usedTable;
-            }
-            if (fits && CreateFromHeader(&h)) {
-                m_nHeight = h.biHeight;
-                // A colour count the held table cannot back (a skipped 24-bit table, a
-                // count past 2, 16 or 256) would send a reader of the packed copy to
-                // the wrong place for the rows.
-                if (h.biBitCount == 24 || h.biClrUsed > DWORD(layout.colors)) {
-                    m_pInfo->biClrUsed = 0;
-                    m_pInfo->biClrImportant = 0;
-                }
-                std::memset(m_pColors, 0, fullTable);
-                std::memcpy(m_pColors, p + head, tableBytes);
-                const BYTE* src = p + head + skipBytes;
-                if (info.topDown) {
-                    for (int y = 0; y < m_nHeight; ++y) {
-                        std::memcpy(m_ppRows[y], src + static_cast<size_t>(y) * m_nStride,
-                                    m_nStride);
-                    }
-                } else {
-                    std::memcpy(m_pBits, src, rows);
-                }
-                ok = TRUE;
-            } else if (m_pBlock) {
-                Destroy();
-            }
-        }
-    }
+    const BOOL ok = CopyPackedDib(p, blockSize);
+    if (!ok) Destroy();
     GlobalUnlock(hDib);
     return ok;
+}
+
+BOOL CDIB::CopyPackedDib(const BYTE* p, size_t blockSize) {
+    DibHeaderInfo info;
+    if (!ReadDibHeader(p, blockSize, DibHeaderSource::kPackedDib, &info)) return FALSE;
+    const BITMAPINFOHEADER& h = info.header;
+    m_nWidth = h.biWidth;
+    m_nHeight = info.topDown ? -h.biHeight : h.biHeight;
+    const bool takenFormat = h.biCompression == BI_RGB && (h.biBitCount == 1 || h.biBitCount == 4 ||
+                                                           h.biBitCount == 8 || h.biBitCount == 24);
+    DibLayout layout;
+    PackedPlacement placement;
+    if (!takenFormat || h.biWidth <= 0 || h.biHeight <= 0 ||
+        !ComputeDibLayout(h.biWidth, h.biHeight, h.biBitCount, &layout) ||
+        !PlaceTableAndRows(info, layout, blockSize, &placement) || !CreateFromHeader(&h)) {
+        return FALSE;
+    }
+    // A colour count the held table cannot back (a skipped 24-bit table, a count past
+    // 2, 16 or 256) would send a reader of the packed copy to the wrong place for the rows.
+    if (h.biBitCount == 24 || h.biClrUsed > DWORD(layout.colors)) {
+        m_pInfo->biClrUsed = 0;
+        m_pInfo->biClrImportant = 0;
+    }
+    const BYTE* table = p + info.storedSize;
+    std::memset(m_pColors, 0, 4 * size_t(layout.colors));
+    std::memcpy(m_pColors, table, placement.tableBytes);
+    const BYTE* rows = table + placement.rowsOffset;
+    if (!info.topDown) {
+        std::memcpy(m_pBits, rows, static_cast<size_t>(layout.pixelBytes));
+        return TRUE;
+    }
+    for (int y = 0; y < m_nHeight; ++y) {
+        std::memcpy(m_ppRows[y], rows + static_cast<size_t>(y) * m_nStride, m_nStride);
+    }
+    return TRUE;
 }
 
 CDIB& CDIB::Assign(const CDIB& other) {
@@ -172,9 +182,7 @@ BOOL CDIB::CopyFrom(const CDIB& other) {
     return TRUE;
 }
 
-int CDIB::GetColorCount() const {
-    return m_pBlock ? ColorCountOf(m_pInfo) : 0;
-}
+int CDIB::GetColorCount() const { return m_pBlock ? ColorCountOf(m_pInfo) : 0; }
 
 int CDIB::ColorCountOf(const BITMAPINFOHEADER* pHeader) {
     return pHeader ? ColorCountForBits(pHeader->biBitCount) : 0;

@@ -17,7 +17,6 @@
 // and the image is built aside: a refused file leaves the image as it was.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>

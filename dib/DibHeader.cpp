@@ -10,14 +10,11 @@ bool IsKnownSize(uint32_t size, DibHeaderSource source) {
         case 52:
         case 56:
         case 108:
-        case 124:
-            return true;
+        case 124: return true;
         case 12:
         case 16:
-        case 64:
-            return source == DibHeaderSource::kBmpFile;
-        default:
-            return false;
+        case 64: return source == DibHeaderSource::kBmpFile;
+        default: return false;
     }
 }
 

@@ -30,9 +30,7 @@ constexpr DWORD kUnsupportedCompression = 0xFFFF;
 bool ReadDibHeader(const BYTE* p, size_t available, DibHeaderSource source, DibHeaderInfo* out);
 
 // Little-endian field readers.
-inline uint16_t ReadLe16(const BYTE* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
+inline uint16_t ReadLe16(const BYTE* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t ReadLe32(const BYTE* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);

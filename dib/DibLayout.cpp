@@ -4,14 +4,10 @@
 
 int ColorCountForBits(int bitCount) {
     switch (bitCount) {
-        case 1:
-            return 2;
-        case 4:
-            return 16;
-        case 8:
-            return 256;
-        default:
-            return 0;
+        case 1: return 2;
+        case 4: return 16;
+        case 8: return 256;
+        default: return 0;
     }
 }
 

@@ -148,8 +148,7 @@ void CDIB::EnlargeCopy(int x, int y, int fx, int fy, const CDIB& source, int sx,
                        int sh) {
     if (!m_pBlock || !source.m_pBlock) return;
     CopyColorsFrom(source);
-    if (int64_t(sx) + sw > source.ByteColumns()) sw = source.ByteColumns() - sx;
-    if (int64_t(sy) + sh > source.m_nHeight) sh = source.m_nHeight - sy;
+    // EnlargeRect keeps the source rectangle inside the source itself.
     EnlargeRect(x, y, fx, fy, source, sx, sy, sw, sh);
 }
 

@@ -5,9 +5,7 @@ BOOL CBitmap::CreateBitmapIndirect(const BITMAP* desc) {
     return Attach(::CreateBitmapIndirect(desc));
 }
 
-int CBitmap::GetBitmap(BITMAP* desc) const {
-    return ::GetObjectA(m_hObject, sizeof(BITMAP), desc);
-}
+int CBitmap::GetBitmap(BITMAP* desc) const { return ::GetObjectA(m_hObject, sizeof(BITMAP), desc); }
 
 DWORD CBitmap::SetBitmapBits(DWORD cb, const void* bits) {
     return static_cast<DWORD>(::SetBitmapBits(GetHandle(), cb, bits));

@@ -12,10 +12,8 @@ DibRowDecoder::DibRowDecoder(const BITMAPINFO* bmi) {
         case 8:
         case 16:
         case 24:
-        case 32:
-            break;
-        default:
-            return;
+        case 32: break;
+        default: return;
     }
     m_width = h.biWidth;
     m_topDown = h.biHeight < 0;

@@ -38,9 +38,7 @@ struct Span {
     int end;  // exclusive
 };
 
-Span Intersect(Span a, Span b) {
-    return {std::max(a.begin, b.begin), std::min(a.end, b.end)};
-}
+Span Intersect(Span a, Span b) { return {std::max(a.begin, b.begin), std::min(a.end, b.end)}; }
 
 // Clamps a 64-bit coordinate into int range so that spans never overflow.
 int ClampInt(int64_t v) {

@@ -26,9 +26,7 @@ thread_local TempMap t_temps;
 
 }  // namespace
 
-CGdiObject::~CGdiObject() {
-    DeleteObject();
-}
+CGdiObject::~CGdiObject() { DeleteObject(); }
 
 BOOL CGdiObject::Attach(HGDIOBJ h) {
     if (h == nullptr || m_hObject != nullptr) return FALSE;
@@ -61,14 +59,8 @@ T* CGdiObject::TemporaryFor(HGDIOBJ h) {
     return static_cast<T*>(slot.get());
 }
 
-CGdiObject* CGdiObject::FromHandle(HGDIOBJ h) {
-    return TemporaryFor<CGdiObject>(h);
-}
+CGdiObject* CGdiObject::FromHandle(HGDIOBJ h) { return TemporaryFor<CGdiObject>(h); }
 
-CBitmap* CBitmap::FromHandle(HBITMAP h) {
-    return TemporaryFor<CBitmap>(h);
-}
+CBitmap* CBitmap::FromHandle(HBITMAP h) { return TemporaryFor<CBitmap>(h); }
 
-void CGdiObject::DeleteTempMap() {
-    t_temps.Clear();
-}
+void CGdiObject::DeleteTempMap() { t_temps.Clear(); }

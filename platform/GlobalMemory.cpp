@@ -7,7 +7,6 @@
 #include <unordered_set>
 
 struct GlobalBlock {
-    UINT flags;
     size_t size;
     int lockCount;
     alignas(16) unsigned char data[1];
@@ -44,7 +43,6 @@ extern "C" HGLOBAL GlobalAlloc(UINT flags, size_t bytes) {
                                         : std::malloc(header + (bytes ? bytes : 1));
     if (!raw) return nullptr;
     auto* block = static_cast<GlobalBlock*>(raw);
-    block->flags = flags;
     block->size = bytes;
     block->lockCount = 0;
     try {
@@ -81,9 +79,7 @@ extern "C" HGLOBAL GlobalFree(HGLOBAL hMem) {
     return nullptr;
 }
 
-extern "C" size_t GlobalSize(HGLOBAL hMem) {
-    return IsLive(hMem) ? hMem->size : 0;
-}
+extern "C" size_t GlobalSize(HGLOBAL hMem) { return IsLive(hMem) ? hMem->size : 0; }
 
 extern "C" size_t GlobalLiveBlockCount() {
     BlockRegistry& r = Registry();

@@ -59,12 +59,6 @@ inline constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
     return static_cast<COLORREF>(r) | (static_cast<COLORREF>(g) << 8) |
            (static_cast<COLORREF>(b) << 16);
 }
-inline constexpr BYTE GetRValue(COLORREF c) {
-    return static_cast<BYTE>(c);
-}
-inline constexpr BYTE GetGValue(COLORREF c) {
-    return static_cast<BYTE>(c >> 8);
-}
-inline constexpr BYTE GetBValue(COLORREF c) {
-    return static_cast<BYTE>(c >> 16);
-}
+inline constexpr BYTE GetRValue(COLORREF c) { return static_cast<BYTE>(c); }
+inline constexpr BYTE GetGValue(COLORREF c) { return static_cast<BYTE>(c >> 8); }
+inline constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>(c >> 16); }

@@ -60,17 +60,13 @@ inline void WriteFile(const std::string& path, const Bytes& bytes) {
     ASSERT_TRUE(out.good()) << path;
 }
 
-inline bool Exists(const std::string& path) {
-    return ::access(path.c_str(), F_OK) == 0;
-}
+inline bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 inline uint32_t Le32(const Bytes& b, size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
            uint32_t(b[at + 3]) << 24;
 }
-inline uint16_t Le16(const Bytes& b, size_t at) {
-    return uint16_t(b[at] | b[at + 1] << 8);
-}
+inline uint16_t Le16(const Bytes& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
 inline void PutLe32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
@@ -105,12 +101,8 @@ inline Bytes ImageMagickRgb(const std::string& image, const TempDir& dir) {
 }
 
 // Stride of a stored row, worked out here rather than asked of CDIB.
-inline size_t StrideOf(int64_t width, int bits) {
-    return size_t((width * bits + 31) / 32 * 4);
-}
-inline int TableEntriesOf(int bits) {
-    return bits <= 8 ? 1 << bits : 0;
-}
+inline size_t StrideOf(int64_t width, int bits) { return size_t((width * bits + 31) / 32 * 4); }
+inline int TableEntriesOf(int bits) { return bits <= 8 ? 1 << bits : 0; }
 
 // The held picture as red, green, blue per pixel, top row first, read from the stored
 // rows (bottom row first in the block): 1, 4 and 8 bits through the colour table,

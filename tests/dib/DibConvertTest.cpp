@@ -16,9 +16,7 @@ namespace {
 
 using namespace dibtest;
 
-RGBQUAD Rgb(BYTE r, BYTE g, BYTE b) {
-    return {b, g, r, 0};
-}
+RGBQUAD Rgb(BYTE r, BYTE g, BYTE b) { return {b, g, r, 0}; }
 
 // An 8-bit 1x1 image whose table starts with `entries`; the rest is far-away magenta.
 void MakePalette(CDIB& dib, std::initializer_list<RGBQUAD> entries, int w = 1, int h = 1) {

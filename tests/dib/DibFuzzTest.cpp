@@ -66,18 +66,10 @@ std::vector<BYTE> Mutate(std::vector<BYTE> bytes, std::mt19937& rng, size_t head
         const size_t span = (rng() % 4 == 0) ? bytes.size() : std::min(headerBytes, bytes.size());
         const size_t at = rng() % span;
         switch (rng() % 4) {
-            case 0:
-                bytes[at] = BYTE(rng());
-                break;
-            case 1:
-                bytes[at] ^= BYTE(1u << (rng() % 8));
-                break;
-            case 2:
-                bytes[at] = (rng() % 2) ? 0xFF : 0x00;
-                break;
-            case 3:
-                bytes[at] = BYTE(bytes[at] + 1);
-                break;
+            case 0: bytes[at] = BYTE(rng()); break;
+            case 1: bytes[at] ^= BYTE(1u << (rng() % 8)); break;
+            case 2: bytes[at] = (rng() % 2) ? 0xFF : 0x00; break;
+            case 3: bytes[at] = BYTE(bytes[at] + 1); break;
         }
     }
     if (rng() % 5 == 0) bytes.resize(rng() % bytes.size());

@@ -40,9 +40,7 @@ struct ImageMagickBmp {
     int bits;
 };
 
-void PrintTo(const ImageMagickBmp& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const ImageMagickBmp& c, std::ostream* os) { *os << c.name; }
 
 class DibFromImageMagick : public ::testing::TestWithParam<ImageMagickBmp> {};
 

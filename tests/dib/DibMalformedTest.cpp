@@ -43,9 +43,7 @@ struct GoodFile {
     std::function<Bytes(const TempDir&)> make;
 };
 
-void PrintTo(const GoodFile& f, std::ostream* os) {
-    *os << f.name;
-}
+void PrintTo(const GoodFile& f, std::ostream* os) { *os << f.name; }
 
 Bytes Saved(const TempDir& dir, int w, int h, int bits) {
     CDIB dib;
@@ -55,9 +53,7 @@ Bytes Saved(const TempDir& dir, int w, int h, int bits) {
     return ReadFile(path);
 }
 
-Bytes Built(BmpRecipe r) {
-    return BuildBmp(r).file;
-}
+Bytes Built(BmpRecipe r) { return BuildBmp(r).file; }
 
 BmpRecipe Recipe(uint32_t headerSize, int w, int h, int bits) {
     BmpRecipe r;
@@ -281,9 +277,7 @@ Bytes PackedOf(int w, int h, int bits) {
 }
 
 // A file's info header onwards is a packed DIB when the rows follow the table directly.
-Bytes PackedFromFile(const Bytes& file) {
-    return Bytes(file.begin() + 14, file.end());
-}
+Bytes PackedFromFile(const Bytes& file) { return Bytes(file.begin() + 14, file.end()); }
 
 struct GoodBlock {
     const char* name;
@@ -291,9 +285,7 @@ struct GoodBlock {
     bool repacksIdentically;  // 40-byte header, bottom-up, full table
 };
 
-void PrintTo(const GoodBlock& b, std::ostream* os) {
-    *os << b.name;
-}
+void PrintTo(const GoodBlock& b, std::ostream* os) { *os << b.name; }
 
 class DibBlockPrefix : public ::testing::TestWithParam<GoodBlock> {};
 

@@ -17,9 +17,7 @@ using Colors = std::vector<std::vector<COLORREF>>;  // rows, top first
 constexpr COLORREF kBackground = 0x00ABCDEF;
 
 // Table entry k of every palette image here: red k, green 255 - k, blue k ^ 0x5A.
-COLORREF Entry(int k) {
-    return RGB(BYTE(k), BYTE(255 - k), BYTE(k ^ 0x5A));
-}
+COLORREF Entry(int k) { return RGB(BYTE(k), BYTE(255 - k), BYTE(k ^ 0x5A)); }
 
 // An image from rows of stored bytes (top row first), with the table above.
 void Make(CDIB& dib, int width, int bits, const std::vector<Bytes>& rows) {

@@ -15,9 +15,7 @@ using Colors = std::vector<std::vector<COLORREF>>;  // rows, top first
 constexpr COLORREF kBackground = 0x00ABCDEF;
 
 // Table entry k: red 2k, green k, blue 255 - k.
-COLORREF Entry(int k) {
-    return RGB(BYTE(2 * k), BYTE(k), BYTE(255 - k));
-}
+COLORREF Entry(int k) { return RGB(BYTE(2 * k), BYTE(k), BYTE(255 - k)); }
 
 // A packed 8-bit DIB: header, 256 entries, then the stored rows as given
 // (bottom-up, or top-down when topDown), each row padded to 4 bytes.
