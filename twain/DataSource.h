@@ -1,0 +1,36 @@
+// How the Data Source Manager and a data source library (*.ds) talk.
+//
+// A source library exports, with C linkage:
+//   TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
+//                      TW_UINT16 MSG, TW_MEMREF pData);
+//
+// Identities. Before any session the DSM asks the library which sources it
+// offers, with a null origin:
+//   DG_CONTROL / DAT_IDENTITY / MSG_GETFIRST, then MSG_GETNEXT until
+//   TWRC_ENDOFLIST: one TW_IDENTITY per source (a library may offer several,
+//   one per device). A library that answers MSG_GETFIRST with TWRC_FAILURE
+//   is asked DG_CONTROL / DAT_IDENTITY / MSG_GET once instead: one source.
+// The source fills everything but Id; the DSM assigns Id when it opens it.
+//
+// Sessions. The DSM opens a source with DG_CONTROL / DAT_IDENTITY / MSG_OPENDS,
+// origin the application's identity and data the source's identity as the
+// DSM listed it (Id assigned), so a library with several identities knows
+// which one is meant; MSG_CLOSEDS closes it. Every other triplet that the
+// application addresses to the open source reaches DS_Entry unchanged.
+//
+// Notifications. A source posts kSourceNotifyMessage to the window it was
+// given at MSG_ENABLEDS (TW_USERINTERFACE.hParent) with wParam MSG_XFERREADY or
+// MSG_CLOSEDSREQ and lParam the source's Id. Asked with MSG_PROCESSEVENT about
+// such a message of its own it answers TWRC_DSEVENT with that TWAIN message;
+// every other message gets TWRC_NOTDSEVENT.
+#pragma once
+
+#include "platform/Window.h"
+#include "twain/TwainTypes.h"
+
+constexpr UINT kSourceNotifyMessage = WM_APP + 0x0701;
+
+extern "C" {
+TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                   TW_MEMREF pData);
+}

@@ -1,0 +1,155 @@
+// CTwain: manager and source lifecycle. The transfers are in TwainTransfer.cpp.
+#include "twain/Twain.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+void CopyText(TW_STR32& field, const char* text) {
+    std::memset(field, 0, sizeof(field));
+    std::strncpy(field, text, sizeof(field) - 1);
+}
+
+}  // namespace
+
+CTwain::CTwain(HWND hWnd)
+    : m_hDsmLibrary(nullptr),
+      m_pDsmEntry(nullptr),
+      m_AppId{},
+      m_Source{},
+      m_Status{},
+      m_nReturnCode(TWRC_SUCCESS),
+      m_hParentWnd(nullptr),
+      m_bSourceSelected(FALSE),
+      m_bDsmOpen(FALSE),
+      m_bSourceOpen(FALSE),
+      m_bSourceEnabled(FALSE),
+      m_bModalUI(TRUE),
+      m_nImageCount(-1) {
+    if (hWnd) InitTwain(hWnd);
+}
+
+CTwain::~CTwain() { ReleaseTwain(); }
+
+const char* CTwain::DsmLibraryName() {
+    const char* overridePath = std::getenv("VELOMARK_DSM");
+    return overridePath && *overridePath ? overridePath : "libvelomark-dsm.so";
+}
+
+void CTwain::FillAppIdentity() {
+    m_AppId.Id = 0;
+    m_AppId.Version.MajorNum = 3;
+    m_AppId.Version.MinorNum = 5;
+    m_AppId.Version.Language = TWLG_USA;
+    m_AppId.Version.Country = TWCY_USA;
+    CopyText(m_AppId.Version.Info, "3.5");
+    m_AppId.ProtocolMajor = 1;
+    m_AppId.ProtocolMinor = 9;
+    m_AppId.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    CopyText(m_AppId.Manufacturer, "QUELM");
+    CopyText(m_AppId.ProductFamily, "Generic");
+    CopyText(m_AppId.ProductName, "Scan Probe");
+}
+
+BOOL CTwain::InitTwain(HWND hWnd) {
+    if (IsDsmLoaded()) return TRUE;
+    std::memset(&m_AppId, 0, sizeof(m_AppId));
+    if (!IsWindow(hWnd)) return FALSE;
+    m_hParentWnd = hWnd;
+
+    m_hDsmLibrary = LoadLibraryA(DsmLibraryName());
+    if (m_hDsmLibrary) {
+        m_pDsmEntry =
+            reinterpret_cast<DSMENTRYPROC>(GetProcAddress(m_hDsmLibrary, MAKEINTRESOURCEA(1)));
+        if (!m_pDsmEntry) {
+            FreeLibrary(m_hDsmLibrary);
+            m_hDsmLibrary = nullptr;
+        }
+    }
+    if (!IsDsmLoaded()) return FALSE;
+
+    FillAppIdentity();
+    m_bDsmOpen = CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &m_hParentWnd);
+    return TRUE;
+}
+
+void CTwain::ReleaseTwain() {
+    if (!IsDsmLoaded()) return;
+    if (m_bDsmOpen) {
+        CloseSource();
+        CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &m_hParentWnd);
+        m_bDsmOpen = FALSE;
+    }
+    FreeLibrary(m_hDsmLibrary);
+    m_hDsmLibrary = nullptr;
+    m_pDsmEntry = nullptr;
+}
+
+BOOL CTwain::IsDsmLoaded() const { return m_hDsmLibrary && m_pDsmEntry ? TRUE : FALSE; }
+
+BOOL CTwain::IsDsmOpen() const { return IsDsmLoaded() && m_bDsmOpen ? TRUE : FALSE; }
+
+BOOL CTwain::IsSourceOpen() const { return IsDsmOpen() && m_bSourceOpen ? TRUE : FALSE; }
+
+void CTwain::GetDefaultSource() {
+    if (!IsDsmLoaded()) {
+        m_bSourceSelected = FALSE;
+        m_nReturnCode = TWRC_FAILURE;
+        return;
+    }
+    m_bSourceSelected =
+        CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &m_Source);
+}
+
+BOOL CTwain::SelectSource() {
+    std::memset(&m_Source, 0, sizeof(m_Source));
+    // Fetching the default first lets the dialog open on it, and keeps a source
+    // known when the user cancels.
+    if (!m_bSourceSelected) GetDefaultSource();
+    if (!IsDsmLoaded()) {
+        m_nReturnCode = TWRC_FAILURE;
+        return m_bSourceSelected;
+    }
+    if (CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &m_Source)) {
+        m_bSourceSelected = TRUE;
+        return TRUE;
+    }
+    return m_bSourceSelected;
+}
+
+BOOL CTwain::OpenSource(TW_IDENTITY* pSource) {
+    if (pSource) m_Source = *pSource;
+    if (!m_hDsmLibrary) return FALSE;
+    if (m_pDsmEntry && m_bDsmOpen) {
+        if (!m_bSourceSelected) GetDefaultSource();
+        m_bSourceOpen = CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &m_Source);
+    }
+    return IsSourceOpen();
+}
+
+void CTwain::CloseSource() {
+    if (!IsSourceOpen()) return;
+    DisableSource();
+    CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &m_Source);
+    m_bSourceOpen = FALSE;
+}
+
+void CTwain::CloseDsm() {
+    if (!IsDsmOpen()) return;
+    CloseSource();
+    CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &m_hParentWnd);
+    m_bDsmOpen = FALSE;
+}
+
+BOOL CTwain::CallDsm(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 dg, TW_UINT16 dat,
+                     TW_UINT16 msg, TW_MEMREF pData) {
+    if (!IsDsmLoaded()) {
+        m_nReturnCode = TWRC_FAILURE;
+        return FALSE;
+    }
+    m_nReturnCode = m_pDsmEntry(pOrigin, pDest, dg, dat, msg, pData);
+    if (m_nReturnCode != TWRC_SUCCESS)
+        m_pDsmEntry(pOrigin, pDest, DG_CONTROL, DAT_STATUS, MSG_GET, &m_Status);
+    return m_nReturnCode == TWRC_SUCCESS ? TRUE : FALSE;
+}

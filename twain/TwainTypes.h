@@ -1,0 +1,230 @@
+// TWAIN protocol 1.9 types and constants, written from the published values.
+// Structures use the standard's 2-byte packing; this platform is little-endian.
+// Handles and memory references are pointer-sized, as TWAIN 2 lays them out on
+// 64-bit Linux.
+#pragma once
+
+#include <cstdint>
+
+typedef int8_t TW_INT8;
+typedef int16_t TW_INT16;
+typedef int32_t TW_INT32;
+typedef uint8_t TW_UINT8;
+typedef uint16_t TW_UINT16;
+typedef uint32_t TW_UINT32;
+typedef uint16_t TW_BOOL;
+typedef void* TW_HANDLE;
+typedef void* TW_MEMREF;
+typedef char TW_STR32[34];
+
+#pragma pack(push, 2)
+
+struct TW_FIX32 {
+    TW_INT16 Whole;
+    TW_UINT16 Frac;
+};
+
+struct TW_VERSION {
+    TW_UINT16 MajorNum;
+    TW_UINT16 MinorNum;
+    TW_UINT16 Language;
+    TW_UINT16 Country;
+    TW_STR32 Info;
+};
+
+struct TW_IDENTITY {
+    TW_UINT32 Id;
+    TW_VERSION Version;
+    TW_UINT16 ProtocolMajor;
+    TW_UINT16 ProtocolMinor;
+    TW_UINT32 SupportedGroups;
+    TW_STR32 Manufacturer;
+    TW_STR32 ProductFamily;
+    TW_STR32 ProductName;
+};
+typedef TW_IDENTITY* pTW_IDENTITY;
+
+struct TW_STATUS {
+    TW_UINT16 ConditionCode;
+    TW_UINT16 Reserved;
+};
+
+struct TW_USERINTERFACE {
+    TW_BOOL ShowUI;
+    TW_BOOL ModalUI;
+    TW_HANDLE hParent;
+};
+
+struct TW_EVENT {
+    TW_MEMREF pEvent;
+    TW_UINT16 TWMessage;
+};
+
+struct TW_CAPABILITY {
+    TW_UINT16 Cap;
+    TW_UINT16 ConType;
+    TW_HANDLE hContainer;
+};
+
+struct TW_ONEVALUE {
+    TW_UINT16 ItemType;
+    TW_UINT32 Item;
+};
+
+struct TW_IMAGEINFO {
+    TW_FIX32 XResolution;
+    TW_FIX32 YResolution;
+    TW_INT32 ImageWidth;
+    TW_INT32 ImageLength;
+    TW_INT16 SamplesPerPixel;
+    TW_INT16 BitsPerSample[8];
+    TW_INT16 BitsPerPixel;
+    TW_BOOL Planar;
+    TW_INT16 PixelType;
+    TW_UINT16 Compression;
+};
+
+struct TW_PENDINGXFERS {
+    TW_UINT16 Count;
+    TW_UINT32 Reserved;
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(TW_FIX32) == 4);
+static_assert(sizeof(TW_VERSION) == 42);
+static_assert(sizeof(TW_IDENTITY) == 156);
+static_assert(sizeof(TW_STATUS) == 4);
+static_assert(sizeof(TW_USERINTERFACE) == 4 + sizeof(TW_HANDLE));
+static_assert(sizeof(TW_EVENT) == sizeof(TW_MEMREF) + 2);
+static_assert(sizeof(TW_CAPABILITY) == 4 + sizeof(TW_HANDLE));
+static_assert(sizeof(TW_ONEVALUE) == 6);
+static_assert(sizeof(TW_IMAGEINFO) == 42);
+static_assert(sizeof(TW_PENDINGXFERS) == 6);
+
+// The entry points: the DSM's DSM_Entry, a source's DS_Entry.
+extern "C" {
+typedef TW_UINT16 (*DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
+                                  TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
+typedef TW_UINT16 (*DSENTRYPROC)(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+                                 TW_MEMREF pData);
+}
+
+// Data groups.
+constexpr TW_UINT32 DG_CONTROL = 0x0001;
+constexpr TW_UINT32 DG_IMAGE = 0x0002;
+constexpr TW_UINT32 DG_AUDIO = 0x0004;
+
+// Data argument types.
+constexpr TW_UINT16 DAT_NULL = 0x0000;
+constexpr TW_UINT16 DAT_CAPABILITY = 0x0001;
+constexpr TW_UINT16 DAT_EVENT = 0x0002;
+constexpr TW_UINT16 DAT_IDENTITY = 0x0003;
+constexpr TW_UINT16 DAT_PARENT = 0x0004;
+constexpr TW_UINT16 DAT_PENDINGXFERS = 0x0005;
+constexpr TW_UINT16 DAT_SETUPMEMXFER = 0x0006;
+constexpr TW_UINT16 DAT_SETUPFILEXFER = 0x0007;
+constexpr TW_UINT16 DAT_STATUS = 0x0008;
+constexpr TW_UINT16 DAT_USERINTERFACE = 0x0009;
+constexpr TW_UINT16 DAT_XFERGROUP = 0x000a;
+constexpr TW_UINT16 DAT_IMAGEINFO = 0x0101;
+constexpr TW_UINT16 DAT_IMAGELAYOUT = 0x0102;
+constexpr TW_UINT16 DAT_IMAGEMEMXFER = 0x0103;
+constexpr TW_UINT16 DAT_IMAGENATIVEXFER = 0x0104;
+constexpr TW_UINT16 DAT_IMAGEFILEXFER = 0x0105;
+
+// Messages.
+constexpr TW_UINT16 MSG_NULL = 0x0000;
+constexpr TW_UINT16 MSG_GET = 0x0001;
+constexpr TW_UINT16 MSG_GETCURRENT = 0x0002;
+constexpr TW_UINT16 MSG_GETDEFAULT = 0x0003;
+constexpr TW_UINT16 MSG_GETFIRST = 0x0004;
+constexpr TW_UINT16 MSG_GETNEXT = 0x0005;
+constexpr TW_UINT16 MSG_SET = 0x0006;
+constexpr TW_UINT16 MSG_RESET = 0x0007;
+constexpr TW_UINT16 MSG_QUERYSUPPORT = 0x0008;
+constexpr TW_UINT16 MSG_XFERREADY = 0x0101;
+constexpr TW_UINT16 MSG_CLOSEDSREQ = 0x0102;
+constexpr TW_UINT16 MSG_CLOSEDSOK = 0x0103;
+constexpr TW_UINT16 MSG_DEVICEEVENT = 0x0104;
+constexpr TW_UINT16 MSG_OPENDSM = 0x0301;
+constexpr TW_UINT16 MSG_CLOSEDSM = 0x0302;
+constexpr TW_UINT16 MSG_OPENDS = 0x0401;
+constexpr TW_UINT16 MSG_CLOSEDS = 0x0402;
+constexpr TW_UINT16 MSG_USERSELECT = 0x0403;
+constexpr TW_UINT16 MSG_DISABLEDS = 0x0501;
+constexpr TW_UINT16 MSG_ENABLEDS = 0x0502;
+constexpr TW_UINT16 MSG_ENABLEDSUIONLY = 0x0503;
+constexpr TW_UINT16 MSG_PROCESSEVENT = 0x0601;
+constexpr TW_UINT16 MSG_ENDXFER = 0x0701;
+constexpr TW_UINT16 MSG_STOPFEEDER = 0x0702;
+
+// Return codes.
+constexpr TW_UINT16 TWRC_SUCCESS = 0;
+constexpr TW_UINT16 TWRC_FAILURE = 1;
+constexpr TW_UINT16 TWRC_CHECKSTATUS = 2;
+constexpr TW_UINT16 TWRC_CANCEL = 3;
+constexpr TW_UINT16 TWRC_DSEVENT = 4;
+constexpr TW_UINT16 TWRC_NOTDSEVENT = 5;
+constexpr TW_UINT16 TWRC_XFERDONE = 6;
+constexpr TW_UINT16 TWRC_ENDOFLIST = 7;
+constexpr TW_UINT16 TWRC_INFONOTSUPPORTED = 8;
+constexpr TW_UINT16 TWRC_DATANOTAVAILABLE = 9;
+
+// Condition codes.
+constexpr TW_UINT16 TWCC_SUCCESS = 0;
+constexpr TW_UINT16 TWCC_BUMMER = 1;
+constexpr TW_UINT16 TWCC_LOWMEMORY = 2;
+constexpr TW_UINT16 TWCC_NODS = 3;
+constexpr TW_UINT16 TWCC_MAXCONNECTIONS = 4;
+constexpr TW_UINT16 TWCC_OPERATIONERROR = 5;
+constexpr TW_UINT16 TWCC_BADCAP = 6;
+constexpr TW_UINT16 TWCC_BADPROTOCOL = 9;
+constexpr TW_UINT16 TWCC_BADVALUE = 10;
+constexpr TW_UINT16 TWCC_SEQERROR = 11;
+constexpr TW_UINT16 TWCC_BADDEST = 12;
+constexpr TW_UINT16 TWCC_CAPUNSUPPORTED = 13;
+constexpr TW_UINT16 TWCC_CAPBADOPERATION = 14;
+constexpr TW_UINT16 TWCC_CAPSEQERROR = 15;
+
+// Container types.
+constexpr TW_UINT16 TWON_ARRAY = 3;
+constexpr TW_UINT16 TWON_ENUMERATION = 4;
+constexpr TW_UINT16 TWON_ONEVALUE = 5;
+constexpr TW_UINT16 TWON_RANGE = 6;
+constexpr TW_UINT16 TWON_DONTCARE16 = 0xffff;
+
+// Item types.
+constexpr TW_UINT16 TWTY_INT8 = 0x0000;
+constexpr TW_UINT16 TWTY_INT16 = 0x0001;
+constexpr TW_UINT16 TWTY_INT32 = 0x0002;
+constexpr TW_UINT16 TWTY_UINT8 = 0x0003;
+constexpr TW_UINT16 TWTY_UINT16 = 0x0004;
+constexpr TW_UINT16 TWTY_UINT32 = 0x0005;
+constexpr TW_UINT16 TWTY_BOOL = 0x0006;
+constexpr TW_UINT16 TWTY_FIX32 = 0x0007;
+constexpr TW_UINT16 TWTY_STR32 = 0x0009;
+
+// Capabilities.
+constexpr TW_UINT16 CAP_XFERCOUNT = 0x0001;
+constexpr TW_UINT16 ICAP_COMPRESSION = 0x0100;
+constexpr TW_UINT16 ICAP_PIXELTYPE = 0x0101;
+constexpr TW_UINT16 ICAP_XRESOLUTION = 0x1118;
+constexpr TW_UINT16 ICAP_YRESOLUTION = 0x1119;
+constexpr TW_UINT16 ICAP_SUPPORTEDSIZES = 0x1122;
+constexpr TW_UINT16 ICAP_BITDEPTH = 0x112b;
+
+// Pixel types, compression, page sizes.
+constexpr TW_INT16 TWPT_BW = 0;
+constexpr TW_INT16 TWPT_GRAY = 1;
+constexpr TW_INT16 TWPT_RGB = 2;
+constexpr TW_INT16 TWPT_PALETTE = 3;
+constexpr TW_UINT16 TWCP_NONE = 0;
+constexpr TW_UINT16 TWSS_NONE = 0;
+constexpr TW_UINT16 TWSS_A4 = 1;
+constexpr TW_UINT16 TWSS_USLETTER = 3;
+constexpr TW_UINT16 TWSS_USLEGAL = 4;
+
+// Identity values.
+constexpr TW_UINT16 TWLG_USA = 13;
+constexpr TW_UINT16 TWCY_USA = 1;
