@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          imagemagick)
+          imagemagick libwxgtk3.2-dev xvfb xauth xdotool)
 
 install_missing() {
     local missing=()

@@ -1,0 +1,74 @@
+#include "dsm/SourceLibrary.h"
+
+namespace {
+
+// A library may fill a name to the last byte; the DSM compares and prints them as C strings.
+template <size_t N>
+void Terminate(char (&text)[N]) {
+    text[N - 1] = '\0';
+}
+
+}  // namespace
+
+std::unique_ptr<SourceLibrary> SourceLibrary::Load(const std::string& path, std::string* whyNot) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (!module) {
+        // The loader's text usually begins with the path, which the caller prints already.
+        *whyNot = ModuleLoadError();
+        const std::string prefix = path + ": ";
+        if (whyNot->compare(0, prefix.size(), prefix) == 0) whyNot->erase(0, prefix.size());
+        return nullptr;
+    }
+    auto entry = reinterpret_cast<DSENTRYPROC>(GetProcAddress(module, "DS_Entry"));
+    if (!entry) {
+        FreeLibrary(module);
+        *whyNot = "it does not export DS_Entry";
+        return nullptr;
+    }
+    std::unique_ptr<SourceLibrary> library(new SourceLibrary(path, module, entry));
+    library->ReadIdentities();
+    if (library->m_identities.empty()) {
+        *whyNot = "it offers no source with a product name";
+        return nullptr;
+    }
+    return library;
+}
+
+SourceLibrary::SourceLibrary(std::string path, HMODULE module, DSENTRYPROC entry)
+    : m_path(std::move(path)), m_module(module), m_entry(entry) {}
+
+SourceLibrary::~SourceLibrary() { FreeLibrary(m_module); }
+
+TW_UINT16 SourceLibrary::Call(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                              TW_MEMREF data) const {
+    return m_entry(origin, dg, dat, msg, data);
+}
+
+void SourceLibrary::ReadIdentities() {
+    TW_IDENTITY identity{};
+    TW_UINT16 rc = m_entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &identity);
+    if (rc == TWRC_FAILURE) {
+        // A library with a single source need not list; it answers MSG_GET.
+        identity = {};
+        if (m_entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GET, &identity) == TWRC_SUCCESS) {
+            Keep(identity);
+        }
+        return;
+    }
+    for (size_t asked = 1; rc == TWRC_SUCCESS; ++asked) {
+        Keep(identity);
+        if (asked == kMaxIdentities) break;
+        identity = {};
+        rc = m_entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &identity);
+    }
+}
+
+void SourceLibrary::Keep(TW_IDENTITY identity) {
+    Terminate(identity.Version.Info);
+    Terminate(identity.Manufacturer);
+    Terminate(identity.ProductFamily);
+    Terminate(identity.ProductName);
+    identity.Id = 0;
+    // Sources are opened and remembered by product name; a nameless one cannot be chosen.
+    if (identity.ProductName[0] != '\0') m_identities.push_back(identity);
+}

@@ -1,0 +1,247 @@
+#include "dsm/SourceManager.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dsm/DefaultSourceStore.h"
+#include "dsm/SourceCatalog.h"
+#include "dsm/SourceSearchPath.h"
+#include "dsm/SourceSelectDialog.h"
+
+struct SourceManager::Session {
+    SourceCatalog catalog;
+    size_t nextListed = 0;  // the source MSG_GETNEXT answers; Count() when the list is done
+    const ListedSource* openSource = nullptr;
+    TW_UINT16 condition = TWCC_SUCCESS;
+};
+
+namespace {
+
+bool Unattended() {
+    const char* value = std::getenv("VELOMARK_UNATTENDED");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+// A source answering these has done what was asked, possibly with changes.
+bool Succeeded(TW_UINT16 returnCode) {
+    return returnCode == TWRC_SUCCESS || returnCode == TWRC_CHECKSTATUS;
+}
+
+}  // namespace
+
+SourceManager& SourceManager::Instance() {
+    // Destroyed when the DSM library is unloaded, which unloads the sources still loaded.
+    static SourceManager manager;
+    return manager;
+}
+
+SourceManager::SourceManager() = default;
+SourceManager::~SourceManager() = default;
+
+TW_UINT16 SourceManager::Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
+                               TW_UINT16 msg, TW_MEMREF data) {
+    if (!origin) return TWRC_FAILURE;
+    Lock lock(m_mutex);
+    if (dest) return ToSource(origin, dest, dg, dat, msg, data);
+    const Outcome outcome = ToManager(lock, origin, dg, dat, msg, data);
+    // Looked up afresh: MSG_OPENDSM has just given the origin its Id.
+    ConditionFor(origin->Id) = outcome.condition;
+    return outcome.returnCode;
+}
+
+TW_UINT16 SourceManager::ToSource(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
+                                  TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+    Session* session = FindSession(origin->Id);
+    if (!session) {
+        m_unattachedCondition = TWCC_SEQERROR;
+        return TWRC_FAILURE;
+    }
+    const ListedSource* source = session->openSource;
+    if (!source || dest->Id != source->identity.Id) {
+        session->condition = TWCC_BADDEST;
+        return TWRC_FAILURE;
+    }
+    return source->library->Call(origin, dg, dat, msg, data);
+}
+
+SourceManager::Outcome SourceManager::ToManager(Lock& lock, pTW_IDENTITY origin, TW_UINT32 dg,
+                                                TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+    if (dg == DG_CONTROL) {
+        switch (dat) {
+            case DAT_PARENT:
+                if (msg == MSG_OPENDSM) return OpenDsm(origin, data);
+                if (msg == MSG_CLOSEDSM) return CloseDsm(origin);
+                break;
+            case DAT_STATUS:
+                if (msg == MSG_GET) return GetStatus(origin->Id, data);
+                break;
+            case DAT_IDENTITY:
+                switch (msg) {
+                    case MSG_GETDEFAULT:
+                    case MSG_USERSELECT:
+                    case MSG_GETFIRST:
+                    case MSG_GETNEXT:
+                    case MSG_OPENDS:
+                    case MSG_CLOSEDS:
+                        return ToIdentity(lock, origin, msg, static_cast<pTW_IDENTITY>(data));
+                }
+                break;
+        }
+    }
+    return {TWRC_FAILURE, TWCC_BADPROTOCOL};
+}
+
+SourceManager::Outcome SourceManager::ToIdentity(Lock& lock, pTW_IDENTITY origin, TW_UINT16 msg,
+                                                 pTW_IDENTITY identity) {
+    Session* session = FindSession(origin->Id);
+    if (!session) return {TWRC_FAILURE, TWCC_SEQERROR};
+    if (!identity) return {TWRC_FAILURE, TWCC_BADVALUE};
+    switch (msg) {
+        case MSG_GETDEFAULT: return GetDefault(*session, identity);
+        case MSG_USERSELECT: return UserSelect(lock, origin, identity);
+        case MSG_GETFIRST: session->nextListed = 0; return GetNext(*session, identity);
+        case MSG_GETNEXT: return GetNext(*session, identity);
+        case MSG_OPENDS: return OpenSource(*session, origin, identity);
+        case MSG_CLOSEDS: return CloseSource(*session, origin, identity);
+    }
+    return {TWRC_FAILURE, TWCC_BADPROTOCOL};
+}
+
+SourceManager::Outcome SourceManager::OpenDsm(pTW_IDENTITY origin, TW_MEMREF data) {
+    // data points at the application's window handle; the DSM shows no window of its own
+    // there, so only its presence is checked.
+    if (!data) return {TWRC_FAILURE, TWCC_BADVALUE};
+    if (FindSession(origin->Id)) return {TWRC_FAILURE, TWCC_SEQERROR};
+    auto session = std::make_unique<Session>();
+    origin->Id = m_nextId++;
+    session->catalog.Scan(SourceSearchPath::Folders(), [this] { return m_nextId++; });
+    // MSG_GETNEXT before any MSG_GETFIRST has nothing to continue.
+    session->nextListed = session->catalog.Count();
+    m_sessions.emplace(origin->Id, std::move(session));
+    return {TWRC_SUCCESS, TWCC_SUCCESS};
+}
+
+SourceManager::Outcome SourceManager::CloseDsm(pTW_IDENTITY origin) {
+    auto it = m_sessions.find(origin->Id);
+    if (it == m_sessions.end()) return {TWRC_FAILURE, TWCC_SEQERROR};
+    std::unique_ptr<Session> session = std::move(it->second);
+    m_sessions.erase(it);
+    if (const ListedSource* source = session->openSource) {
+        TW_IDENTITY listed = source->identity;
+        source->library->Call(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &listed);
+        session->openSource = nullptr;
+    }
+    session->catalog.Clear();
+    return {TWRC_SUCCESS, TWCC_SUCCESS};
+}
+
+SourceManager::Outcome SourceManager::GetStatus(TW_UINT32 originId, TW_MEMREF data) {
+    if (!data) return {TWRC_FAILURE, TWCC_BADVALUE};
+    auto* status = static_cast<TW_STATUS*>(data);
+    status->ConditionCode = ConditionFor(originId);
+    status->Reserved = 0;
+    // Reading the condition clears it: the outcome recorded for this call is success.
+    return {TWRC_SUCCESS, TWCC_SUCCESS};
+}
+
+SourceManager::Outcome SourceManager::GetDefault(Session& session, pTW_IDENTITY identity) {
+    const ListedSource* source = session.catalog.DefaultSource();
+    if (!source) return {TWRC_FAILURE, TWCC_NODS};
+    *identity = source->identity;
+    return {TWRC_SUCCESS, TWCC_SUCCESS};
+}
+
+SourceManager::Outcome SourceManager::GetNext(Session& session, pTW_IDENTITY identity) {
+    if (session.nextListed >= session.catalog.Count()) {
+        session.nextListed = session.catalog.Count();
+        return {TWRC_ENDOFLIST, TWCC_SUCCESS};
+    }
+    *identity = session.catalog.At(session.nextListed++).identity;
+    return {TWRC_SUCCESS, TWCC_SUCCESS};
+}
+
+SourceManager::Outcome SourceManager::UserSelect(Lock& lock, pTW_IDENTITY origin,
+                                                 pTW_IDENTITY identity) {
+    Session* session = FindSession(origin->Id);
+    const ListedSource* preferred = session->catalog.DefaultSource();
+    if (!preferred) return {TWRC_FAILURE, TWCC_NODS};
+    if (Unattended() || !SourceSelectDialog::CanShow()) {
+        *identity = preferred->identity;
+        return {TWRC_SUCCESS, TWCC_SUCCESS};
+    }
+
+    if (const ListedSource* named = session->catalog.FindByName(identity->ProductName)) {
+        preferred = named;
+    }
+    std::vector<std::string> names;
+    for (size_t i = 0; i < session->catalog.Count(); ++i) {
+        names.emplace_back(session->catalog.At(i).identity.ProductName);
+    }
+    const size_t preselected = session->catalog.IndexOf(*preferred);
+    const TW_UINT32 applicationId = origin->Id;
+    // The dialog runs an event loop that may call in again, even to close this session.
+    lock.unlock();
+    const std::optional<size_t> chosen = SourceSelectDialog::Choose(names, preselected);
+    lock.lock();
+
+    session = FindSession(applicationId);
+    if (!session) return {TWRC_FAILURE, TWCC_SEQERROR};
+    if (!chosen) return {TWRC_CANCEL, TWCC_SUCCESS};
+    const ListedSource* source = session->catalog.FindByName(names[*chosen].c_str());
+    if (!source) return {TWRC_FAILURE, TWCC_NODS};
+    *identity = source->identity;
+    std::string error;
+    if (!DefaultSourceStore::Save(names[*chosen], &error)) {
+        std::fprintf(stderr, "velomark-dsm: cannot remember the chosen source: %s\n",
+                     error.c_str());
+    }
+    return {TWRC_SUCCESS, TWCC_SUCCESS};
+}
+
+SourceManager::Outcome SourceManager::OpenSource(Session& session, pTW_IDENTITY origin,
+                                                 pTW_IDENTITY identity) {
+    if (session.openSource) return {TWRC_FAILURE, TWCC_MAXCONNECTIONS};
+    const bool namesNone = identity->Id == 0 && identity->ProductName[0] == '\0';
+    const ListedSource* source =
+        namesNone ? session.catalog.DefaultSource() : session.catalog.Find(*identity);
+    if (!source) return {TWRC_FAILURE, TWCC_NODS};
+    // The source gets its own copy of its identity; what it writes there is not ours.
+    TW_IDENTITY listed = source->identity;
+    const TW_UINT16 answer =
+        source->library->Call(origin, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &listed);
+    if (!Succeeded(answer)) {
+        return {answer, answer == TWRC_FAILURE ? TWCC_OPERATIONERROR : TWCC_SUCCESS};
+    }
+    session.openSource = source;
+    *identity = source->identity;
+    return {answer, TWCC_SUCCESS};
+}
+
+SourceManager::Outcome SourceManager::CloseSource(Session& session, pTW_IDENTITY origin,
+                                                  pTW_IDENTITY identity) {
+    const ListedSource* source = session.openSource;
+    if (!source) return {TWRC_FAILURE, TWCC_SEQERROR};
+    if (identity->Id != source->identity.Id) return {TWRC_FAILURE, TWCC_BADDEST};
+    TW_IDENTITY listed = source->identity;
+    const TW_UINT16 answer =
+        source->library->Call(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &listed);
+    if (!Succeeded(answer)) {
+        return {answer, answer == TWRC_FAILURE ? TWCC_OPERATIONERROR : TWCC_SUCCESS};
+    }
+    session.openSource = nullptr;
+    return {answer, TWCC_SUCCESS};
+}
+
+SourceManager::Session* SourceManager::FindSession(TW_UINT32 originId) {
+    auto it = m_sessions.find(originId);
+    return it == m_sessions.end() ? nullptr : it->second.get();
+}
+
+TW_UINT16& SourceManager::ConditionFor(TW_UINT32 originId) {
+    Session* session = FindSession(originId);
+    return session ? session->condition : m_unattachedCondition;
+}
