@@ -1,0 +1,111 @@
+#include "sources/testchart/TestChartPage.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "sources/testchart/TestChartPainter.h"
+#include "sources/testchart/TestChartRowPacker.h"
+
+namespace {
+
+constexpr uint64_t kLargestPage = 0x7fffffff;
+
+uint64_t RowStride(int width, int bitsPerPixel) {
+    return (uint64_t(width) * uint64_t(bitsPerPixel) + 31) / 32 * 4;
+}
+
+// Pixels per metre for the header, rounded: 100 dpi is 3937.
+LONG PixelsPerMetre(int dpi) { return static_cast<LONG>((int64_t(dpi) * 10000 + 127) / 254); }
+
+}  // namespace
+
+size_t TestChartPageBytes(const TestChartSettings& settings) {
+    const int width = settings.PixelWidth();
+    const int height = settings.PixelHeight();
+    if (width <= 0 || height <= 0) return 0;
+    const TestChartRowPacker packer(settings.pixelType);
+    const uint64_t bytes = sizeof(BITMAPINFOHEADER) + uint64_t(packer.TableSize()) * 4 +
+                           RowStride(width, packer.BitsPerPixel()) * uint64_t(height);
+    return bytes <= kLargestPage ? size_t(bytes) : 0;
+}
+
+bool PaintTestChartPage(const TestChartSettings& settings, int pageNumber, void* dib,
+                        size_t bytes) {
+    const size_t needed = TestChartPageBytes(settings);
+    if (needed == 0 || bytes < needed) return false;
+
+    const TestChartPainter painter(settings, pageNumber);
+    const TestChartRowPacker packer(settings.pixelType);
+    const int width = painter.Width();
+    const int height = painter.Height();
+    const size_t stride = size_t(RowStride(width, packer.BitsPerPixel()));
+    const int tableSize = packer.TableSize();
+
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof(BITMAPINFOHEADER);
+    header.biWidth = width;
+    header.biHeight = height;  // positive: rows bottom-up
+    header.biPlanes = 1;
+    header.biBitCount = static_cast<WORD>(packer.BitsPerPixel());
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(stride * size_t(height));
+    header.biXPelsPerMeter = PixelsPerMetre(settings.dpi);
+    header.biYPelsPerMeter = header.biXPelsPerMeter;
+    header.biClrUsed = static_cast<DWORD>(tableSize);
+    auto* out = static_cast<uint8_t*>(dib);
+    std::memcpy(out, &header, sizeof header);
+    std::vector<RGBQUAD> table(static_cast<size_t>(tableSize));
+    packer.FillColourTable(table.data());
+    if (!table.empty())
+        std::memcpy(out + sizeof header, table.data(), table.size() * sizeof(RGBQUAD));
+
+    uint8_t* pixels = out + sizeof header + table.size() * sizeof(RGBQUAD);
+    const size_t packedBytes = (size_t(width) * size_t(packer.BitsPerPixel()) + 7) / 8;
+    std::vector<uint8_t> painted(size_t(width) * 3);
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = pixels + size_t(height - 1 - y) * stride;
+        painter.PaintRow(y, painted.data());
+        packer.PackRow(painted.data(), width, y, row);
+        std::memset(row + packedBytes, 0, stride - packedBytes);
+    }
+    return true;
+}
+
+HGLOBAL MakeTestChartPage(const TestChartSettings& settings, int pageNumber) {
+    const size_t bytes = TestChartPageBytes(settings);
+    if (bytes == 0) return nullptr;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes);
+    if (!block) return nullptr;
+    bool painted = false;
+    try {
+        painted = PaintTestChartPage(settings, pageNumber, GlobalLock(block), bytes);
+    } catch (const std::bad_alloc&) {
+        painted = false;
+    }
+    GlobalUnlock(block);
+    if (!painted) {
+        GlobalFree(block);
+        return nullptr;
+    }
+    return block;
+}
+
+TW_IMAGEINFO TestChartImageInfo(const TestChartSettings& settings) {
+    TW_IMAGEINFO info{};
+    info.XResolution = TW_FIX32{static_cast<TW_INT16>(settings.dpi), 0};
+    info.YResolution = info.XResolution;
+    info.ImageWidth = settings.PixelWidth();
+    info.ImageLength = settings.PixelHeight();
+    const bool colour = settings.pixelType == ChartPixelType::Rgb;
+    info.SamplesPerPixel = colour ? 3 : 1;
+    const int bits = settings.BitsPerPixel();
+    for (int sample = 0; sample < info.SamplesPerPixel; ++sample)
+        info.BitsPerSample[sample] = static_cast<TW_INT16>(colour ? 8 : bits);
+    info.BitsPerPixel = static_cast<TW_INT16>(bits);
+    info.Planar = FALSE;
+    info.PixelType = settings.TwainPixelType();
+    info.Compression = TWCP_NONE;
+    return info;
+}

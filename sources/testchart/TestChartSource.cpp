@@ -1,0 +1,96 @@
+#include "sources/testchart/TestChartSource.h"
+
+#include <cstring>
+
+#include "sources/testchart/TestChartSession.h"
+
+namespace {
+
+void CopyName(TW_STR32& target, const char* text) {
+    std::memset(target, 0, sizeof target);
+    std::strncpy(target, text, sizeof target - 1);
+}
+
+}  // namespace
+
+TestChartSource::TestChartSource(TestChartUiFactory uiFactory, TestChartEnvironment environment,
+                                 std::ostream& warnings)
+    : m_uiFactory(std::move(uiFactory)),
+      m_environment(std::move(environment)),
+      m_warnings(warnings) {}
+
+TestChartSource::~TestChartSource() = default;
+
+TW_IDENTITY TestChartSource::Identity() {
+    TW_IDENTITY identity{};
+    identity.Id = 0;
+    identity.Version.MajorNum = 1;
+    identity.Version.MinorNum = 0;
+    identity.Version.Language = TWLG_USA;
+    identity.Version.Country = TWCY_USA;
+    CopyName(identity.Version.Info, "1.0");
+    identity.ProtocolMajor = 1;
+    identity.ProtocolMinor = 9;
+    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    CopyName(identity.Manufacturer, "Velomark");
+    CopyName(identity.ProductFamily, "Test Chart");
+    CopyName(identity.ProductName, "Velomark Test Chart");
+    return identity;
+}
+
+TW_UINT16 TestChartSource::Entry(pTW_IDENTITY /*origin*/, TW_UINT32 dg, TW_UINT16 dat,
+                                 TW_UINT16 msg, TW_MEMREF data) {
+    std::lock_guard lock(m_mutex);
+    if (dg == DG_CONTROL && dat == DAT_IDENTITY)
+        return IdentityTriplet(msg, static_cast<TW_IDENTITY*>(data));
+    if (dg == DG_CONTROL && dat == DAT_STATUS) return Status(msg, static_cast<TW_STATUS*>(data));
+    if (!m_session) return Fail(TWCC_SEQERROR);
+    TW_UINT16 condition = TWCC_SUCCESS;
+    const TW_UINT16 result = m_session->Handle(dg, dat, msg, data, &condition);
+    if (condition != TWCC_SUCCESS) m_condition = condition;
+    return result;
+}
+
+TW_UINT16 TestChartSource::IdentityTriplet(TW_UINT16 msg, TW_IDENTITY* identity) {
+    if (!identity) return Fail(TWCC_BADVALUE);
+    switch (msg) {
+        case MSG_GETFIRST:
+        case MSG_GET: {
+            // The DSM assigns Id; the rest is ours.
+            const TW_UINT32 id = identity->Id;
+            *identity = Identity();
+            identity->Id = id;
+            return TWRC_SUCCESS;
+        }
+        case MSG_GETNEXT: return TWRC_ENDOFLIST;
+        case MSG_OPENDS: {
+            if (m_session) return Fail(TWCC_MAXCONNECTIONS);
+            TW_IDENTITY self = Identity();
+            self.Id = identity->Id;
+            const TestChartSettings settings = m_environment.Settings(m_warnings);
+            m_session = std::make_unique<TestChartSession>(self, settings,
+                                                           m_environment.Unattended(), m_uiFactory);
+            m_condition = TWCC_SUCCESS;
+            return TWRC_SUCCESS;
+        }
+        case MSG_CLOSEDS:
+            if (!m_session) return Fail(TWCC_SEQERROR);
+            m_session.reset();
+            return TWRC_SUCCESS;
+        default: return Fail(TWCC_BADPROTOCOL);
+    }
+}
+
+TW_UINT16 TestChartSource::Status(TW_UINT16 msg, TW_STATUS* status) {
+    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+    if (!status) return Fail(TWCC_BADVALUE);
+    status->ConditionCode = m_condition;
+    status->Reserved = 0;
+    m_condition = TWCC_SUCCESS;
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 TestChartSource::Fail(TW_UINT16 condition) {
+    m_condition = condition;
+    return TWRC_FAILURE;
+}

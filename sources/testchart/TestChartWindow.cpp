@@ -1,0 +1,166 @@
+#include "sources/testchart/TestChartWindow.h"
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/gauge.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/spinctrl.h>
+#include <wx/stattext.h>
+
+#include <algorithm>
+
+#include "sources/testchart/TestChartSession.h"
+
+namespace {
+
+constexpr int kProgressPollMs = 100;
+
+// Choice entries in the order of ChartPixelType and ChartPageSize.
+const wxString kPixelTypeNames[] = {"Black and white (1-bit)", "Grey (4-bit)", "Grey (8-bit)",
+                                    "Palette (8-bit)", "Colour (24-bit)"};
+const wxString kPageSizeNames[] = {"US Letter (8.5 x 11 in)", "A4 (210 x 297 mm)",
+                                   "US Legal (8.5 x 14 in)"};
+
+}  // namespace
+
+TestChartWindow* TestChartWindow::Open(TestChartSession& session,
+                                       const TestChartSettings& settings) {
+    wxWindow* parent = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
+    auto* window = new TestChartWindow(parent, session, settings);
+    window->Show();
+    window->Raise();
+    return window;
+}
+
+TestChartWindow::TestChartWindow(wxWindow* parent, TestChartSession& session,
+                                 const TestChartSettings& settings)
+    : wxFrame(parent, wxID_ANY, "Velomark Test Chart", wxDefaultPosition, wxDefaultSize,
+              (wxDEFAULT_FRAME_STYLE & ~(wxMAXIMIZE_BOX | wxRESIZE_BORDER)) |
+                  (parent ? wxFRAME_FLOAT_ON_PARENT : 0)),
+      m_session(&session),
+      m_settings(settings),
+      m_timer(this) {
+    BuildControls();
+    Bind(wxEVT_CLOSE_WINDOW, &TestChartWindow::OnCloseWindow, this);
+    Bind(wxEVT_TIMER, &TestChartWindow::OnTimer, this);
+    m_timer.Start(kProgressPollMs);
+}
+
+TestChartWindow::~TestChartWindow() {
+    m_timer.Stop();
+    // Destroyed by the toolkit (its parent went away) rather than dismissed.
+    if (m_session) m_session->WindowGone(this);
+}
+
+// Deleted at once rather than with Destroy() at the next idle time: the library that
+// holds this class's code may be unloaded as soon as the source is closed.
+void TestChartWindow::Dismiss() {
+    m_session = nullptr;
+    m_timer.Stop();
+    delete this;
+}
+
+void TestChartWindow::BuildControls() {
+    auto* panel = new wxPanel(this);
+    auto* grid = new wxFlexGridSizer(2, wxSize(8, 6));
+    grid->AddGrowableCol(1);
+
+    m_pixelType = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                               WXSIZEOF(kPixelTypeNames), kPixelTypeNames);
+    m_pixelType->SetSelection(static_cast<int>(m_settings.pixelType));
+    m_dpi = new wxSpinCtrl(panel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                           wxSP_ARROW_KEYS, TestChartSettings::kMinDpi, TestChartSettings::kMaxDpi,
+                           m_settings.dpi);
+    m_pageSize = new wxChoice(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                              WXSIZEOF(kPageSizeNames), kPageSizeNames);
+    if (m_settings.pageSize == ChartPageSize::Custom)
+        m_pageSize->Append(wxString::Format("Custom (%d x %d pixels)", m_settings.customWidth,
+                                            m_settings.customHeight));
+    m_pageSize->SetSelection(static_cast<int>(m_settings.pageSize));
+    m_pages = new wxSpinCtrl(panel, wxID_ANY, wxEmptyString, wxDefaultPosition, wxDefaultSize,
+                             wxSP_ARROW_KEYS, 1, TestChartSettings::kMaxPages, m_settings.pages);
+
+    const auto addRow = [&](const wxString& label, wxWindow* control) {
+        grid->Add(new wxStaticText(panel, wxID_ANY, label), 0, wxALIGN_CENTER_VERTICAL);
+        grid->Add(control, 1, wxEXPAND);
+    };
+    addRow("Pixel type:", m_pixelType);
+    addRow("Resolution (dpi):", m_dpi);
+    addRow("Page size:", m_pageSize);
+    addRow("Pages:", m_pages);
+
+    m_gauge = new wxGauge(panel, wxID_ANY, 1);
+    m_status = new wxStaticText(panel, wxID_ANY, "Ready");
+    m_scan = new wxButton(panel, wxID_ANY, "&Scan");
+    auto* close = new wxButton(panel, wxID_CLOSE, "&Close");
+    m_scan->Bind(wxEVT_BUTTON, &TestChartWindow::OnScan, this);
+    close->Bind(wxEVT_BUTTON, &TestChartWindow::OnCloseButton, this);
+
+    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
+    buttons->AddStretchSpacer();
+    buttons->Add(m_scan, 0, wxRIGHT, 6);
+    buttons->Add(close);
+
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(grid, 0, wxEXPAND | wxALL, 10);
+    column->Add(m_gauge, 0, wxEXPAND | wxLEFT | wxRIGHT, 10);
+    column->Add(m_status, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, 10);
+    column->Add(buttons, 0, wxEXPAND | wxALL, 10);
+    panel->SetSizer(column);
+    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
+    frameSizer->Add(panel, 1, wxEXPAND);
+    SetSizerAndFit(frameSizer);
+    m_scan->SetDefault();
+}
+
+TestChartSettings TestChartWindow::SettingsFromControls() const {
+    TestChartSettings settings = m_settings;
+    settings.pixelType = static_cast<ChartPixelType>(std::max(0, m_pixelType->GetSelection()));
+    settings.dpi = m_dpi->GetValue();
+    settings.pageSize = static_cast<ChartPageSize>(std::max(0, m_pageSize->GetSelection()));
+    settings.pages = m_pages->GetValue();
+    return settings;
+}
+
+void TestChartWindow::OnScan(wxCommandEvent&) {
+    if (!m_session) return;
+    m_settings = SettingsFromControls();
+    if (m_session->StartScan(m_settings)) {
+        m_scan->Disable();
+        m_status->SetLabel("Scanning...");
+    }
+}
+
+void TestChartWindow::OnCloseButton(wxCommandEvent&) {
+    if (m_session) m_session->RequestClose();
+}
+
+// The title bar's close box asks the application to close the source, like Close: the
+// window goes when the application disables the source. A close that cannot be refused
+// only hides it, for the same reason Dismiss deletes it at once: the toolkit must never
+// hold it for a deletion after the library is gone.
+void TestChartWindow::OnCloseWindow(wxCloseEvent& event) {
+    if (event.CanVeto())
+        event.Veto();
+    else
+        Hide();
+    if (m_session) m_session->RequestClose();
+}
+
+void TestChartWindow::OnTimer(wxTimerEvent&) {
+    if (!m_session) return;
+    const TestChartProgress progress = m_session->Progress();
+    m_gauge->SetRange(std::max(1, progress.asked));
+    m_gauge->SetValue(std::clamp(progress.made, 0, std::max(1, progress.asked)));
+    wxString status;
+    if (!progress.running)
+        status = progress.asked > 0 ? "Done" : "Ready";
+    else if (progress.made < progress.asked)
+        status.Printf("Making page %d of %d", progress.made + 1, progress.asked);
+    else
+        status.Printf("%d pages ready", progress.asked);
+    if (m_status->GetLabel() != status) m_status->SetLabel(status);
+    m_scan->Enable(!progress.running);
+}
