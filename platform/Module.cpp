@@ -2,6 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
@@ -34,6 +38,32 @@ const char* SymbolForOrdinal(uintptr_t ordinal) {
     }
 }
 
+// The program's own library folder, <folder of the executable>/../lib/, where
+// its RUNPATH points. dlopen applies a RUNPATH only for the object that calls
+// it, and with interceptors in between (sanitizers, profilers) that object is
+// not ours; so a plain name is tried there first, explicitly.
+std::string ProgramLibraryFolder() {
+    char exe[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+    if (n <= 0) return {};
+    std::string path(exe, static_cast<size_t>(n));
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    return path.substr(0, slash) + "/../lib/";
+}
+
+void* OpenByName(const char* fileName) {
+    if (!std::strchr(fileName, '/')) {
+        static const std::string folder = ProgramLibraryFolder();
+        if (!folder.empty()) {
+            const std::string candidate = folder + fileName;
+            if (access(candidate.c_str(), F_OK) == 0)
+                if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+        }
+    }
+    return dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+}
+
 }  // namespace
 
 HMODULE LoadLibraryA(const char* fileName) {
@@ -41,7 +71,7 @@ HMODULE LoadLibraryA(const char* fileName) {
         t_lastError = "no library name";
         return nullptr;
     }
-    void* handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+    void* handle = OpenByName(fileName);
     if (!handle) {
         const char* err = dlerror();
         t_lastError = err ? err : "cannot load";

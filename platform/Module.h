@@ -16,8 +16,9 @@ inline const char* MAKEINTRESOURCEA(WORD ordinal) {
 }
 
 extern "C" {
-// Loads a shared library by file name (the system's search order) or by path;
-// null when it cannot be loaded.
+// Loads a shared library by path, or by file name: first from the program's
+// library folder (<executable's folder>/../lib), then by the system's search
+// order. Null when it cannot be loaded.
 HMODULE LoadLibraryA(const char* fileName);
 // The address of an exported symbol, by name or by ordinal; null when absent.
 FARPROC GetProcAddress(HMODULE module, const char* nameOrOrdinal);
