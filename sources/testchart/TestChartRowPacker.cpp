@@ -46,16 +46,7 @@ uint8_t TestChartRowPacker::ExtraGrey(int extra) {
                                 (2 * (kExtraGreys + 1)));
 }
 
-int TestChartRowPacker::BitsPerPixel() const {
-    switch (m_type) {
-        case ChartPixelType::BlackWhite: return 1;
-        case ChartPixelType::Gray4: return 4;
-        case ChartPixelType::Gray8: return 8;
-        case ChartPixelType::Palette: return 8;
-        case ChartPixelType::Rgb: return 24;
-    }
-    return 24;
-}
+int TestChartRowPacker::BitsPerPixel() const { return ChartBitsPerPixel(m_type); }
 
 int TestChartRowPacker::TableSize() const {
     const int bits = BitsPerPixel();

@@ -46,8 +46,10 @@ int TestChartSettings::PixelHeight() const {
     return 0;
 }
 
-int TestChartSettings::BitsPerPixel() const {
-    switch (pixelType) {
+int TestChartSettings::BitsPerPixel() const { return ChartBitsPerPixel(pixelType); }
+
+int ChartBitsPerPixel(ChartPixelType type) {
+    switch (type) {
         case ChartPixelType::BlackWhite: return 1;
         case ChartPixelType::Gray4: return 4;
         case ChartPixelType::Gray8: return 8;

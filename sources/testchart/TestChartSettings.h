@@ -9,6 +9,9 @@
 enum class ChartPixelType { BlackWhite, Gray4, Gray8, Palette, Rgb };
 enum class ChartPageSize { Letter, A4, Legal, Custom };
 
+// Bits per pixel of a page's DIB in each pixel type.
+int ChartBitsPerPixel(ChartPixelType type);
+
 struct TestChartSettings {
     static constexpr int kMinDpi = 25;
     static constexpr int kMaxDpi = 1200;
