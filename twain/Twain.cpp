@@ -133,6 +133,9 @@ void CTwain::CloseSource() {
     DisableSource();
     CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &m_Source);
     m_bSourceOpen = FALSE;
+    // A closed source is not enabled, even when it refused MSG_DISABLEDS: a flag
+    // left set would send every message to it and refuse every later Acquire.
+    m_bSourceEnabled = FALSE;
 }
 
 void CTwain::CloseDsm() {

@@ -25,13 +25,15 @@ public:
 
     void Notify() override {
         for (wxWindow* window : wxTopLevelWindows) {
-            auto* dialog = wxDynamicCast(window, wxDialog);
+            auto* dialog = dynamic_cast<wxDialog*>(window);
             if (!dialog || dialog->GetName() != SourceSelectDialog::kDialogName ||
                 !dialog->IsModal()) {
                 continue;
             }
-            auto* list = wxDynamicCast(
-                wxWindow::FindWindowByName(SourceSelectDialog::kListName, dialog), wxListBox);
+            // dynamic_cast, not wxDynamicCast: the macro's downcast trips UBSan on a
+            // window of another type.
+            auto* list = dynamic_cast<wxListBox*>(
+                wxWindow::FindWindowByName(SourceSelectDialog::kListName, dialog));
             Stop();
             seen = true;
             title = dialog->GetTitle();

@@ -217,11 +217,30 @@ TEST_F(FakeDsmTest, ClosingNeverFailsWhateverTheDsmAnswers) {
     twain.CloseDsm();
     EXPECT_EQ(dsm.TraceWithoutStatus(), (Trace{"SRC USERINTERFACE/DISABLEDS",
                                                "DSM IDENTITY/CLOSEDS", "DSM PARENT/CLOSEDSM"}));
-    // A refused disable leaves the enabled flag; the closes clear theirs.
-    EXPECT_TRUE(twain.m_bSourceEnabled);
+    // The closes clear their flags; the source is closed, so no longer enabled either.
+    EXPECT_FALSE(twain.m_bSourceEnabled);
     EXPECT_FALSE(twain.m_bSourceOpen);
     EXPECT_FALSE(twain.m_bDsmOpen);
     EXPECT_TRUE(twain.IsDsmLoaded());
+}
+
+TEST_F(FakeDsmTest, ARefusedDisableKeepsTheSourceEnabledUntilItIsClosed) {
+    Enable();
+    dsm.On(DAT_USERINTERFACE, MSG_DISABLEDS, Refuse);
+    EXPECT_FALSE(twain.DisableSource());
+    EXPECT_TRUE(twain.m_bSourceEnabled);
+
+    // Closed on the source's request all the same: the filter goes quiet and the
+    // next acquisition enables the source again.
+    dsm.notifyAnswer = MSG_CLOSEDSREQ;
+    twain.FilterMessage(Notification());
+    EXPECT_FALSE(twain.IsSourceOpen());
+    dsm.calls.clear();
+    twain.FilterMessage(Notification());
+    EXPECT_TRUE(dsm.calls.empty());
+    EXPECT_TRUE(twain.Acquire(-1));
+    EXPECT_TRUE(twain.m_bSourceEnabled);
+    EXPECT_EQ(dsm.Trace().back(), "SRC USERINTERFACE/ENABLEDS");
 }
 
 TEST_F(FakeDsmTest, TheDestructorReleasesAnOpenSession) {
