@@ -4,15 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-void CopyText(TW_STR32& field, const char* text) {
-    std::memset(field, 0, sizeof(field));
-    std::strncpy(field, text, sizeof(field) - 1);
-}
-
-}  // namespace
-
 CTwain::CTwain(HWND hWnd)
     : m_hDsmLibrary(nullptr),
       m_pDsmEntry(nullptr),
@@ -43,13 +34,13 @@ void CTwain::FillAppIdentity() {
     m_AppId.Version.MinorNum = 5;
     m_AppId.Version.Language = TWLG_USA;
     m_AppId.Version.Country = TWCY_USA;
-    CopyText(m_AppId.Version.Info, "3.5");
+    CopyTwainString(m_AppId.Version.Info, "3.5");
     m_AppId.ProtocolMajor = 1;
     m_AppId.ProtocolMinor = 9;
     m_AppId.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    CopyText(m_AppId.Manufacturer, "QUELM");
-    CopyText(m_AppId.ProductFamily, "Generic");
-    CopyText(m_AppId.ProductName, "Scan Probe");
+    CopyTwainString(m_AppId.Manufacturer, "QUELM");
+    CopyTwainString(m_AppId.ProductFamily, "Generic");
+    CopyTwainString(m_AppId.ProductName, "Scan Probe");
 }
 
 BOOL CTwain::InitTwain(HWND hWnd) {

@@ -6,20 +6,8 @@
 
 namespace {
 
-constexpr size_t kOneValueSize = 6;  // ItemType (2 bytes), Item (4 bytes)
-
-void StoreLe16(BYTE* p, TW_UINT16 v) {
-    p[0] = static_cast<BYTE>(v);
-    p[1] = static_cast<BYTE>(v >> 8);
-}
-
-void StoreLe32(BYTE* p, TW_UINT32 v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<BYTE>(v >> (8 * i));
-}
-
-TW_UINT32 LoadLe32(const BYTE* p) {
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<TW_UINT32>(p[3]) << 24);
-}
+// The one-value container's bytes are a TW_ONEVALUE: 2-byte packing, little-endian.
+constexpr size_t kOneValueSize = sizeof(TW_ONEVALUE);
 
 }  // namespace
 
@@ -54,13 +42,13 @@ BOOL CTwain::SetCapabilityOneValue(TW_UINT16 cap, TW_UINT16 value, BOOL bSigned)
     if (!IsSourceOpen()) return FALSE;
     HGLOBAL hContainer = GlobalAlloc(GHND, kOneValueSize);
     if (!hContainer) return FALSE;
-    auto* p = static_cast<BYTE*>(GlobalLock(hContainer));
+    void* p = GlobalLock(hContainer);
     if (!p) {
         GlobalFree(hContainer);
         return FALSE;
     }
-    StoreLe16(p, bSigned ? TWTY_INT16 : TWTY_UINT16);
-    StoreLe32(p + 2, value);
+    const TW_ONEVALUE one{bSigned ? TWTY_INT16 : TWTY_UINT16, value};
+    std::memcpy(p, &one, kOneValueSize);
     GlobalUnlock(hContainer);
     if (!IsSourceOpen()) {
         GlobalFree(hContainer);
@@ -84,9 +72,11 @@ BOOL CTwain::GetCapabilityOneValue(TW_UINT16 cap, TW_UINT32* pValue) {
         GlobalFree(hContainer);
         return FALSE;
     }
-    auto* p = static_cast<const BYTE*>(GlobalLock(hContainer));
+    const void* p = GlobalLock(hContainer);
     if (!p) return FALSE;
-    *pValue = LoadLe32(p + 2);
+    TW_ONEVALUE one;
+    std::memcpy(&one, p, kOneValueSize);
+    *pValue = one.Item;
     GlobalUnlock(hContainer);
     GlobalFree(hContainer);
     return TRUE;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 typedef int8_t TW_INT8;
 typedef int16_t TW_INT16;
@@ -101,6 +102,13 @@ static_assert(sizeof(TW_CAPABILITY) == 4 + sizeof(TW_HANDLE));
 static_assert(sizeof(TW_ONEVALUE) == 6);
 static_assert(sizeof(TW_IMAGEINFO) == 42);
 static_assert(sizeof(TW_PENDINGXFERS) == 6);
+
+// Writes a NUL-terminated string into a 34-byte field, cut to fit; the rest of the
+// field is zero.
+inline void CopyTwainString(TW_STR32& field, const char* text) {
+    std::memset(field, 0, sizeof(field));
+    std::strncpy(field, text, sizeof(field) - 1);
+}
 
 // The entry points: the DSM's DSM_Entry, a source's DS_Entry.
 extern "C" {

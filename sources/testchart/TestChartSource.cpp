@@ -4,15 +4,6 @@
 
 #include "sources/testchart/TestChartSession.h"
 
-namespace {
-
-void CopyName(TW_STR32& target, const char* text) {
-    std::memset(target, 0, sizeof target);
-    std::strncpy(target, text, sizeof target - 1);
-}
-
-}  // namespace
-
 TestChartSource::TestChartSource(TestChartUiFactory uiFactory, TestChartEnvironment environment,
                                  std::ostream& warnings)
     : m_uiFactory(std::move(uiFactory)),
@@ -28,13 +19,13 @@ TW_IDENTITY TestChartSource::Identity() {
     identity.Version.MinorNum = 0;
     identity.Version.Language = TWLG_USA;
     identity.Version.Country = TWCY_USA;
-    CopyName(identity.Version.Info, "1.0");
+    CopyTwainString(identity.Version.Info, "1.0");
     identity.ProtocolMajor = 1;
     identity.ProtocolMinor = 9;
     identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    CopyName(identity.Manufacturer, "Velomark");
-    CopyName(identity.ProductFamily, "Test Chart");
-    CopyName(identity.ProductName, "Velomark Test Chart");
+    CopyTwainString(identity.Manufacturer, "Velomark");
+    CopyTwainString(identity.ProductFamily, "Test Chart");
+    CopyTwainString(identity.ProductName, "Velomark Test Chart");
     return identity;
 }
 

@@ -143,13 +143,13 @@ TW_UINT16 TestChartSourceTest::Transfer(HGLOBAL* page) {
     return result;
 }
 
-void TestChartSourceTest::WaitUntilTransferReady() {
+void TestChartSourceTest::WaitForOwnNotification(TW_UINT16 twainMessage) {
     const MSG msg = WaitForNotification();
     EXPECT_EQ(msg.hwnd, m_window.Handle());
     EXPECT_EQ(msg.message, kSourceNotifyMessage);
-    EXPECT_EQ(msg.wParam, MSG_XFERREADY);
+    EXPECT_EQ(msg.wParam, twainMessage);
     EXPECT_EQ(msg.lParam, static_cast<LPARAM>(kSourceId));
-    TW_UINT16 twainMessage = 0;
-    EXPECT_EQ(ProcessEvent(&msg, &twainMessage), TWRC_DSEVENT);
-    EXPECT_EQ(twainMessage, MSG_XFERREADY);
+    TW_UINT16 claimedAs = 0;
+    EXPECT_EQ(ProcessEvent(&msg, &claimedAs), TWRC_DSEVENT);
+    EXPECT_EQ(claimedAs, twainMessage);
 }

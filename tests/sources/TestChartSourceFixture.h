@@ -45,8 +45,10 @@ protected:
     TW_UINT16 ProcessEvent(const MSG* msg, TW_UINT16* twainMessage);
     TW_UINT16 EndTransfer(int* count);
     TW_UINT16 Transfer(HGLOBAL* page);
-    // Waits for MSG_XFERREADY and checks that the source claims it.
-    void WaitUntilTransferReady();
+    // Waits for the source's next notification, checks that it carries `twainMessage`
+    // and that the source claims it as that message.
+    void WaitForOwnNotification(TW_UINT16 twainMessage);
+    void WaitUntilTransferReady() { WaitForOwnNotification(MSG_XFERREADY); }
 
     MessageWindow m_window;
     size_t m_liveBlocksAtStart = 0;

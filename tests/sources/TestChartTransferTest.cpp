@@ -2,26 +2,14 @@
 // information, native transfers of the generator's exact pages, and the counts.
 #include "sources/testchart/TestChartPage.h"
 #include "tests/sources/TestChartDibReader.h"
+#include "tests/sources/TestChartPages.h"
 #include "tests/sources/TestChartSourceFixture.h"
 #include "twain/DataSource.h"
 
 namespace {
 
 TestChartSettings SmallSettings(ChartPixelType type, int pages) {
-    TestChartSettings settings;
-    settings.pixelType = type;
-    settings.pageSize = ChartPageSize::Custom;
-    settings.customWidth = 40;
-    settings.customHeight = 30;
-    settings.pages = pages;
-    return settings;
-}
-
-std::vector<uint8_t> GeneratorBytes(const TestChartSettings& settings, int pageNumber) {
-    HGLOBAL block = MakeTestChartPage(settings, pageNumber);
-    std::vector<uint8_t> bytes = ChartDib::FromHandle(block).bytes;
-    GlobalFree(block);
-    return bytes;
+    return SmallChart(type, 40, 30, pages);
 }
 
 class TestChartTransferTest : public TestChartSourceTest {
@@ -36,7 +24,7 @@ protected:
         HGLOBAL page = nullptr;
         ASSERT_EQ(Transfer(&page), TWRC_XFERDONE) << "page " << pageNumber;
         ASSERT_NE(page, nullptr);
-        EXPECT_TRUE(ChartDib::FromHandle(page).bytes == GeneratorBytes(settings, pageNumber))
+        EXPECT_TRUE(BlockBytes(page) == GeneratorBytes(settings, pageNumber))
             << "page " << pageNumber;
         GlobalFree(page);  // the application frees what it was given
     }
@@ -108,13 +96,7 @@ TEST_F(TestChartTransferTest, UnattendedUserInterfaceAsksToBeClosedAfterTheBatch
     ASSERT_EQ(EndTransfer(&count), TWRC_SUCCESS);
     EXPECT_EQ(count, 0);
 
-    const MSG msg = WaitForNotification();
-    EXPECT_EQ(msg.message, kSourceNotifyMessage);
-    EXPECT_EQ(msg.wParam, MSG_CLOSEDSREQ);
-    EXPECT_EQ(msg.lParam, static_cast<LPARAM>(kSourceId));
-    TW_UINT16 twainMessage = 0;
-    EXPECT_EQ(ProcessEvent(&msg, &twainMessage), TWRC_DSEVENT);
-    EXPECT_EQ(twainMessage, MSG_CLOSEDSREQ);
+    WaitForOwnNotification(MSG_CLOSEDSREQ);
     EXPECT_EQ(Disable(), TWRC_SUCCESS);
 }
 

@@ -22,6 +22,7 @@
 #include "platform/GlobalMemory.h"
 #include "platform/Module.h"
 #include "sources/testchart/TestChartPage.h"
+#include "tests/sources/TestChartPages.h"
 #include "tests/sources/TwainMessagePump.h"
 #include "tests/sources/WindowDriver.h"
 #include "twain/Twain.h"
@@ -45,10 +46,8 @@ public:
     ~ChartTwain() override { ReleaseTwain(); }
 
     void ReceiveImage(HGLOBAL hImage, const TW_IMAGEINFO& info) override {
-        const auto* bytes = static_cast<const BYTE*>(GlobalLock(hImage));
-        ASSERT_NE(bytes, nullptr);
-        pages.push_back({info, std::vector<BYTE>(bytes, bytes + GlobalSize(hImage))});
-        GlobalUnlock(hImage);
+        pages.push_back({info, BlockBytes(hImage)});
+        EXPECT_FALSE(pages.back().block.empty());
     }
     BOOL CanCloseSource() override {
         ++closeRequests;
@@ -126,24 +125,12 @@ protected:
             SCOPED_TRACE("page " + std::to_string(page));
             const ReceivedPage& received = m_twain->pages[page - 1];
             EXPECT_EQ(std::memcmp(&received.info, &expectedInfo, sizeof expectedInfo), 0);
-            HGLOBAL reference = MakeTestChartPage(settings, page);
-            ASSERT_NE(reference, nullptr);
-            const auto* bytes = static_cast<const BYTE*>(GlobalLock(reference));
-            EXPECT_EQ(std::vector<BYTE>(bytes, bytes + GlobalSize(reference)), received.block);
-            GlobalUnlock(reference);
-            GlobalFree(reference);
+            EXPECT_EQ(GeneratorBytes(settings, page), received.block);
         }
     }
 
     static TestChartSettings SmallChart(ChartPixelType type, int dpi, int pages) {
-        TestChartSettings settings;
-        settings.pixelType = type;
-        settings.dpi = dpi;
-        settings.pageSize = ChartPageSize::Custom;
-        settings.customWidth = 64;
-        settings.customHeight = 48;
-        settings.pages = pages;
-        return settings;
+        return ::SmallChart(type, 64, 48, pages, dpi);
     }
 
     std::filesystem::path m_config;

@@ -8,18 +8,11 @@
 
 #include "sources/testchart/TestChartPage.h"
 #include "sources/testchart/TestChartWorker.h"
-#include "tests/sources/TestChartDibReader.h"
+#include "tests/sources/TestChartPages.h"
 
 namespace {
 
-TestChartSettings SmallBatch(int pages) {
-    TestChartSettings settings;
-    settings.pageSize = ChartPageSize::Custom;
-    settings.customWidth = 40;
-    settings.customHeight = 30;
-    settings.pages = pages;
-    return settings;
-}
+TestChartSettings SmallBatch(int pages) { return SmallChart(ChartPixelType::Rgb, 40, 30, pages); }
 
 // Waits up to 20 s for the condition; false when it never held.
 template <typename Condition>
@@ -41,11 +34,8 @@ TEST(TestChartWorker, HandsOverEveryPageInOrderThenNull) {
         for (int page = 1; page <= 4; ++page) {
             HGLOBAL block = worker.TakePage();
             ASSERT_NE(block, nullptr) << page;
-            HGLOBAL expected = MakeTestChartPage(settings, page);
-            EXPECT_TRUE(ChartDib::FromHandle(block).bytes == ChartDib::FromHandle(expected).bytes)
-                << "page " << page;
+            EXPECT_TRUE(BlockBytes(block) == GeneratorBytes(settings, page)) << "page " << page;
             GlobalFree(block);
-            GlobalFree(expected);
         }
         EXPECT_EQ(worker.TakePage(), nullptr);
         EXPECT_EQ(worker.PagesMade(), 4);

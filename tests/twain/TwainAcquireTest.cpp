@@ -16,7 +16,7 @@
 #include "platform/GlobalMemory.h"
 #include "platform/Module.h"
 #include "platform/Window.h"
-#include "sources/testchart/TestChartPage.h"
+#include "tests/sources/TestChartPages.h"
 #include "twain/Twain.h"
 
 namespace {
@@ -30,10 +30,8 @@ class AcquiringTwain : public CTwain {
 public:
     std::vector<Received> images;
     void ReceiveImage(HGLOBAL hImage, const TW_IMAGEINFO& info) override {
-        const auto* p = static_cast<const BYTE*>(GlobalLock(hImage));
-        ASSERT_NE(p, nullptr);
-        images.push_back({std::vector<BYTE>(p, p + GlobalSize(hImage)), info});
-        GlobalUnlock(hImage);
+        images.push_back({BlockBytes(hImage), info});
+        EXPECT_FALSE(images.back().block.empty());
     }
     ~AcquiringTwain() override { ReleaseTwain(); }
     BOOL SourceSelected() const { return m_bSourceSelected; }
@@ -80,14 +78,9 @@ protected:
 };
 
 TestChartSettings SettingsFor(const char* type) {
-    TestChartSettings settings;
-    EXPECT_TRUE(TestChartSettings::ParsePixelType(type, &settings.pixelType));
-    settings.pageSize = ChartPageSize::Custom;
-    settings.customWidth = 173;
-    settings.customHeight = 61;
-    settings.dpi = 150;
-    settings.pages = 3;
-    return settings;
+    ChartPixelType pixelType = ChartPixelType::Rgb;
+    EXPECT_TRUE(TestChartSettings::ParsePixelType(type, &pixelType));
+    return SmallChart(pixelType, 173, 61, 3, 150);
 }
 
 }  // namespace
@@ -150,13 +143,7 @@ TEST_P(AcquireTest, ThreePagesArriveDescribedAndWhole) {
             EXPECT_EQ(image.block.size(), 40u + 4u * expected.colors + size_t(stride) * 61);
 
             // The bytes of the page that the generator makes for these settings.
-            HGLOBAL reference = MakeTestChartPage(settings, page);
-            ASSERT_NE(reference, nullptr);
-            const auto* ref = static_cast<const BYTE*>(GlobalLock(reference));
-            ASSERT_EQ(GlobalSize(reference), image.block.size());
-            EXPECT_EQ(std::memcmp(ref, image.block.data(), image.block.size()), 0);
-            GlobalUnlock(reference);
-            GlobalFree(reference);
+            EXPECT_TRUE(GeneratorBytes(settings, page) == image.block);
 
             // The image loads, and its frame is black at every corner.
             HGLOBAL copy = GlobalAlloc(GHND, image.block.size());
