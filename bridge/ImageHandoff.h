@@ -1,0 +1,40 @@
+// The road of one acquired image: a new document that shows it at 24 bits, and
+// the packed image with its description in the shared channel for the client.
+#pragma once
+
+#include "platform/GlobalMemory.h"
+#include "twain/TwainTypes.h"
+
+class CDIB;
+
+namespace velomark {
+
+class ImageDocumentFactory;
+class SharedChannel;
+
+enum class PublishResult {
+    Published,      // in its window and in the channel, status 5
+    NoDocument,     // no document could be made: dropped, channel untouched
+    Unreadable,     // the DIB was refused or could not be expanded: dropped
+    TooLarge,       // in its window; larger than the data block, channel untouched
+    ChannelClosed,  // in its window; the channel is not mapped
+    OutOfMemory,    // in its window; no memory to pack it for the channel
+};
+
+// Short text for the status bar: why an image did not reach the client.
+const char* PublishResultText(PublishResult result);
+
+// One acquired image: `hDib` is the native transfer's packed DIB (read only, the
+// caller frees it), `nBitsPerPixel` the description's BitsPerPixel (24 takes the
+// image over, anything else is expanded), `info` copied to the status block.
+// `dibShared` receives the copy that was packed for the client.
+PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& info,
+                           ImageDocumentFactory& documents, CDIB& dibShared,
+                           SharedChannel& channel);
+
+// A new 24-bit image of the source's size from a 1, 4 or 8-bit image, each pixel
+// looked up in a blue-green-red table built once from the colour table. False,
+// leaving the target empty, for any other bit count.
+bool ExpandTo24(const CDIB& source, CDIB& target);
+
+}  // namespace velomark
