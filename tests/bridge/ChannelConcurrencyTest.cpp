@@ -1,0 +1,63 @@
+// The status word between two real processes: no request lost or run twice, and
+// no image seen before it is complete.
+#include <chrono>
+#include <thread>
+
+#include "bridge/ChannelLayout.h"
+#include "bridge/ChannelRequests.h"
+#include "bridge/ImageHandoff.h"
+#include "tests/bridge/ChannelImages.h"
+#include "tests/bridge/ChannelTestSupport.h"
+#include "tests/bridge/PeerProcess.h"
+
+namespace velomark {
+namespace {
+
+using ChannelConcurrencyTest = ChannelTest;
+
+TEST_F(ChannelConcurrencyTest, EveryRequestWrittenAtRandomMomentsIsCarriedOutExactlyOnce) {
+    Channel().Open();
+    ASSERT_TRUE(Channel().HasStatusWord());
+    constexpr int kRequests = 3000;
+    PeerProcess writer({PeerPath(), "requests", std::to_string(kRequests), "12345"});
+    ASSERT_TRUE(writer.Started());
+
+    CountingActions actions;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (actions.acquires < kRequests && std::chrono::steady_clock::now() < deadline)
+        PollChannel(Channel(), actions);
+    EXPECT_EQ(writer.ReadLine(), "done " + std::to_string(kRequests));
+    EXPECT_EQ(writer.Wait(), 0);
+    for (int i = 0; i < 100; ++i) PollChannel(Channel(), actions);
+    EXPECT_EQ(actions.acquires, kRequests);
+    EXPECT_EQ(actions.selects, 0);
+}
+
+TEST_F(ChannelConcurrencyTest, AReaderNeverSeesReadyBeforeTheImageIsComplete) {
+    Channel().Open();
+    constexpr int kImages = 100;
+    PeerProcess reader({PeerPath(), "reader", std::to_string(kImages)});
+    ASSERT_EQ(reader.ReadLine(), "ready");
+
+    TestDocuments documents;
+    CDIB shared;
+    for (int serial = 1; serial <= kImages; ++serial) {
+        // The reader acknowledges each image before the next replaces it.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (Channel().LoadStatus() == CHANNEL_IMAGE_READY &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
+        ASSERT_NE(Channel().LoadStatus(), CHANNEL_IMAGE_READY) << "image " << serial;
+        TW_IMAGEINFO info;
+        HGLOBAL image = MakeChannelImage(serial, 600 + serial % 50, 400 + serial % 40, &info);
+        ASSERT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+                  PublishResult::Published);
+        GlobalFree(image);
+        documents.documents.clear();
+    }
+    EXPECT_EQ(reader.ReadLine(), "ok " + std::to_string(kImages));
+    EXPECT_EQ(reader.Wait(), 0);
+}
+
+}  // namespace
+}  // namespace velomark

@@ -1,0 +1,167 @@
+// One acquired image on its way to a new document and into the channel.
+#include <cstring>
+#include <vector>
+
+#include "bridge/ChannelLayout.h"
+#include "bridge/ImageHandoff.h"
+#include "tests/bridge/ChannelImages.h"
+#include "tests/bridge/ChannelTestSupport.h"
+
+namespace velomark {
+namespace {
+
+class ImageHandoffTest : public ChannelTest {
+protected:
+    void SetUp() override {
+        ChannelTest::SetUp();
+        Channel().Open();
+        ASSERT_NE(Channel().StatusBlock(), nullptr);
+        std::memset(Channel().DataBlock(), 0xEE, 4096);
+    }
+    PublishResult Publish(HGLOBAL h, int bits, const TW_IMAGEINFO& info) {
+        PublishResult result = PublishImage(h, bits, info, documents, shared, Channel());
+        GlobalFree(h);
+        return result;
+    }
+    BITMAPINFOHEADER DataHeader() {
+        BITMAPINFOHEADER header;
+        std::memcpy(&header, Channel().DataBlock(), sizeof header);
+        return header;
+    }
+    TW_IMAGEINFO Description() {
+        TW_IMAGEINFO info;
+        std::memcpy(&info, Channel().StatusBlock() + kImageInfoOffset, sizeof info);
+        return info;
+    }
+    TW_IMAGEINFO Info(int bits, int width, int height) {
+        TW_IMAGEINFO info{};
+        info.XResolution = TW_FIX32{300, 0x8000};
+        info.YResolution = TW_FIX32{150, 0};
+        info.ImageWidth = width;
+        info.ImageLength = height;
+        info.SamplesPerPixel = bits == 24 ? 3 : 1;
+        info.BitsPerPixel = static_cast<TW_INT16>(bits);
+        info.PixelType = bits == 24 ? TWPT_RGB : TWPT_GRAY;
+        return info;
+    }
+    TestDocuments documents;
+    CDIB shared;
+};
+
+TEST_F(ImageHandoffTest, TwentyFourBitImageKeepsItsHeaderAndFillsExactlyItsBytes) {
+    BITMAPINFOHEADER header = DibHeader(1, 2, 24);
+    header.biXPelsPerMeter = 11811;
+    header.biYPelsPerMeter = 5905;
+    header.biSizeImage = 8;
+    const TW_IMAGEINFO info = Info(24, 1, 2);
+    ASSERT_EQ(Publish(MakePackedDib(header, {}, {{1, 2, 3}, {4, 5, 6}}), 24, info),
+              PublishResult::Published);
+
+    EXPECT_EQ(std::memcmp(Channel().DataBlock(), &header, 40), 0);
+    const BYTE rows[8] = {4, 5, 6, 0, 1, 2, 3, 0};  // bottom row first
+    EXPECT_EQ(std::memcmp(Channel().DataBlock() + 40, rows, 3), 0);
+    EXPECT_EQ(std::memcmp(Channel().DataBlock() + 44, rows + 4, 3), 0);
+    EXPECT_EQ(Channel().DataBlock()[48], 0xEE);  // 40 + 4 x 2 bytes, no more
+    EXPECT_EQ(std::memcmp(Channel().StatusBlock() + kImageInfoOffset, &info, 42), 0);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
+
+    ASSERT_EQ(documents.documents.size(), 1u);
+    EXPECT_EQ(documents.documents[0]->updates, 1);
+    EXPECT_EQ(documents.documents[0]->image.GetDIBSize(), 48);
+    EXPECT_EQ(shared.GetDIBSize(), 48);
+}
+
+TEST_F(ImageHandoffTest, ExpandedImageHasAFreshHeaderAndTheDescriptionAsDelivered) {
+    std::vector<RGBQUAD> grey(256);
+    for (int i = 0; i < 256; ++i) grey[i] = {BYTE(i), BYTE(i), BYTE(i), 0};
+    BITMAPINFOHEADER header = DibHeader(5, 1, 8);
+    header.biXPelsPerMeter = 11811;
+    header.biClrUsed = 256;
+    const TW_IMAGEINFO info = Info(8, 5, 1);
+    ASSERT_EQ(Publish(MakePackedDib(header, grey, {{0, 64, 128, 192, 255}}), 8, info),
+              PublishResult::Published);
+
+    const BITMAPINFOHEADER out = DataHeader();
+    EXPECT_EQ(out.biSize, 40u);
+    EXPECT_EQ(out.biWidth, 5);
+    EXPECT_EQ(out.biHeight, 1);
+    EXPECT_EQ(out.biPlanes, 1);
+    EXPECT_EQ(out.biBitCount, 24);
+    EXPECT_EQ(out.biXPelsPerMeter, 0);
+    EXPECT_EQ(out.biClrUsed, 0u);
+    const BYTE pixels[15] = {0, 0, 0, 64, 64, 64, 128, 128, 128, 192, 192, 192, 255, 255, 255};
+    EXPECT_EQ(std::memcmp(Channel().DataBlock() + 40, pixels, 15), 0);
+    EXPECT_EQ(Channel().DataBlock()[40 + 16], 0xEE);  // stride 16 for width 5
+    EXPECT_EQ(Description().BitsPerPixel, 8);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
+}
+
+TEST_F(ImageHandoffTest, DescriptionSaysTwentyFourForAnotherBitCount_TakenOverUnexpanded) {
+    std::vector<RGBQUAD> table(2);
+    table[1] = {0xFF, 0xFF, 0xFF, 0};
+    ASSERT_EQ(Publish(MakePackedDib(DibHeader(8, 1, 1), table, {{0xF0}}), 24, Info(24, 8, 1)),
+              PublishResult::Published);
+    EXPECT_EQ(DataHeader().biBitCount, 1);
+    EXPECT_EQ(std::memcmp(Channel().DataBlock() + 40, table.data(), 8), 0);
+    EXPECT_EQ(Channel().DataBlock()[48], 0xF0);
+}
+
+TEST_F(ImageHandoffTest, SecondImageReplacesTheFirstEverywhere) {
+    TW_IMAGEINFO first, second;
+    ASSERT_EQ(Publish(MakeChannelImage(1, 30, 20, &first), 24, first), PublishResult::Published);
+    Channel().StoreStatus(CHANNEL_IDLE);
+    ASSERT_EQ(Publish(MakeChannelImage(2, 6, 4, &second), 24, second), PublishResult::Published);
+    EXPECT_EQ(documents.documents.size(), 2u);
+    EXPECT_TRUE(ChannelImageMatchesDescription(Channel().DataBlock(), Channel().DataBlockSize(),
+                                               Channel().StatusBlock() + kImageInfoOffset));
+    EXPECT_EQ(Description().XResolution.Whole, 2);
+    EXPECT_EQ(shared.m_nWidth, 6);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
+}
+
+TEST_F(ImageHandoffTest, ImageLargerThanTheBlockIsShownButLeavesTheChannelAlone) {
+    // 2400 x 2236 at 24 bits packs to 16,099,240 bytes.
+    Channel().StoreStatus(CHANNEL_IDLE);
+    TW_IMAGEINFO info = Info(24, 2400, 2236);
+    HGLOBAL h = GlobalAlloc(GHND, 40 + static_cast<size_t>(7200) * 2236);
+    BITMAPINFOHEADER header = DibHeader(2400, 2236, 24);
+    std::memcpy(GlobalLock(h), &header, 40);
+    GlobalUnlock(h);
+    EXPECT_EQ(Publish(h, 24, info), PublishResult::TooLarge);
+    ASSERT_EQ(documents.documents.size(), 1u);
+    EXPECT_EQ(documents.documents[0]->image.m_nHeight, 2236);
+    EXPECT_EQ(documents.documents[0]->updates, 1);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_EQ(Channel().DataBlock()[0], 0xEE);
+    EXPECT_EQ(Description().ImageWidth, 0);
+    EXPECT_NE(std::string(PublishResultText(PublishResult::TooLarge)), "");
+}
+
+TEST_F(ImageHandoffTest, UnreadableOrUnexpandableImagesAreDroppedBeforeTheChannel) {
+    Channel().StoreStatus(CHANNEL_IDLE);
+    BITMAPINFOHEADER compressed = DibHeader(4, 4, 8);
+    compressed.biCompression = BI_RLE8;
+    EXPECT_EQ(Publish(MakePackedDib(compressed, std::vector<RGBQUAD>(256), {}), 8, Info(8, 4, 4)),
+              PublishResult::Unreadable);
+    // A 24-bit bitmap described as 8 bits cannot be expanded.
+    EXPECT_EQ(Publish(MakePackedDib(DibHeader(2, 2, 24), {}, {}), 8, Info(8, 2, 2)),
+              PublishResult::Unreadable);
+    ASSERT_EQ(documents.documents.size(), 2u);
+    EXPECT_TRUE(documents.documents[0]->discarded);
+    EXPECT_TRUE(documents.documents[1]->discarded);
+    EXPECT_EQ(documents.documents[1]->updates, 0);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_EQ(Channel().DataBlock()[0], 0xEE);
+}
+
+TEST_F(ImageHandoffTest, NoDocumentMeansNothingHappens) {
+    documents.refuse = true;
+    TW_IMAGEINFO info;
+    EXPECT_EQ(Publish(MakeChannelImage(1, 4, 4, &info), 24, info), PublishResult::NoDocument);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_EQ(Channel().DataBlock()[0], 0xEE);
+    EXPECT_EQ(shared.m_pBlock, nullptr);
+}
+
+}  // namespace
+}  // namespace velomark

@@ -1,0 +1,180 @@
+// The two sections between real processes: who creates them, what is zeroed, how
+// long they live, and a section that a client made too small.
+#include <algorithm>
+#include <cstring>
+
+#include "bridge/ChannelLayout.h"
+#include "bridge/ChannelRequests.h"
+#include "bridge/ImageHandoff.h"
+#include "bridge/SharedMemExports.h"
+#include "tests/bridge/ChannelImages.h"
+#include "tests/bridge/ChannelTestSupport.h"
+#include "tests/bridge/PeerProcess.h"
+
+namespace velomark {
+namespace {
+
+using SharedChannelTest = ChannelTest;
+
+bool AllZero(const unsigned char* p, size_t n) {
+    return std::all_of(p, p + n, [](unsigned char b) { return b == 0; });
+}
+
+TEST_F(SharedChannelTest, VelomarkFirstCreatesZeroedSectionsAndNeverTouchesStatusTail) {
+    Channel().Open();
+    ASSERT_NE(Channel().DataBlock(), nullptr);
+    ASSERT_NE(Channel().StatusBlock(), nullptr);
+    EXPECT_TRUE(Channel().CreatedDataBlock());
+    EXPECT_TRUE(Channel().CreatedStatusBlock());
+    EXPECT_EQ(Channel().DataBlockSize(), kChannelBlockSize);
+    EXPECT_EQ(Channel().StatusBlockSize(), kChannelBlockSize);
+    EXPECT_TRUE(AllZero(Channel().DataBlock(), kChannelBlockSize));
+    EXPECT_TRUE(AllZero(Channel().StatusBlock(), kStatusZeroedBytes));
+
+    // A client marks the tail; nothing Velomark does afterwards may touch it.
+    PeerProcess peer({PeerPath(), "hold"});
+    ASSERT_EQ(peer.ReadLine(), "existed existed");
+    unsigned char* status = Channel().StatusBlock();
+    std::memset(status + kStatusZeroedBytes, 0xA5, 4096);
+    TW_IMAGEINFO info;
+    HGLOBAL image = MakeChannelImage(3, 17, 9, &info);
+    TestDocuments documents;
+    CDIB shared;
+    CountingActions actions;
+    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+              PublishResult::Published);
+    GlobalFree(image);
+    Channel().StoreStatus(2);
+    PollChannel(Channel(), actions);
+    SetSharedMem("OnFileAcquire");
+    HandleCommandText(Channel(), actions);
+    EXPECT_TRUE(std::all_of(status + kStatusZeroedBytes, status + kStatusZeroedBytes + 4096,
+                            [](unsigned char b) { return b == 0xA5; }));
+    peer.WriteLine("bye");
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+TEST_F(SharedChannelTest, ClientFirstKeepsEverythingAndItsRequestIsTakenAtFirstPoll) {
+    PeerProcess peer({PeerPath(), "hold", "2"});
+    ASSERT_EQ(peer.ReadLine(), "created created");
+
+    Channel().Open();
+    EXPECT_FALSE(Channel().CreatedDataBlock());
+    EXPECT_FALSE(Channel().CreatedStatusBlock());
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_ACQUIRE);
+
+    CountingActions actions;
+    PollChannel(Channel(), actions);
+    EXPECT_EQ(actions.acquires, 1);
+    EXPECT_EQ(actions.lastImages, -1);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    PollChannel(Channel(), actions);
+    EXPECT_EQ(actions.acquires, 1);
+    peer.WriteLine("bye");
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+TEST_F(SharedChannelTest, ExistingContentIsNotZeroedOnOpen) {
+    Channel().Open();
+    SetSharedMem("left by the first user");
+    Channel().StatusBlock()[60] = 0x5A;
+    PeerProcess peer({PeerPath(), "hold"});
+    ASSERT_EQ(peer.ReadLine(), "existed existed");
+    Channel().Close();
+
+    Channel().Open();  // the peer kept them alive
+    EXPECT_FALSE(Channel().CreatedDataBlock());
+    char text[64];
+    GetSharedMem(text, sizeof text);
+    EXPECT_STREQ(text, "left by the first user");
+    EXPECT_EQ(Channel().StatusBlock()[60], 0x5A);
+    peer.WriteLine("bye");
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+TEST_F(SharedChannelTest, AfterEveryUserClosedANewOpenStartsFresh) {
+    Channel().Open();
+    SetSharedMem("old text");
+    Channel().StoreStatus(CHANNEL_IMAGE_READY);
+    {
+        PeerProcess peer({PeerPath(), "hold"});
+        ASSERT_EQ(peer.ReadLine(), "existed existed");
+        Channel().Close();
+        peer.WriteLine("bye");
+        EXPECT_EQ(peer.Wait(), 0);
+    }
+    Channel().Open();
+    EXPECT_TRUE(Channel().CreatedDataBlock());
+    EXPECT_TRUE(Channel().CreatedStatusBlock());
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_EQ(Channel().DataBlock()[0], 0);
+}
+
+TEST_F(SharedChannelTest, SectionsSurviveVelomarksCloseWhileAClientHoldsThem) {
+    Channel().Open();
+    SetSharedMem("for the client");
+    Channel().StoreStatus(CHANNEL_IMAGE_READY);
+    PeerProcess peer({PeerPath(), "hold"});
+    ASSERT_EQ(peer.ReadLine(), "existed existed");
+    Channel().Close();
+
+    // A second client sees what Velomark left.
+    PeerProcess second({PeerPath(), "hold"});
+    EXPECT_EQ(second.ReadLine(), "existed existed");
+    Channel().Open();
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
+    EXPECT_STREQ(reinterpret_cast<const char*>(Channel().DataBlock()), "for the client");
+    peer.WriteLine("bye");
+    second.WriteLine("bye");
+    EXPECT_EQ(peer.Wait(), 0);
+    EXPECT_EQ(second.Wait(), 0);
+}
+
+TEST_F(SharedChannelTest, SectionsThatAClientMadeSmallAreNeverWrittenPastTheirEnd) {
+    PeerProcess peer({PeerPath(), "shrink", "4096"});
+    ASSERT_EQ(peer.ReadLine(), "ready 4096 4096");
+    Channel().Open();
+    ASSERT_EQ(Channel().DataBlockSize(), 4096u);
+    ASSERT_EQ(Channel().StatusBlockSize(), 4096u);
+
+    const std::string longText(10000, 'x');
+    SetSharedMem(longText.c_str());
+    EXPECT_EQ(Channel().DataBlock()[4095], 0);
+    EXPECT_EQ(std::strlen(reinterpret_cast<const char*>(Channel().DataBlock())), 4095u);
+
+    // 40 + 64 * 30 * 3 bytes do not fit: the image is shown but not sent.
+    TW_IMAGEINFO info;
+    HGLOBAL image = MakeChannelImage(1, 64, 30, &info);
+    TestDocuments documents;
+    CDIB shared;
+    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+              PublishResult::TooLarge);
+    GlobalFree(image);
+    ASSERT_EQ(documents.documents.size(), 1u);
+    EXPECT_EQ(documents.documents[0]->image.m_nWidth, 64);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    peer.WriteLine("bye");
+    EXPECT_EQ(peer.Wait(), 0);
+}
+
+TEST_F(SharedChannelTest, ClosedChannelLeavesEveryOperationHarmless) {
+    CountingActions actions;
+    PollChannel(Channel(), actions);
+    HandleCommandText(Channel(), actions);
+    char text[8] = "abc";
+    GetSharedMem(text, sizeof text);
+    EXPECT_STREQ(text, "");
+    SetSharedMem("ignored");
+    TW_IMAGEINFO info;
+    HGLOBAL image = MakeChannelImage(1, 4, 4, &info);
+    TestDocuments documents;
+    CDIB shared;
+    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+              PublishResult::ChannelClosed);
+    GlobalFree(image);
+    EXPECT_EQ(documents.documents.size(), 1u);
+    EXPECT_EQ(actions.selects + actions.acquires, 0);
+}
+
+}  // namespace
+}  // namespace velomark
