@@ -1,3 +1,5 @@
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "bridge/ImageHandoff.h"
@@ -7,26 +9,35 @@ namespace velomark {
 
 namespace {
 
-// Blue, green, red of each colour-table entry, in their stored order.
+static_assert(std::endian::native == std::endian::little, "pixels are stored as words");
+
+// Blue, green, red of each colour-table entry, in their stored order, in the low
+// three bytes of a word so that a pixel is one 4-byte store.
 struct TripleTable {
-    BYTE bgr[256][3];
+    uint32_t bgr[256];
 };
 
 template <int Bits>
+inline int IndexAt(const BYTE* s, int x) {
+    if constexpr (Bits == 1)
+        return (s[x >> 3] >> (7 - (x & 7))) & 1;
+    else if constexpr (Bits == 4)
+        return (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4);
+    else
+        return s[x];
+}
+
+// Each store writes one byte into the next pixel, which that pixel then overwrites;
+// the last pixel is stored as three bytes so that nothing past the row is touched.
+template <int Bits>
 void ExpandRow(const BYTE* s, BYTE* d, int width, const TripleTable& table) {
-    for (int x = 0; x < width; ++x) {
-        int index;
-        if constexpr (Bits == 1)
-            index = (s[x >> 3] >> (7 - (x & 7))) & 1;
-        else if constexpr (Bits == 4)
-            index = (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4);
-        else
-            index = s[x];
-        const BYTE* triple = table.bgr[index];
-        d[0] = triple[0];
-        d[1] = triple[1];
-        d[2] = triple[2];
-        d += 3;
+    int x = 0;
+    for (; x + 1 < width; ++x, d += 3) std::memcpy(d, &table.bgr[IndexAt<Bits>(s, x)], 4);
+    if (x < width) {
+        const uint32_t last = table.bgr[IndexAt<Bits>(s, x)];
+        d[0] = static_cast<BYTE>(last);
+        d[1] = static_cast<BYTE>(last >> 8);
+        d[2] = static_cast<BYTE>(last >> 16);
     }
 }
 
@@ -50,9 +61,8 @@ bool ExpandTo24(const CDIB& source, CDIB& target) {
     const int colors = source.GetColorCount();
     for (int i = 0; i < colors; ++i) {
         const COLORREF c = source.GetPaletteColor(i);
-        table.bgr[i][0] = GetBValue(c);
-        table.bgr[i][1] = GetGValue(c);
-        table.bgr[i][2] = GetRValue(c);
+        table.bgr[i] = uint32_t(GetBValue(c)) | uint32_t(GetGValue(c)) << 8 |
+                       uint32_t(GetRValue(c)) << 16;
     }
     if (bits == 1)
         ExpandRows<1>(source, target, table);

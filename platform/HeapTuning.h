@@ -1,0 +1,8 @@
+// Image-sized blocks (a page of 2400 x 2200 pixels is 16 MB) come and go with every
+// acquired image. By default the C library returns such blocks to the system on
+// free, and the next image pays a page fault for each fresh page, which costs more
+// than copying the image. Keeping them in the heap makes the next image reuse them.
+#pragma once
+
+// Call once at program start, before the first image.
+void KeepImageMemoryWarm();
