@@ -34,9 +34,9 @@ struct CommandRequest {
 
 enum class IoResult {
     Done,
-    Closed,   // the peer closed before all bytes came (or went)
+    Closed,  // the peer closed before all bytes came (or went)
     TimedOut,
-    Failed,   // errno tells why
+    Failed,  // errno tells why
 };
 
 class CommandSocketWire {

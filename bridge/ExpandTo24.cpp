@@ -41,10 +41,16 @@ void ExpandRow(const BYTE* s, BYTE* d, int width, const TripleTable& table) {
     }
 }
 
+// Row padding is zeroed, so that no stale heap bytes reach the client or a file.
 template <int Bits>
 void ExpandRows(const CDIB& source, CDIB& target, const TripleTable& table) {
-    for (int y = 0; y < source.m_nHeight; ++y)
-        ExpandRow<Bits>(source.GetRowPtr(y), target.GetRowPtr(y), source.m_nWidth, table);
+    const size_t pixelBytes = static_cast<size_t>(source.m_nWidth) * 3;
+    const size_t padding = static_cast<size_t>(target.m_nStride) - pixelBytes;
+    for (int y = 0; y < source.m_nHeight; ++y) {
+        BYTE* row = target.GetRowPtr(y);
+        ExpandRow<Bits>(source.GetRowPtr(y), row, source.m_nWidth, table);
+        if (padding) std::memset(row + pixelBytes, 0, padding);
+    }
 }
 
 }  // namespace

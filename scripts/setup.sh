@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          imagemagick libwxgtk3.2-dev xvfb xauth xdotool)
+          imagemagick libwxgtk3.2-dev xvfb xauth xdotool python3
+          libsane1 sane-utils)
 
 install_missing() {
     local missing=()

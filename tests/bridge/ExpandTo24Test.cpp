@@ -36,6 +36,10 @@ TEST(ExpandTo24Test, OneBitRunsFromTheHighBitAndStopsAtTheWidth) {
         const std::vector<BYTE> one = {0x11, 0x22, 0x33}, zero = {0, 0, 0};
         EXPECT_EQ(Pixel(target, x, 0), expected[x] ? one : zero) << x;
     }
+    // 30 pixel bytes in a 32-byte row: the padding is zero, not stale memory.
+    EXPECT_EQ(target.m_nStride, 32);
+    EXPECT_EQ(target.GetRowPtr(0)[30], 0);
+    EXPECT_EQ(target.GetRowPtr(0)[31], 0);
 }
 
 TEST(ExpandTo24Test, FourBitTakesTheHighNibbleFirst) {

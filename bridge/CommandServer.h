@@ -1,0 +1,56 @@
+// The main frame's command socket: a Unix-domain stream socket where a client
+// sends WM_COMMAND requests, the stand-in for sending or posting a message to the
+// frame's window. An accept thread and one reader per connection hand each
+// command to the user-interface thread through a CommandTarget.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace velomark {
+
+// What the server needs of the main frame.
+class CommandTarget {
+public:
+    virtual ~CommandTarget() = default;
+    // Called from the server's threads: runs the task later on the UI thread.
+    virtual void RunOnUiThread(std::function<void()> task) = 0;
+    // Called on the UI thread: routes the id as a menu command. False when the
+    // command is unknown or its update handler says disabled; it did not run.
+    virtual bool ExecuteCommand(uint16_t id) = 0;
+};
+
+class CommandServer {
+public:
+    explicit CommandServer(CommandTarget& target);
+    ~CommandServer();
+    CommandServer(const CommandServer&) = delete;
+    CommandServer& operator=(const CommandServer&) = delete;
+
+    // Listens at the usual path (CommandSocketPath) or the one given. A socket
+    // file that nobody accepts on is a leftover and is replaced; one that another
+    // process serves is left alone and Start fails. False with ErrorText.
+    bool Start();
+    bool Start(const std::string& path);
+
+    // Closes the listener and every connection, answers waiting senders -1, joins
+    // the threads and removes the socket file. Tasks still queued to the UI thread
+    // then do nothing. Safe to call twice, and from the UI thread.
+    void Stop();
+
+    bool IsRunning() const;
+    const std::string& Path() const { return m_path; }
+    const std::string& ErrorText() const { return m_error; }
+
+private:
+    struct Running;
+
+    CommandTarget& m_target;
+    std::unique_ptr<Running> m_running;
+    std::string m_path;
+    std::string m_error;
+};
+
+}  // namespace velomark

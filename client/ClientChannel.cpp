@@ -1,0 +1,127 @@
+#include "client/ClientChannel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "bridge/ChannelLayout.h"
+#include "platform/WinTypes.h"
+
+namespace velomark {
+
+namespace {
+
+std::string MappingErrorText(DWORD code) {
+    switch (code) {
+        case ERROR_ACCESS_DENIED: return "access denied (another user's section?)";
+        case ERROR_NOT_ENOUGH_MEMORY: return "not enough memory or descriptors";
+        case ERROR_FILE_NOT_FOUND: return "not found";
+        default: return "system error " + std::to_string(code);
+    }
+}
+
+// Creates or opens one section and maps all of it, zeroing `zeroBytes` of a new one.
+bool MapSection(const char* baseName, size_t zeroBytes, HANDLE& handle, unsigned char*& view,
+                size_t& size, std::string& error) {
+    const std::string name = ChannelSectionName(baseName);
+    handle = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                static_cast<DWORD>(kChannelBlockSize), name.c_str());
+    if (!handle) {
+        error =
+            "cannot create or open the section " + name + ": " + MappingErrorText(GetLastError());
+        return false;
+    }
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    view = static_cast<unsigned char*>(MapViewOfFile(handle, FILE_MAP_WRITE, 0, 0, 0));
+    if (!view) {
+        error = "cannot map the section " + name + ": " + MappingErrorText(GetLastError());
+        return false;
+    }
+    size = MappedViewSize(view);
+    if (created) std::memset(view, 0, std::min(size, zeroBytes));
+    return true;
+}
+
+void UnmapSection(HANDLE& handle, unsigned char*& view, size_t& size) {
+    if (view) UnmapViewOfFile(view);
+    if (handle) CloseHandle(handle);
+    handle = nullptr;
+    view = nullptr;
+    size = 0;
+}
+
+uint32_t ReadU32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint16_t ReadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+}  // namespace
+
+ClientChannel::~ClientChannel() { Close(); }
+
+bool ClientChannel::Open(std::string& error) {
+    Close();
+    if (MapSection(kDataSectionName, kChannelBlockSize, m_hData, m_pData, m_nDataSize, error) &&
+        MapSection(kStatusSectionName, kStatusZeroedBytes, m_hStatus, m_pStatus, m_nStatusSize,
+                   error)) {
+        return true;
+    }
+    Close();
+    return false;
+}
+
+void ClientChannel::Close() {
+    UnmapSection(m_hData, m_pData, m_nDataSize);
+    UnmapSection(m_hStatus, m_pStatus, m_nStatusSize);
+}
+
+int32_t ClientChannel::LoadStatus() const {
+    if (!HasStatusWord()) return CHANNEL_IDLE;
+    return std::atomic_ref<int32_t>(*reinterpret_cast<int32_t*>(m_pStatus))
+        .load(std::memory_order_acquire);
+}
+
+void ClientChannel::StoreStatus(int32_t value) {
+    if (!HasStatusWord()) return;
+    std::atomic_ref<int32_t>(*reinterpret_cast<int32_t*>(m_pStatus))
+        .store(value, std::memory_order_release);
+}
+
+size_t ClientChannel::PackedImageSize(std::string& error) const {
+    constexpr size_t kHeaderSize = 40;
+    if (!m_pData || m_nDataSize < kHeaderSize) {
+        error = "the data block is too small for an image header";
+        return 0;
+    }
+    const unsigned char* h = m_pData;
+    const uint32_t headerSize = ReadU32(h);
+    const auto width = static_cast<int32_t>(ReadU32(h + 4));
+    const auto height = static_cast<int32_t>(ReadU32(h + 8));
+    const uint16_t planes = ReadU16(h + 12);
+    const uint16_t bitCount = ReadU16(h + 14);
+    const uint32_t compression = ReadU32(h + 16);
+    const uint32_t colorsUsed = ReadU32(h + 32);
+    if (headerSize != kHeaderSize || planes != 1 || bitCount != 24 || compression != BI_RGB) {
+        error = "the data block does not start with a 24-bit image header (size " +
+                std::to_string(headerSize) + ", " + std::to_string(bitCount) + " bits)";
+        return 0;
+    }
+    if (width <= 0 || height <= 0 || colorsUsed > 256) {
+        error = "the image header is invalid (" + std::to_string(width) + " x " +
+                std::to_string(height) + ", " + std::to_string(colorsUsed) + " colours)";
+        return 0;
+    }
+    // 64-bit arithmetic: width and height below 2^31 cannot overflow it.
+    const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t{3};
+    const uint64_t total = kHeaderSize + uint64_t{4} * colorsUsed + stride * height;
+    if (total > m_nDataSize) {
+        error = "the image header claims " + std::to_string(total) +
+                " bytes, the data block holds " + std::to_string(m_nDataSize);
+        return 0;
+    }
+    return static_cast<size_t>(total);
+}
+
+}  // namespace velomark

@@ -1,0 +1,154 @@
+#include "client/cli/ClientCommandLine.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+namespace velomark {
+
+namespace {
+
+constexpr int kMaxImages = 100000;
+constexpr double kMaxTimeoutSeconds = 86400;
+
+struct ActionInfo {
+    ClientAction action;
+    bool takesText;
+    bool takesCountAndFolder;
+    bool takesTimeout;
+    int defaultTimeoutMs;
+};
+
+const std::map<std::string, ActionInfo>& Actions() {
+    static const std::map<std::string, ActionInfo> actions = {
+        {"select", {ClientAction::Select, false, false, true, 10000}},
+        {"acquire", {ClientAction::Acquire, false, true, true, 30000}},
+        {"command", {ClientAction::Command, true, false, true, 10000}},
+        {"status", {ClientAction::Status, false, false, false, 0}},
+        {"get-text", {ClientAction::GetText, false, false, false, 0}},
+        {"set-text", {ClientAction::SetText, true, false, false, 0}},
+    };
+    return actions;
+}
+
+bool ParseCount(const char* value, int& count) {
+    char* end = nullptr;
+    errno = 0;
+    long parsed = std::strtol(value, &end, 10);
+    if (errno != 0 || end == value || *end != 0 || parsed < 1 || parsed > kMaxImages) return false;
+    count = static_cast<int>(parsed);
+    return true;
+}
+
+bool ParseSeconds(const char* value, int& milliseconds) {
+    char* end = nullptr;
+    double seconds = std::strtod(value, &end);
+    if (end == value || *end != 0 || !std::isfinite(seconds) || seconds < 0 ||
+        seconds > kMaxTimeoutSeconds)
+        return false;
+    milliseconds = static_cast<int>(std::lround(seconds * 1000));
+    return true;
+}
+
+}  // namespace
+
+const char* ClientCommandLine::Usage() {
+    return "Usage: velomark-client ACTION [OPTIONS]\n"
+           "Takes images from a running Velomark through its shared sections and socket.\n"
+           "\n"
+           "Actions:\n"
+           "  select [-t SECONDS]       ask Velomark to let the user choose a source\n"
+           "                            (status word 1); waits until Velomark takes it up\n"
+           "  acquire [-n N] [-o DIR] [-t SECONDS]\n"
+           "                            ask Velomark to acquire (status word 2) and save the\n"
+           "                            next N images (default 1) as DIR/image-001.bmp, ...\n"
+           "                            (default DIR: the current folder), printing each path;\n"
+           "                            -t is the wait for each image (default 30)\n"
+           "  command TEXT [-t SECONDS] write TEXT to the data block, send command 32783 and\n"
+           "                            print the reply text Velomark leaves there\n"
+           "  status                    print the status word (0 idle, 1 select source,\n"
+           "                            2 acquire, 5 image ready)\n"
+           "  get-text                  print the text at the start of the data block\n"
+           "  set-text TEXT             write TEXT at the start of the data block\n"
+           "                            (put -- before a TEXT that starts with '-')\n"
+           "  --help, -h                show this text\n"
+           "\n"
+           "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 Velomark is not running,\n"
+           "4 timed out, 5 Velomark refused the command.\n";
+}
+
+bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& error) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            action = ClientAction::Help;
+            return true;
+        }
+    }
+    if (argc < 2) {
+        error = "no action given";
+        return false;
+    }
+    auto found = Actions().find(argv[1]);
+    if (found == Actions().end()) {
+        error = std::string("unknown action '") + argv[1] + "'";
+        return false;
+    }
+    const ActionInfo& info = found->second;
+    action = info.action;
+    timeoutMs = info.defaultTimeoutMs;
+    bool haveText = false;
+    bool optionsEnded = false;  // after "--", a TEXT may start with '-'
+    for (int i = 2; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        const bool isOption = !optionsEnded && option.size() > 1 && option[0] == '-';
+        if (!isOption) {
+            if (!info.takesText || haveText) {
+                error = "unexpected argument '" + option + "'";
+                return false;
+            }
+            text = option;
+            haveText = true;
+            continue;
+        }
+        const bool known = (option == "-t" && info.takesTimeout) ||
+                           ((option == "-n" || option == "-o") && info.takesCountAndFolder);
+        if (!known) {
+            error = "unknown option '" + option + "' for " + found->first;
+            return false;
+        }
+        if (i + 1 >= argc) {
+            error = "option " + option + " needs a value";
+            return false;
+        }
+        const char* value = argv[++i];
+        if (option == "-n" && !ParseCount(value, imageCount)) {
+            error = std::string("-n takes a number of images from 1 to ") +
+                    std::to_string(kMaxImages) + ", not '" + value + "'";
+            return false;
+        }
+        if (option == "-t" && !ParseSeconds(value, timeoutMs)) {
+            error = std::string("-t takes seconds from 0 to 86400, not '") + value + "'";
+            return false;
+        }
+        if (option == "-o") {
+            if (!*value) {
+                error = "-o needs a folder";
+                return false;
+            }
+            outputFolder = value;
+        }
+    }
+    if (info.takesText && !haveText) {
+        error = found->first + " needs a TEXT";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velomark

@@ -1,0 +1,34 @@
+// The velomark-client command line: one action and its options, and the exit
+// codes the program ends with.
+#pragma once
+
+#include <string>
+
+namespace velomark {
+
+enum ClientExitCode {
+    EXIT_OK = 0,
+    EXIT_FAILED = 1,       // anything else: sections, image, files, socket errors
+    EXIT_USAGE = 2,        // bad arguments
+    EXIT_NOT_RUNNING = 3,  // Velomark does not answer on its command socket
+    EXIT_TIMED_OUT = 4,
+    EXIT_REFUSED = 5,  // Velomark refused the command
+};
+
+enum class ClientAction { Help, Select, Acquire, Command, Status, GetText, SetText };
+
+class ClientCommandLine {
+public:
+    // False with the reason in `error` for arguments that do not make a command.
+    bool Parse(int argc, const char* const* argv, std::string& error);
+
+    static const char* Usage();
+
+    ClientAction action = ClientAction::Help;
+    int imageCount = 1;
+    std::string outputFolder = ".";
+    int timeoutMs = 30000;
+    std::string text;  // for command and set-text
+};
+
+}  // namespace velomark

@@ -1,0 +1,469 @@
+#!/usr/bin/env python3
+"""Take images from a running Velomark, with the Python standard library only.
+
+Velomark and its client share two named sections (the data block and the status
+block, POSIX shared-memory objects) and Velomark's command socket; see
+docs/PROTOCOL.md. As a module:
+
+    with velomark_client.Channel() as channel:
+        channel.check_running()
+        channel.request(velomark_client.STATUS_ACQUIRE)
+        channel.wait_image(timeout=30)
+        dib, info = channel.copy_image(), channel.copy_image_info()
+        channel.acknowledge()
+
+As a program: python3 velomark_client.py acquire -n 1 -o DIR (see --help).
+"""
+
+import argparse
+import fcntl
+import mmap
+import os
+import socket
+import stat
+import struct
+import sys
+import time
+
+BLOCK_SIZE = 16096000
+DATA_SECTION = "dllmemfilemap"
+STATUS_SECTION = "dllmemfilemapStatus"
+STATUS_ZEROED_BYTES = 80
+
+STATUS_IDLE = 0
+STATUS_SELECT_SOURCE = 1
+STATUS_ACQUIRE = 2
+STATUS_IMAGE_READY = 5
+
+IMAGE_INFO_OFFSET = 4
+IMAGE_INFO_SIZE = 42
+COMMAND_TEXT_MAX = 259
+ID_GET_DIB_BITES = 32783
+WM_COMMAND = 0x0111
+MODE_SEND = 0
+MODE_POST = 1
+
+EXIT_OK = 0
+EXIT_FAILED = 1
+EXIT_USAGE = 2
+EXIT_NOT_RUNNING = 3
+EXIT_TIMED_OUT = 4
+EXIT_REFUSED = 5
+
+# Where glibc's shm_open keeps the objects; opening the file there is shm_open.
+SHM_FOLDER = "/dev/shm"
+# How often a wait looks at the status word, in seconds.
+POLL_INTERVAL = 0.001
+_OPEN_ATTEMPTS = 20
+_SIZE_WAIT_ATTEMPTS = 200
+
+
+class VelomarkError(Exception):
+    """A failure, with the exit code the command line ends with."""
+
+    exit_code = EXIT_FAILED
+
+
+class UsageError(VelomarkError):
+    exit_code = EXIT_USAGE
+
+
+class NotRunningError(VelomarkError):
+    exit_code = EXIT_NOT_RUNNING
+
+
+class VelomarkTimeout(VelomarkError):
+    exit_code = EXIT_TIMED_OUT
+
+
+class RefusedError(VelomarkError):
+    exit_code = EXIT_REFUSED
+
+
+def section_name(base):
+    """The section's name with the test-only suffix from VELOMARK_CHANNEL_SUFFIX."""
+    return base + os.environ.get("VELOMARK_CHANNEL_SUFFIX", "")
+
+
+def socket_path():
+    """$XDG_RUNTIME_DIR/velomark.sock, else /tmp/velomark-<uid>/velomark.sock."""
+    name = "velomark" + os.environ.get("VELOMARK_CHANNEL_SUFFIX", "") + ".sock"
+    runtime = os.environ.get("XDG_RUNTIME_DIR")
+    if runtime:
+        return os.path.join(runtime, name)
+    folder = "/tmp/velomark-%d" % os.getuid()
+    try:
+        os.mkdir(folder, 0o700)
+    except FileExistsError:
+        pass
+    info = os.lstat(folder)
+    if not stat.S_ISDIR(info.st_mode):
+        raise VelomarkError(folder + " is not a folder")
+    if info.st_uid != os.getuid():
+        raise VelomarkError(folder + " belongs to another user")
+    if info.st_mode & 0o077:
+        raise VelomarkError(folder + " is open to other users (mode must be 0700)")
+    return os.path.join(folder, name)
+
+
+class _Section:
+    """One named section, created or opened; every user holds a shared flock on
+    it, and the last one to close (an exclusive flock then succeeds) removes it."""
+
+    def __init__(self, name, zero_bytes):
+        self.path = os.path.join(SHM_FOLDER, name)
+        self.fd = None
+        self.map = None
+        flags = os.O_RDWR | os.O_NOFOLLOW | os.O_CLOEXEC
+        created = False
+        for _ in range(_OPEN_ATTEMPTS):
+            try:
+                fd = os.open(self.path, flags | os.O_CREAT | os.O_EXCL, 0o600)
+            except FileExistsError:
+                fd = self._open_existing(flags)
+                if fd is None:
+                    continue  # the last user removed it meanwhile: create it afresh
+            else:
+                created = True
+                # Nobody may use it before it has its size.
+                fcntl.flock(fd, fcntl.LOCK_EX)
+                try:
+                    os.ftruncate(fd, BLOCK_SIZE)
+                except OSError:
+                    os.unlink(self.path)
+                    os.close(fd)
+                    raise
+                fcntl.flock(fd, fcntl.LOCK_SH)
+            break
+        else:
+            raise VelomarkError("cannot create or open the section " + name)
+        self.fd = fd
+        size = os.fstat(fd).st_size
+        if size == 0:
+            self.close()
+            raise VelomarkError("the section %s is empty" % name)
+        # The object's real size: another process may have made it smaller.
+        self.map = mmap.mmap(fd, size, mmap.MAP_SHARED, mmap.PROT_READ | mmap.PROT_WRITE)
+        if created:
+            zeroed = min(size, zero_bytes)
+            self.map[0:zeroed] = bytes(zeroed)
+
+    def _open_existing(self, flags):
+        try:
+            fd = os.open(self.path, flags)
+        except FileNotFoundError:
+            return None
+        for wait in range(_SIZE_WAIT_ATTEMPTS + 1):
+            fcntl.flock(fd, fcntl.LOCK_SH)
+            if os.fstat(fd).st_size > 0 or wait == _SIZE_WAIT_ATTEMPTS:
+                break
+            fcntl.flock(fd, fcntl.LOCK_UN)  # let its creator take its exclusive lock
+            time.sleep(0.001)
+        try:
+            same = os.stat(self.path).st_ino == os.fstat(fd).st_ino
+        except FileNotFoundError:
+            same = False
+        if not same:
+            os.close(fd)
+            return None
+        return fd
+
+    @property
+    def size(self):
+        return len(self.map)
+
+    def close(self):
+        if self.map is not None:
+            self.map.close()
+            self.map = None
+        if self.fd is not None:
+            try:
+                fcntl.flock(self.fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                try:
+                    os.unlink(self.path)
+                except FileNotFoundError:
+                    pass
+            except BlockingIOError:
+                pass  # someone else still has it open
+            os.close(self.fd)
+            self.fd = None
+
+
+class Channel:
+    """Both sections and the command socket, the way Velomark's clients use them."""
+
+    def __init__(self):
+        self._data = _Section(section_name(DATA_SECTION), BLOCK_SIZE)
+        try:
+            self._status = _Section(section_name(STATUS_SECTION), STATUS_ZEROED_BYTES)
+        except BaseException:
+            self._data.close()
+            raise
+        # A typed view: the status word is read and written as one aligned 32-bit
+        # access (a plain load acquires and a plain store releases on x86-64).
+        self._status_view = memoryview(self._status.map)
+        self._status_word = None
+        if self._status.size >= 4:
+            self._status_word = self._status_view[0:4].cast("i")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        # The views must go before the map they look into can be closed.
+        if self._status_word is not None:
+            self._status_word.release()
+            self._status_word = None
+        if self._status_view is not None:
+            self._status_view.release()
+            self._status_view = None
+        self._status.close()
+        self._data.close()
+
+    @property
+    def data_size(self):
+        return self._data.size
+
+    # The status word.
+    def status(self):
+        if self._status_word is None:
+            raise VelomarkError("the status block holds no status word")
+        return self._status_word[0]
+
+    def set_status(self, value):
+        if self._status_word is None:
+            raise VelomarkError("the status block holds no status word")
+        self._status_word[0] = value
+
+    def request(self, value):
+        if value not in (STATUS_SELECT_SOURCE, STATUS_ACQUIRE):
+            raise UsageError("a request is 1 (select source) or 2 (acquire), not %r" % value)
+        self.set_status(value)
+
+    def acknowledge(self):
+        self.set_status(STATUS_IDLE)
+
+    def _wait(self, done, timeout, what):
+        deadline = None if timeout is None else time.monotonic() + timeout
+        while not done(self.status()):
+            if deadline is not None and time.monotonic() >= deadline:
+                raise VelomarkTimeout("timed out after %g s waiting for %s" % (timeout, what))
+            time.sleep(POLL_INTERVAL)
+
+    def wait_image(self, timeout=None):
+        self._wait(lambda s: s == STATUS_IMAGE_READY, timeout, "an image")
+
+    def wait_status_change(self, value, timeout=None):
+        self._wait(lambda s: s != value, timeout, "Velomark to take up the request")
+
+    # The data block's text.
+    def get_text(self, limit=65535):
+        block = self._data.map
+        end = block.find(b"\0", 0, min(limit, len(block)))
+        if end < 0:
+            end = min(limit, len(block))
+        return block[0:end].decode("utf-8", "replace")
+
+    def set_text(self, text):
+        raw = text.encode("utf-8") + b"\0"
+        if len(raw) > self._data.size:
+            raise UsageError("the text needs %d bytes, the data block has %d"
+                             % (len(raw), self._data.size))
+        self._data.map[0:len(raw)] = raw
+
+    # The image.
+    def image_size(self):
+        """The packed 24-bit image's size from its header, checked against the block."""
+        if self.status() != STATUS_IMAGE_READY:
+            raise VelomarkError("no image is ready (the status word is not 5)")
+        block = self._data.map
+        if len(block) < 40:
+            raise VelomarkError("the data block is too small for an image header")
+        (header_size, width, height, planes, bits, compression, _, _, _, colors_used,
+         _) = struct.unpack_from("<IiiHHIIiiII", block, 0)
+        if header_size != 40 or planes != 1 or bits != 24 or compression != 0:
+            raise VelomarkError("the data block does not start with a 24-bit image header")
+        if width <= 0 or height <= 0 or colors_used > 256:
+            raise VelomarkError("the image header is invalid (%d x %d)" % (width, height))
+        stride = (width * 3 + 3) & ~3
+        total = 40 + 4 * colors_used + stride * height
+        if total > len(block):
+            raise VelomarkError("the image header claims %d bytes, the data block holds %d"
+                                % (total, len(block)))
+        return total
+
+    def copy_image(self):
+        """The packed DIB: 40-byte header and bottom-up rows, as bytes."""
+        return bytes(self._data.map[0:self.image_size()])
+
+    def copy_image_info(self):
+        """The 42-byte TW_IMAGEINFO of the last image."""
+        if self._status.size < IMAGE_INFO_OFFSET + IMAGE_INFO_SIZE:
+            raise VelomarkError("the status block is too small for a description")
+        return bytes(self._status.map[IMAGE_INFO_OFFSET:IMAGE_INFO_OFFSET + IMAGE_INFO_SIZE])
+
+    # The command socket.
+    def _connect(self, timeout):
+        path = socket_path()
+        connection = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        connection.settimeout(max(timeout, 0.001))  # 0 would make it non-blocking
+        try:
+            connection.connect(path)
+        except (FileNotFoundError, ConnectionRefusedError, NotADirectoryError) as error:
+            connection.close()
+            raise NotRunningError("Velomark is not running (cannot connect to %s: %s)"
+                                  % (path, error.strerror))
+        except socket.timeout:
+            connection.close()
+            raise VelomarkTimeout("no answer from " + path + " in time")
+        return connection
+
+    def check_running(self, timeout=2.0):
+        self._connect(timeout).close()
+
+    def _call(self, connection, command_id, mode):
+        connection.sendall(struct.pack("<IIQQ", WM_COMMAND, mode, command_id, 0))
+        reply = b""
+        while len(reply) < 8:
+            piece = connection.recv(8 - len(reply))
+            if not piece:
+                raise VelomarkError("Velomark closed the connection before replying")
+            reply += piece
+        if struct.unpack("<q", reply)[0] != 0:
+            raise RefusedError("Velomark refused command %d (disabled or unknown)" % command_id)
+
+    def send_command(self, command_id, post=False, timeout=10.0):
+        """WM_COMMAND over the socket: post returns once queued, send once it ran."""
+        with self._connect(timeout) as connection:
+            try:
+                self._call(connection, command_id, MODE_POST if post else MODE_SEND)
+            except socket.timeout:
+                raise VelomarkTimeout("timed out waiting for Velomark's reply")
+
+    def command(self, text, timeout=10.0):
+        """Writes the command text, sends 32783 and returns the text left there."""
+        if len(text.encode("utf-8")) > COMMAND_TEXT_MAX:
+            raise UsageError("a command text has at most %d bytes" % COMMAND_TEXT_MAX)
+        # Connected first, so that the data block is left as it was when nobody answers.
+        with self._connect(timeout) as connection:
+            self.set_text(text)
+            try:
+                self._call(connection, ID_GET_DIB_BITES, MODE_SEND)
+            except socket.timeout:
+                raise VelomarkTimeout("timed out waiting for Velomark's reply")
+        return self.get_text()
+
+
+def bmp_file_bytes(dib):
+    """A BMP file: the 14-byte file header, then the packed DIB as it is."""
+    colors_used = struct.unpack_from("<I", dib, 32)[0]
+    return b"BM" + struct.pack("<IHHI", 14 + len(dib), 0, 0, 14 + 40 + 4 * colors_used) + dib
+
+
+def _acquire(channel, args):
+    channel.check_running()
+    os.makedirs(args.o, exist_ok=True)
+    channel.request(STATUS_ACQUIRE)
+    for number in range(1, args.n + 1):
+        try:
+            channel.wait_image(args.t)
+        except VelomarkTimeout as error:
+            raise VelomarkTimeout("image %d of %d: %s" % (number, args.n, error))
+        try:
+            dib = channel.copy_image()
+        finally:
+            channel.acknowledge()
+        path = os.path.join(args.o, "image-%03d.bmp" % number)
+        try:
+            with open(path, "wb") as out:
+                out.write(bmp_file_bytes(dib))
+        except OSError:
+            if os.path.exists(path):
+                os.remove(path)
+            raise
+        print(path, flush=True)
+
+
+def _select(channel, args):
+    channel.check_running()
+    channel.request(STATUS_SELECT_SOURCE)
+    channel.wait_status_change(STATUS_SELECT_SOURCE, args.t)
+    print("Velomark took the request to select a source")
+
+
+_STATUS_NAMES = {STATUS_IDLE: "idle", STATUS_SELECT_SOURCE: "select source requested",
+                 STATUS_ACQUIRE: "acquire requested", STATUS_IMAGE_READY: "image ready"}
+
+
+def _parser():
+    def count(text):
+        value = int(text)
+        if not 1 <= value <= 100000:
+            raise ValueError(text)
+        return value
+
+    def seconds(text):
+        value = float(text)
+        if not 0 <= value <= 86400:
+            raise ValueError(text)
+        return value
+
+    parser = argparse.ArgumentParser(
+        prog="velomark_client.py",
+        description="Takes images from a running Velomark through its shared sections "
+                    "and socket.",
+        epilog="Exit codes: 0 success, 1 failure, 2 bad arguments, 3 Velomark is not "
+               "running, 4 timed out, 5 Velomark refused the command.")
+    actions = parser.add_subparsers(dest="action", required=True)
+    select = actions.add_parser("select", help="ask Velomark to let the user choose a source")
+    select.add_argument("-t", type=seconds, default=10.0, help="seconds to wait (default 10)")
+    acquire = actions.add_parser("acquire", help="acquire and save images as BMP files")
+    acquire.add_argument("-n", type=count, default=1, help="number of images (default 1)")
+    acquire.add_argument("-o", default=".", help="output folder (default: current)")
+    acquire.add_argument("-t", type=seconds, default=30.0,
+                         help="seconds to wait for each image (default 30)")
+    command = actions.add_parser("command", help="send a command text, print the reply")
+    command.add_argument("text")
+    command.add_argument("-t", type=seconds, default=10.0, help="seconds to wait (default 10)")
+    actions.add_parser("status", help="print the status word")
+    actions.add_parser("get-text", help="print the text at the start of the data block")
+    set_text = actions.add_parser("set-text", help="write a text to the data block")
+    set_text.add_argument("text")
+    return parser
+
+
+def main(argv=None):
+    args = _parser().parse_args(argv)
+    if args.action == "command" and len(args.text.encode("utf-8")) > COMMAND_TEXT_MAX:
+        print("velomark_client.py: a command text has at most %d bytes" % COMMAND_TEXT_MAX,
+              file=sys.stderr)
+        return EXIT_USAGE
+    try:
+        with Channel() as channel:
+            if args.action == "acquire":
+                _acquire(channel, args)
+            elif args.action == "select":
+                _select(channel, args)
+            elif args.action == "command":
+                print(channel.command(args.text, args.t))
+            elif args.action == "status":
+                value = channel.status()
+                print("%d (%s)" % (value, _STATUS_NAMES.get(value, "unknown")))
+            elif args.action == "get-text":
+                print(channel.get_text())
+            elif args.action == "set-text":
+                channel.set_text(args.text)
+    except VelomarkError as error:
+        print("velomark_client.py: %s: %s" % (args.action, error), file=sys.stderr)
+        return error.exit_code
+    except OSError as error:
+        print("velomark_client.py: %s: %s" % (args.action, error), file=sys.stderr)
+        return EXIT_FAILED
+    return EXIT_OK
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,117 @@
+/* libvelomark-client: what a client process needs to take images from Velomark.
+ *
+ * Velomark and its client share two named sections (the data block and the
+ * status block) and Velomark's command socket. A handle opens both sections the
+ * way Velomark does (create or open; a section lives while any process has it
+ * open), so a client may start before or after Velomark. See docs/PROTOCOL.md.
+ *
+ * Every function but velomark_close and the two text functions returns
+ * VELOMARK_OK or an error code; velomark_last_error tells the details of the
+ * handle's last failure. A handle is used by one thread at a time. */
+#ifndef VELOMARK_CLIENT_H
+#define VELOMARK_CLIENT_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define VELOMARK_CLIENT_API __attribute__((visibility("default")))
+
+typedef struct velomark_client velomark_client;
+
+/* The status word's values. The client writes the two requests and 0; Velomark
+ * resets a request to 0 when it takes it up and writes 5 after each image. */
+#define VELOMARK_STATUS_IDLE 0
+#define VELOMARK_STATUS_SELECT_SOURCE 1
+#define VELOMARK_STATUS_ACQUIRE 2
+#define VELOMARK_STATUS_IMAGE_READY 5
+
+/* Bytes of the image description (TW_IMAGEINFO) in the status block. */
+#define VELOMARK_IMAGE_INFO_SIZE 42
+/* Longest command text Velomark reads. */
+#define VELOMARK_COMMAND_TEXT_MAX 259
+/* The command that makes Velomark read the command text. */
+#define VELOMARK_ID_GET_DIB_BITES 32783
+
+typedef enum velomark_result {
+    VELOMARK_OK = 0,
+    VELOMARK_E_ARGUMENT = 1,    /* a null pointer or a value out of range */
+    VELOMARK_E_SECTION = 2,     /* a section could not be created, opened or mapped */
+    VELOMARK_E_NOT_RUNNING = 3, /* nobody serves the command socket */
+    VELOMARK_E_TIMEOUT = 4,     /* no answer or no image within the time limit */
+    VELOMARK_E_REFUSED = 5,     /* Velomark refused the command (unknown or disabled) */
+    VELOMARK_E_SOCKET = 6,      /* the connection failed or was closed */
+    VELOMARK_E_NO_IMAGE = 7,    /* the status word does not say an image is ready */
+    VELOMARK_E_BAD_IMAGE = 8,   /* not a packed 24-bit image, or larger than the block */
+    VELOMARK_E_BUFFER = 9,      /* the caller's buffer is too small */
+    VELOMARK_E_TOO_LONG = 10,   /* the text does not fit */
+    VELOMARK_E_MEMORY = 11      /* out of memory */
+} velomark_result;
+
+/* Opens (or creates) both sections. On failure *client is null. */
+VELOMARK_CLIENT_API velomark_result velomark_open(velomark_client** client);
+/* Unmaps and closes both sections and frees the handle; null is allowed. */
+VELOMARK_CLIENT_API void velomark_close(velomark_client* client);
+
+/* A fixed English text for a result code. */
+VELOMARK_CLIENT_API const char* velomark_result_text(velomark_result result);
+/* What went wrong in the handle's last failed call ("" after none); with a null
+ * handle, why this thread's last velomark_open failed. */
+VELOMARK_CLIENT_API const char* velomark_last_error(const velomark_client* client);
+/* The command socket's path ("" when none can be had; see velomark_last_error). */
+VELOMARK_CLIENT_API const char* velomark_socket_path(const velomark_client* client);
+
+/* Sizes of the mapped sections: another process may have made them smaller. */
+VELOMARK_CLIENT_API size_t velomark_data_size(const velomark_client* client);
+VELOMARK_CLIENT_API size_t velomark_status_size(const velomark_client* client);
+
+/* The status word, loaded with acquire ordering / stored with release ordering. */
+VELOMARK_CLIENT_API velomark_result velomark_get_status(velomark_client* client, int32_t* status);
+VELOMARK_CLIENT_API velomark_result velomark_set_status(velomark_client* client, int32_t status);
+/* Writes a request to the status word: VELOMARK_STATUS_SELECT_SOURCE or _ACQUIRE. */
+VELOMARK_CLIENT_API velomark_result velomark_request(velomark_client* client, int32_t request);
+/* Waits until the status word no longer holds `value` (Velomark took the request). */
+VELOMARK_CLIENT_API velomark_result velomark_wait_status_change(velomark_client* client,
+                                                                int32_t value, int timeout_ms);
+
+/* Whether Velomark answers on its command socket. */
+VELOMARK_CLIENT_API velomark_result velomark_check_running(velomark_client* client, int timeout_ms);
+/* Sends WM_COMMAND with the id: post != 0 returns once it is queued, else once it
+ * has run. VELOMARK_E_REFUSED when Velomark answered -1. timeout_ms < 0: no limit. */
+VELOMARK_CLIENT_API velomark_result velomark_send_command(velomark_client* client, uint16_t id,
+                                                          int post, int timeout_ms);
+/* Writes the text at the start of the data block, sends command 32783 and copies
+ * the text found there afterwards (Velomark's reply) into reply[reply_size]. */
+VELOMARK_CLIENT_API velomark_result velomark_command(velomark_client* client, const char* text,
+                                                     char* reply, size_t reply_size,
+                                                     int timeout_ms);
+
+/* Waits until the status word is 5. timeout_ms < 0: no limit. */
+VELOMARK_CLIENT_API velomark_result velomark_wait_image(velomark_client* client, int timeout_ms);
+/* The size of the packed image in the data block, from its header and checked
+ * against the block's size. Needs status 5. */
+VELOMARK_CLIENT_API velomark_result velomark_image_size(velomark_client* client, size_t* size);
+/* Copies the packed image (header, rows) into buffer; *size receives its size. */
+VELOMARK_CLIENT_API velomark_result velomark_copy_image(velomark_client* client, void* buffer,
+                                                        size_t buffer_size, size_t* size);
+/* Copies the 42-byte image description (TW_IMAGEINFO, 2-byte packed). */
+VELOMARK_CLIENT_API velomark_result
+velomark_copy_image_info(velomark_client* client, unsigned char info[VELOMARK_IMAGE_INFO_SIZE]);
+/* Writes 0 to the status word: the image is taken. */
+VELOMARK_CLIENT_API velomark_result velomark_acknowledge(velomark_client* client);
+
+/* The text at the start of the data block, cut to buffer_size - 1 bytes and
+ * terminated (VELOMARK_E_BUFFER when it was cut). */
+VELOMARK_CLIENT_API velomark_result velomark_get_text(velomark_client* client, char* buffer,
+                                                      size_t buffer_size);
+/* Writes the text and its zero byte at the start of the data block. */
+VELOMARK_CLIENT_API velomark_result velomark_set_text(velomark_client* client, const char* text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELOMARK_CLIENT_H */

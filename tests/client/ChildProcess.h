@@ -1,0 +1,50 @@
+// Programs the client tests start: a run to completion with its output captured,
+// and the stand-in Velomark that runs beside a test until the test ends it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace velomark::testing {
+
+struct ProgramResult {
+    int exitCode = -1;  // -1 when it was killed or did not end in time
+    std::string out;
+    std::string err;
+};
+
+class ChildProcess {
+public:
+    // Runs the program (argv[0] is its path) with the test's environment, waits up
+    // to timeoutMs and kills it after that.
+    static ProgramResult Run(const std::vector<std::string>& argv, int timeoutMs = 20000);
+};
+
+// fake-velomark, started in the test's environment (channel suffix, runtime folder).
+class FakeVelomark {
+public:
+    ~FakeVelomark();
+    // Starts it with the options and waits for its "ready" line; false with the
+    // program's own words in `error` when it did not come.
+    bool Start(const std::vector<std::string>& options, std::string& error);
+    // Waits up to timeoutMs for an event line that starts with `prefix`.
+    bool WaitForEvent(const std::string& prefix, int timeoutMs = 5000);
+    // Closes its input, which ends it, and returns its exit code.
+    int Stop();
+    const std::vector<std::string>& Events() const { return m_events; }
+    const std::string& SocketPath() const { return m_socketPath; }
+
+private:
+    bool ReadLine(std::string& line, int timeoutMs);
+
+    pid_t m_pid = -1;
+    int m_input = -1;
+    int m_output = -1;
+    std::string m_buffered;
+    std::string m_socketPath;
+    std::vector<std::string> m_events;
+};
+
+}  // namespace velomark::testing

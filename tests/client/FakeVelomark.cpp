@@ -1,0 +1,227 @@
+// A stand-in for the Velomark program, for the client tests: the real channel,
+// request poll, command text handling, image hand-off and command socket, with a
+// plain loop for the user-interface thread and synthetic images for the scanner.
+//
+//   fake-velomark [--images N] [--bits 8|24] [--warm-up MS] [--no-poll]
+//                 [--refuse-text-command]
+//
+// Like a scanner, it takes a moment (--warm-up, default 100 ms) from the request to
+// the first image, so that a client can read the command's reply text before the
+// image takes its place.
+// Prints "ready <socket path>" once it serves, then one line per event ("select",
+// "acquire", "published K"). Ends when its standard input closes.
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "bridge/ChannelActions.h"
+#include "bridge/ChannelLayout.h"
+#include "bridge/ChannelRequests.h"
+#include "bridge/CommandServer.h"
+#include "bridge/ImageDocument.h"
+#include "bridge/ImageHandoff.h"
+#include "bridge/SharedChannel.h"
+#include "dib/Dib.h"
+#include "platform/GlobalMemory.h"
+#include "tests/client/SyntheticImage.h"
+
+namespace {
+
+using velomark::testing::SyntheticImage;
+
+struct Options {
+    int imagesPerAcquire = 3;
+    int bits = 8;
+    int warmUpMs = 100;
+    bool poll = true;
+    bool refuseTextCommand = false;
+};
+
+void Event(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+class PlainDocument : public velomark::ImageDocument {
+public:
+    CDIB& Image() override { return m_image; }
+    void UpdateAllViews() override {}
+    void Discard() override {}
+
+private:
+    CDIB m_image;
+};
+
+class DocumentList : public velomark::ImageDocumentFactory {
+public:
+    velomark::ImageDocument* OpenNewDocument() override {
+        return m_documents.emplace_back(std::make_unique<PlainDocument>()).get();
+    }
+
+private:
+    std::vector<std::unique_ptr<PlainDocument>> m_documents;
+};
+
+class Scanner : public velomark::ChannelActions {
+public:
+    explicit Scanner(const Options& options) : m_options(options) {}
+
+    BOOL SelectSource() override {
+        Event("select");
+        return TRUE;
+    }
+    BOOL Acquire(int nImages) override {
+        Event("acquire");
+        m_pending += nImages < 0 ? m_options.imagesPerAcquire : nImages;
+        m_firstImageAt = Clock::now() + std::chrono::milliseconds(m_options.warmUpMs);
+        return TRUE;
+    }
+
+    // One image per call, and only once the client took the previous one.
+    void PublishNext() {
+        auto& channel = velomark::SharedChannel::Instance();
+        if (m_pending == 0 || Clock::now() < m_firstImageAt ||
+            channel.LoadStatus() == velomark::CHANNEL_IMAGE_READY)
+            return;
+        std::vector<unsigned char> bytes =
+            SyntheticImage::PackedSource(m_published, m_options.bits);
+        HGLOBAL hDib = GlobalAlloc(GHND, bytes.size());
+        std::memcpy(GlobalLock(hDib), bytes.data(), bytes.size());
+        GlobalUnlock(hDib);
+        TW_IMAGEINFO info{};
+        info.XResolution.Whole = 300;
+        info.YResolution.Whole = 150;
+        info.YResolution.Frac = 0x8000;
+        info.ImageWidth = SyntheticImage::kWidth;
+        info.ImageLength = SyntheticImage::kHeight;
+        info.SamplesPerPixel = m_options.bits == 8 ? 1 : 3;
+        for (int i = 0; i < info.SamplesPerPixel; ++i) info.BitsPerSample[i] = 8;
+        info.BitsPerPixel = static_cast<TW_INT16>(m_options.bits);
+        info.PixelType = m_options.bits == 8 ? TWPT_PALETTE : TWPT_RGB;
+        info.Compression = TWCP_NONE;
+        CDIB shared(nullptr, 8);
+        velomark::PublishResult result =
+            velomark::PublishImage(hDib, m_options.bits, info, m_documents, shared, channel);
+        GlobalFree(hDib);
+        if (result != velomark::PublishResult::Published) {
+            Event(std::string("publish failed: ") + velomark::PublishResultText(result));
+            m_pending = 0;
+            return;
+        }
+        Event("published " + std::to_string(m_published));
+        ++m_published;
+        --m_pending;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    const Options& m_options;
+    DocumentList m_documents;
+    Clock::time_point m_firstImageAt;
+    int m_pending = 0;
+    int m_published = 0;
+};
+
+// The user-interface thread's queue: the server's threads put tasks in, the main
+// loop runs them.
+class LoopTarget : public velomark::CommandTarget {
+public:
+    LoopTarget(Scanner& scanner, const Options& options) : m_scanner(scanner), m_options(options) {}
+
+    void RunOnUiThread(std::function<void()> task) override {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_tasks.push_back(std::move(task));
+    }
+    bool ExecuteCommand(uint16_t id) override {
+        if (id != velomark::ID_GET_DIB_BITES || m_options.refuseTextCommand) return false;
+        velomark::HandleCommandText(m_scanner);
+        return true;
+    }
+    void RunQueued() {
+        std::deque<std::function<void()>> tasks;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            tasks.swap(m_tasks);
+        }
+        for (auto& task : tasks) task();
+    }
+
+private:
+    Scanner& m_scanner;
+    const Options& m_options;
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_tasks;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--images" && i + 1 < argc) {
+            options.imagesPerAcquire = std::atoi(argv[++i]);
+        } else if (arg == "--bits" && i + 1 < argc) {
+            options.bits = std::atoi(argv[++i]);
+            if (options.bits != 8 && options.bits != 24) return false;
+        } else if (arg == "--warm-up" && i + 1 < argc) {
+            options.warmUpMs = std::atoi(argv[++i]);
+        } else if (arg == "--no-poll") {
+            options.poll = false;
+        } else if (arg == "--refuse-text-command") {
+            options.refuseTextCommand = true;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// True while standard input is open; waits up to the given time for it to close.
+bool InputStillOpen(int timeoutMs) {
+    pollfd entry{STDIN_FILENO, POLLIN, 0};
+    if (poll(&entry, 1, timeoutMs) <= 0) return true;
+    char buffer[64];
+    return read(STDIN_FILENO, buffer, sizeof(buffer)) > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "fake-velomark: bad arguments\n");
+        return 2;
+    }
+    auto& channel = velomark::SharedChannel::Instance();
+    channel.Open();
+    if (!channel.DataBlock() || !channel.StatusBlock()) {
+        std::fprintf(stderr, "fake-velomark: cannot open the channel\n");
+        return 1;
+    }
+    Scanner scanner(options);
+    LoopTarget target(scanner, options);
+    velomark::CommandServer server(target);
+    if (!server.Start()) {
+        std::fprintf(stderr, "fake-velomark: %s\n", server.ErrorText().c_str());
+        channel.Close();
+        return 3;
+    }
+    Event("ready " + server.Path());
+    while (InputStillOpen(2)) {
+        target.RunQueued();
+        if (options.poll) velomark::PollChannel(scanner);
+        scanner.PublishNext();
+    }
+    server.Stop();
+    target.RunQueued();  // what was still queued finds the server stopped
+    channel.Close();
+    return 0;
+}
