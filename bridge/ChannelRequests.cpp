@@ -5,6 +5,7 @@
 
 #include "bridge/ChannelActions.h"
 #include "bridge/ChannelLayout.h"
+#include "bridge/ImageHandoff.h"
 #include "bridge/SharedChannel.h"
 
 namespace velomark {
@@ -23,13 +24,17 @@ void WriteReply(unsigned char* block, size_t blockSize, const char* text) {
 
 void PollChannel(SharedChannel& channel, ChannelActions& actions) {
     const int32_t status = channel.LoadStatus();
-    if (status == CHANNEL_IDLE || status == CHANNEL_IMAGE_READY) return;
-    // A client that wrote again since the read wins; its request waits for the next poll.
-    if (!channel.ExchangeStatus(status, CHANNEL_IDLE)) return;
-    if (status == CHANNEL_SELECT_SOURCE)
-        actions.SelectSource();
-    else if (status == CHANNEL_ACQUIRE)
-        actions.Acquire(-1);
+    if (status == CHANNEL_IMAGE_READY) return;
+    if (status != CHANNEL_IDLE) {
+        // A client that wrote again since the read wins; its request waits for the
+        // next poll.
+        if (!channel.ExchangeStatus(status, CHANNEL_IDLE)) return;
+        if (status == CHANNEL_SELECT_SOURCE)
+            actions.SelectSource();
+        else if (status == CHANNEL_ACQUIRE)
+            actions.Acquire(-1);
+    }
+    if (!channel.Outbox().Empty()) DeliverPendingImage(channel);
 }
 
 void PollChannel(ChannelActions& actions) { PollChannel(SharedChannel::Instance(), actions); }

@@ -10,7 +10,8 @@ class SharedChannel;
 // Takes up a request left in the status word: 1 selects a source, 2 acquires all
 // images; 0 and 5 are left alone; any other value is reset and ignored. The reset
 // is one compare-and-exchange against the value read, so a request written in
-// between is neither lost nor carried out twice.
+// between is neither lost nor carried out twice. Then an image waiting for the
+// client is placed if the client has taken the previous one.
 void PollChannel(SharedChannel& channel, ChannelActions& actions);
 void PollChannel(ChannelActions& actions);
 

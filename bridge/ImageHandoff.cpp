@@ -14,40 +14,55 @@ namespace {
 
 static_assert(sizeof(TW_IMAGEINFO) == kImageInfoSize, "the description is 42 bytes");
 
-// Packs the image and places it with its description, status 5 stored last with
-// release ordering so that a client that reads 5 finds both complete.
+// Packs the image for the client and places it, or leaves it waiting in the
+// outbox while the client still has the previous one.
 PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
                             SharedChannel& channel) {
-    unsigned char* data = channel.DataBlock();
-    unsigned char* status = channel.StatusBlock();
-    if (!data || !status || channel.StatusBlockSize() < kImageInfoOffset + kImageInfoSize)
+    if (!channel.DataBlock() || channel.StatusBlockSize() < kImageInfoOffset + kImageInfoSize)
         return PublishResult::ChannelClosed;
     const size_t packedSize = static_cast<size_t>(image.GetDIBSize());
     if (packedSize > std::min(kChannelBlockSize, channel.DataBlockSize()))
         return PublishResult::TooLarge;
 
     HGLOBAL packed = image.CopyToHandle(0, -1, -1, -1);
-    if (!packed) return PublishResult::OutOfMemory;
-    const void* bytes = GlobalLock(packed);
-    if (!bytes || GlobalSize(packed) < packedSize) {
-        GlobalUnlock(packed);
-        GlobalFree(packed);
+    if (!packed || GlobalSize(packed) < packedSize) {
+        if (packed) GlobalFree(packed);
         return PublishResult::OutOfMemory;
     }
-    std::memcpy(data, bytes, packedSize);
-    GlobalUnlock(packed);
-    GlobalFree(packed);
-
-    std::memcpy(status + kImageInfoOffset, &info, kImageInfoSize);
-    channel.StoreStatus(CHANNEL_IMAGE_READY);
-    return PublishResult::Published;
+    channel.Outbox().Push(packed, packedSize, info);
+    return DeliverPendingImage(channel) && channel.Outbox().Empty() ? PublishResult::Published
+                                                                    : PublishResult::Queued;
 }
 
 }  // namespace
 
+bool DeliverPendingImage(SharedChannel& channel) {
+    ChannelOutbox& outbox = channel.Outbox();
+    if (outbox.Empty() || !channel.DataBlock() || !channel.HasStatusWord()) return false;
+    const int32_t status = channel.LoadStatus();
+    if (status == CHANNEL_IMAGE_READY || status == CHANNEL_SELECT_SOURCE ||
+        status == CHANNEL_ACQUIRE)
+        return false;
+
+    const ChannelOutbox::Image next = outbox.Pop();
+    const void* bytes = GlobalLock(next.packed);
+    std::memcpy(channel.DataBlock(), bytes, next.size);
+    GlobalUnlock(next.packed);
+    std::memcpy(channel.StatusBlock() + kImageInfoOffset, &next.info, kImageInfoSize);
+    // Release ordering: a client that reads 5 finds the image and its description.
+    if (!channel.ExchangeStatus(status, CHANNEL_IMAGE_READY)) {
+        outbox.PushFront(next);  // the client wrote meanwhile: its word wins
+        return false;
+    }
+    GlobalFree(next.packed);
+    return true;
+}
+
 const char* PublishResultText(PublishResult result) {
     switch (result) {
         case PublishResult::Published: return "Image sent to the client";
+        case PublishResult::Queued:
+            return "Image waiting for the client to take the previous one";
         case PublishResult::NoDocument: return "The image was dropped: no document could be opened";
         case PublishResult::Unreadable: return "The image was dropped: the source's bitmap is unreadable";
         case PublishResult::TooLarge:

@@ -14,6 +14,7 @@ class SharedChannel;
 
 enum class PublishResult {
     Published,      // in its window and in the channel, status 5
+    Queued,         // in its window; waits until the client took the previous image
     NoDocument,     // no document could be made: dropped, channel untouched
     Unreadable,     // the DIB was refused or could not be expanded: dropped
     TooLarge,       // in its window; larger than the data block, channel untouched
@@ -31,6 +32,12 @@ const char* PublishResultText(PublishResult result);
 PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& info,
                            ImageDocumentFactory& documents, CDIB& dibShared,
                            SharedChannel& channel);
+
+// Places the oldest waiting image of the channel's outbox when the client has
+// taken the previous one: the status word is neither 5 nor a request not yet taken
+// up. Status 5 is set with one compare-and-exchange, so a request that the client
+// writes meanwhile is kept and the image waits on. True when one was placed.
+bool DeliverPendingImage(SharedChannel& channel);
 
 // A new 24-bit image of the source's size from a 1, 4 or 8-bit image, each pixel
 // looked up in a blue-green-red table built once from the colour table. False,

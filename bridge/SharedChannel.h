@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bridge/ChannelOutbox.h"
 #include "platform/FileMapping.h"
 
 namespace velomark {
@@ -45,6 +46,9 @@ public:
     // Replaces expected with desired only if the word still holds expected.
     bool ExchangeStatus(int32_t expected, int32_t desired);
 
+    // Images waiting for the client to take the previous one; emptied on Close.
+    ChannelOutbox& Outbox() { return m_outbox; }
+
 private:
     unsigned char* m_pDataView = nullptr;
     HANDLE m_hDataMapping = nullptr;
@@ -54,6 +58,7 @@ private:
     size_t m_nStatusSize = 0;
     bool m_bDataCreated = false;
     bool m_bStatusCreated = false;
+    ChannelOutbox m_outbox;
 };
 
 // The channel's two lifecycle steps on the process-wide channel.

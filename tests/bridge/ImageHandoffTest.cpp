@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "bridge/ChannelLayout.h"
+#include "bridge/ChannelRequests.h"
 #include "bridge/ImageHandoff.h"
 #include "tests/bridge/ChannelImages.h"
 #include "tests/bridge/ChannelTestSupport.h"
@@ -117,6 +118,59 @@ TEST_F(ImageHandoffTest, SecondImageReplacesTheFirstEverywhere) {
     EXPECT_EQ(Description().XResolution.Whole, 2);
     EXPECT_EQ(shared.m_nWidth, 6);
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
+}
+
+TEST_F(ImageHandoffTest, ImagesWaitUntilTheClientTookThePreviousOne) {
+    TW_IMAGEINFO info;
+    for (int serial = 1; serial <= 3; ++serial)
+        EXPECT_EQ(Publish(MakeChannelImage(serial, 20 + serial, 10, &info), 24, info),
+                  serial == 1 ? PublishResult::Published : PublishResult::Queued);
+    EXPECT_EQ(documents.documents.size(), 3u);  // every image has its window at once
+    EXPECT_EQ(Channel().Outbox().Count(), 2u);
+
+    CountingActions actions;
+    for (int expected = 1; expected <= 3; ++expected) {
+        for (int i = 0; i < 3; ++i) PollChannel(Channel(), actions);  // 5 holds the image
+        EXPECT_EQ(Description().XResolution.Whole, expected);
+        EXPECT_TRUE(ChannelImageMatchesDescription(Channel().DataBlock(),
+                                                   Channel().DataBlockSize(),
+                                                   Channel().StatusBlock() + kImageInfoOffset));
+        Channel().StoreStatus(CHANNEL_IDLE);  // the client took it
+        PollChannel(Channel(), actions);
+    }
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_TRUE(Channel().Outbox().Empty());
+    EXPECT_EQ(actions.selects + actions.acquires, 0);
+}
+
+TEST_F(ImageHandoffTest, ARequestInsteadOfTheAcknowledgementIsTakenUpBeforeTheNextImage) {
+    TW_IMAGEINFO info;
+    Publish(MakeChannelImage(1, 8, 8, &info), 24, info);
+    Publish(MakeChannelImage(2, 8, 8, &info), 24, info);
+    Channel().StoreStatus(CHANNEL_ACQUIRE);  // the client's answer to image 1
+    // An image arriving now must not overwrite the request either.
+    EXPECT_EQ(Publish(MakeChannelImage(3, 8, 8, &info), 24, info), PublishResult::Queued);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_ACQUIRE);
+
+    CountingActions actions;
+    PollChannel(Channel(), actions);
+    EXPECT_EQ(actions.acquires, 1);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
+    EXPECT_EQ(Description().XResolution.Whole, 2);
+}
+
+TEST_F(ImageHandoffTest, AClientThatStopsReadingCostsAtMostTheOutboxBound) {
+    TW_IMAGEINFO info;
+    const int total = static_cast<int>(ChannelOutbox::kMaxPendingImages) + 3;
+    for (int serial = 1; serial <= total; ++serial)
+        Publish(MakeChannelImage(serial, 8, 8, &info), 24, info);
+    EXPECT_EQ(Channel().Outbox().Count(), ChannelOutbox::kMaxPendingImages);
+    EXPECT_EQ(Channel().Outbox().DroppedCount(), 2u);  // images 2 and 3, the oldest waiting
+    Channel().StoreStatus(CHANNEL_IDLE);
+    CountingActions actions;
+    PollChannel(Channel(), actions);
+    EXPECT_EQ(Description().XResolution.Whole, 4);
+    Channel().Close();  // what still waits is freed (LeakSanitizer would tell)
 }
 
 TEST_F(ImageHandoffTest, ImageLargerThanTheBlockIsShownButLeavesTheChannelAlone) {

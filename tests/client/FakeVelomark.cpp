@@ -87,12 +87,11 @@ public:
         return TRUE;
     }
 
-    // One image per call, and only once the client took the previous one.
+    // One image per call, whether or not the client took the previous one: the
+    // channel keeps later images waiting until it has.
     void PublishNext() {
         auto& channel = velomark::SharedChannel::Instance();
-        if (m_pending == 0 || Clock::now() < m_firstImageAt ||
-            channel.LoadStatus() == velomark::CHANNEL_IMAGE_READY)
-            return;
+        if (m_pending == 0 || Clock::now() < m_firstImageAt) return;
         std::vector<unsigned char> bytes =
             SyntheticImage::PackedSource(m_published, m_options.bits);
         HGLOBAL hDib = GlobalAlloc(GHND, bytes.size());
@@ -113,7 +112,8 @@ public:
         velomark::PublishResult result =
             velomark::PublishImage(hDib, m_options.bits, info, m_documents, shared, channel);
         GlobalFree(hDib);
-        if (result != velomark::PublishResult::Published) {
+        if (result != velomark::PublishResult::Published &&
+            result != velomark::PublishResult::Queued) {
             Event(std::string("publish failed: ") + velomark::PublishResultText(result));
             m_pending = 0;
             return;
