@@ -93,7 +93,7 @@ bool FakeVelomark::Start(const std::vector<std::string>& options, std::string& e
         error = "no pipes";
         return false;
     }
-    std::vector<std::string> argv{FAKE_VELOMARK_PATH};
+    std::vector<std::string> argv{m_program};
     argv.insert(argv.end(), options.begin(), options.end());
     m_pid = Spawn(argv, inPipe[0], outPipe[1], STDERR_FILENO);
     close(inPipe[0]);
@@ -102,7 +102,7 @@ bool FakeVelomark::Start(const std::vector<std::string>& options, std::string& e
     m_output = outPipe[0];
     std::string line;
     if (!ReadLine(line, 10000) || line.rfind("ready ", 0) != 0) {
-        error = "fake-velomark did not start (exit code " + std::to_string(Stop()) + ")";
+        error = m_program + " did not start (exit code " + std::to_string(Stop()) + ")";
         return false;
     }
     m_socketPath = line.substr(6);
@@ -137,6 +137,21 @@ bool FakeVelomark::WaitForEvent(const std::string& prefix, int timeoutMs) {
         if (line.rfind(prefix, 0) == 0) return true;
     }
     return false;
+}
+
+bool FakeVelomark::WaitForEvents(const std::string& prefix, int count, int timeoutMs) {
+    auto matching = [&] {
+        int n = 0;
+        for (const std::string& event : m_events) n += event.rfind(prefix, 0) == 0;
+        return n;
+    };
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::string line;
+    while (matching() < count) {
+        if (!ReadLine(line, MillisecondsLeft(deadline))) return false;
+        m_events.push_back(line);
+    }
+    return true;
 }
 
 int FakeVelomark::Stop() {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velomark::testing {
@@ -22,15 +23,21 @@ public:
     static ProgramResult Run(const std::vector<std::string>& argv, int timeoutMs = 20000);
 };
 
-// fake-velomark, started in the test's environment (channel suffix, runtime folder).
+// fake-velomark (or another stand-in that speaks the same lines, such as
+// headless-velomark), started in the test's environment (channel suffix, runtime
+// folder).
 class FakeVelomark {
 public:
+    explicit FakeVelomark(std::string program = FAKE_VELOMARK_PATH)
+        : m_program(std::move(program)) {}
     ~FakeVelomark();
     // Starts it with the options and waits for its "ready" line; false with the
     // program's own words in `error` when it did not come.
     bool Start(const std::vector<std::string>& options, std::string& error);
     // Waits up to timeoutMs for an event line that starts with `prefix`.
     bool WaitForEvent(const std::string& prefix, int timeoutMs = 5000);
+    // Waits until `count` event lines in all start with `prefix`.
+    bool WaitForEvents(const std::string& prefix, int count, int timeoutMs = 5000);
     // Closes its input, which ends it, and returns its exit code.
     int Stop();
     const std::vector<std::string>& Events() const { return m_events; }
@@ -39,6 +46,7 @@ public:
 private:
     bool ReadLine(std::string& line, int timeoutMs);
 
+    std::string m_program;
     pid_t m_pid = -1;
     int m_input = -1;
     int m_output = -1;

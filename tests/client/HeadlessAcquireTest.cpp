@@ -1,0 +1,194 @@
+// The client's requests end to end through the real TWAIN road: headless-velomark
+// (CTwain, the real DSM, the test-chart source unattended, the real bridge and
+// socket) driven by velomark-client and by the client library.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "client/velomark_client.h"
+#include "dib/Dib.h"
+#include "tests/client/ChildProcess.h"
+#include "tests/client/ClientTestFixture.h"
+#include "tests/sources/TestChartPages.h"
+
+namespace velomark::testing {
+namespace {
+
+struct ChartCase {
+    const char* name;
+    ChartPixelType type;
+};
+
+class HeadlessTest : public ClientTestFixture {
+protected:
+    void SetUp() override {
+        ClientTestFixture::SetUp();
+        const std::string config = Folder() + "/config";
+        std::filesystem::create_directories(config);
+        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+        setenv("VELOMARK_UNATTENDED", "1", 1);
+        setenv("VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart", 1);
+        setenv("VELOMARK_TESTCHART_SIZE", "173x61", 1);
+        setenv("VELOMARK_TESTCHART_DPI", "150", 1);
+        setenv("VELOMARK_TESTCHART_PAGES", "3", 1);
+        unsetenv("VELOMARK_DSM");
+    }
+    void TearDown() override {
+        ClientTestFixture::TearDown();
+        for (const char* name :
+             {"XDG_CONFIG_HOME", "VELOMARK_UNATTENDED", "VELOMARK_DEFAULT_SOURCE",
+              "VELOMARK_TESTCHART_SIZE", "VELOMARK_TESTCHART_DPI", "VELOMARK_TESTCHART_PAGES",
+              "VELOMARK_TESTCHART_TYPE", "VELOMARK_DSM"})
+            unsetenv(name);
+    }
+    void EndPrograms() override { m_velomark.Stop(); }
+
+    void StartVelomark() {
+        std::string error;
+        ASSERT_TRUE(m_velomark.Start({}, error)) << error;
+    }
+    int CountEvents(const std::string& prefix) const {
+        int n = 0;
+        for (const std::string& event : m_velomark.Events()) n += event.rfind(prefix, 0) == 0;
+        return n;
+    }
+
+    FakeVelomark m_velomark{HEADLESS_VELOMARK_PATH};
+};
+
+// The colour of a pixel of a 1, 4, 8 or 24-bit image, decoded here on its own.
+COLORREF ColorAt(const CDIB& dib, int x, int y) {
+    const BYTE* row = dib.GetRowPtr(y);
+    switch (dib.m_pInfo->biBitCount) {
+        case 1: return dib.GetPaletteColor((row[x / 8] >> (7 - x % 8)) & 1);
+        case 4: return dib.GetPaletteColor(x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4);
+        case 8: return dib.GetPaletteColor(row[x]);
+        default: return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+    }
+}
+
+// Every pixel of the saved file equals the colour of the generator's page.
+void ExpectFileShowsPage(const std::string& path, const TestChartSettings& settings, int page) {
+    CDIB saved;
+    ASSERT_TRUE(saved.ReadBmp(path.c_str())) << path;
+    ASSERT_EQ(saved.m_pInfo->biBitCount, 24);
+    HGLOBAL block = MakeTestChartPage(settings, page);
+    CDIB expected;
+    ASSERT_TRUE(expected.CreateFromHandle(block, 8));
+    GlobalFree(block);
+    ASSERT_EQ(saved.m_nWidth, expected.m_nWidth);
+    ASSERT_EQ(saved.m_nHeight, expected.m_nHeight);
+    int wrong = 0;
+    for (int y = 0; y < expected.m_nHeight; ++y)
+        for (int x = 0; x < expected.m_nWidth; ++x)
+            wrong += ColorAt(saved, x, y) != ColorAt(expected, x, y);
+    EXPECT_EQ(wrong, 0) << path << " page " << page;
+}
+
+class HeadlessAcquireTest : public HeadlessTest,
+                            public ::testing::WithParamInterface<ChartCase> {};
+
+TEST_P(HeadlessAcquireTest, ClientReceivesEveryPageOfTheBatchAtTwentyFourBits) {
+    setenv("VELOMARK_TESTCHART_TYPE", GetParam().name, 1);
+    StartVelomark();
+    const std::string out = Folder() + "/out";
+    ProgramResult result =
+        ChildProcess::Run({VELOMARK_CLIENT_PATH, "acquire", "-n", "3", "-o", out, "-t", "30"},
+                          60000);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(m_velomark.WaitForEvents("image 173 61 ", 3));
+    const TestChartSettings settings = SmallChart(GetParam().type, 173, 61, 3, 150);
+    for (int page = 1; page <= 3; ++page) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/image-%03d.bmp", page);
+        ExpectFileShowsPage(out + name, settings, page);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(PixelTypes, HeadlessAcquireTest,
+                         ::testing::Values(ChartCase{"bw", ChartPixelType::BlackWhite},
+                                           ChartCase{"gray4", ChartPixelType::Gray4},
+                                           ChartCase{"palette", ChartPixelType::Palette},
+                                           ChartCase{"rgb", ChartPixelType::Rgb}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(HeadlessTest, DescriptionsAreTheSourcesOwnAndImagesTheirExpansion) {
+    setenv("VELOMARK_TESTCHART_TYPE", "gray", 1);
+    StartVelomark();
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    const TestChartSettings settings = SmallChart(ChartPixelType::Gray8, 173, 61, 3, 150);
+    const TW_IMAGEINFO expectedInfo = TestChartImageInfo(settings);
+    for (int page = 1; page <= 3; ++page) {
+        ASSERT_EQ(velomark_wait_image(client, 30000), VELOMARK_OK) << page;
+        unsigned char info[VELOMARK_IMAGE_INFO_SIZE];
+        ASSERT_EQ(velomark_copy_image_info(client, info), VELOMARK_OK);
+        EXPECT_EQ(std::memcmp(info, &expectedInfo, sizeof info), 0) << page;
+        size_t size = 0;
+        ASSERT_EQ(velomark_image_size(client, &size), VELOMARK_OK);
+        std::vector<unsigned char> image(size);
+        ASSERT_EQ(velomark_copy_image(client, image.data(), image.size(), &size), VELOMARK_OK);
+        ASSERT_EQ(velomark_acknowledge(client), VELOMARK_OK);
+
+        HGLOBAL copy = GlobalAlloc(GHND, size);
+        std::memcpy(GlobalLock(copy), image.data(), size);
+        GlobalUnlock(copy);
+        CDIB received;
+        ASSERT_TRUE(received.CreateFromHandle(copy, 24));
+        GlobalFree(copy);
+        EXPECT_EQ(received.m_pInfo->biBitCount, 24);
+        HGLOBAL block = MakeTestChartPage(settings, page);
+        CDIB expected;
+        ASSERT_TRUE(expected.CreateFromHandle(block, 8));
+        GlobalFree(block);
+        int wrong = 0;
+        for (int y = 0; y < 61; ++y)
+            for (int x = 0; x < 173; ++x) {
+                const COLORREF c = received.GetPixelRGB(x, y);
+                wrong += c != ColorAt(expected, x, y) ||
+                         GetRValue(c) != GetGValue(c) || GetGValue(c) != GetBValue(c);
+            }
+        EXPECT_EQ(wrong, 0) << page;
+    }
+    velomark_close(client);
+}
+
+TEST_F(HeadlessTest, CommandTextsAreAnsweredAndCarriedOut) {
+    StartVelomark();
+    ProgramResult result =
+        ChildProcess::Run({VELOMARK_CLIENT_PATH, "command", "OnFileAcquire"}, 30000);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Wait For OnFileAcquire\n");
+    EXPECT_TRUE(m_velomark.WaitForEvents("image", 3, 30000));
+    EXPECT_EQ(CountEvents("acquire"), 1);
+
+    result = ChildProcess::Run({VELOMARK_CLIENT_PATH, "command", "OnSelectDataSource"}, 30000);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Wait For OnFileSelectsource\n");
+    EXPECT_TRUE(m_velomark.WaitForEvents("select", 1));
+}
+
+TEST_F(HeadlessTest, WithoutTheDsmRequestsAreResetAndTheTwainCommandsRefused) {
+    setenv("VELOMARK_DSM", (Folder() + "/no-such-dsm.so").c_str(), 1);
+    StartVelomark();
+    ASSERT_TRUE(m_velomark.WaitForEvent("no-twain"));
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    EXPECT_EQ(velomark_wait_status_change(client, VELOMARK_STATUS_ACQUIRE, 10000), VELOMARK_OK);
+    int32_t status = -1;
+    ASSERT_EQ(velomark_get_status(client, &status), VELOMARK_OK);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(velomark_send_command(client, 32772, 0, 10000), VELOMARK_E_REFUSED);
+    EXPECT_EQ(velomark_send_command(client, 32771, 0, 10000), VELOMARK_E_REFUSED);
+    EXPECT_EQ(CountEvents("image"), 0);
+    velomark_close(client);
+}
+
+}  // namespace
+}  // namespace velomark::testing
