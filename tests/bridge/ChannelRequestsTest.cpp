@@ -1,4 +1,6 @@
 // Requests by status word and by command text, and the two exported functions.
+#include <dlfcn.h>
+
 #include <cstring>
 #include <string>
 
@@ -114,6 +116,22 @@ TEST_F(ChannelRequestsTest, GetSharedMemCopiesAtMostCapacityMinusOne) {
     EXPECT_EQ(buffer[0], 'q');
     GetSharedMem(buffer, sizeof buffer);
     EXPECT_STREQ(buffer, "OnFileAcquire");
+}
+
+TEST_F(ChannelRequestsTest, TheTextFunctionsAreExportedUnderTheirPlainNames) {
+    void* bridge = dlopen("libvelomark-bridge.so", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(bridge, nullptr) << dlerror();
+    using GetFunction = void (*)(char*, int);
+    using SetFunction = void (*)(const char*);
+    auto get = reinterpret_cast<GetFunction>(dlsym(bridge, "GetSharedMem"));
+    auto set = reinterpret_cast<SetFunction>(dlsym(bridge, "SetSharedMem"));
+    ASSERT_NE(get, nullptr);
+    ASSERT_NE(set, nullptr);
+    set("through the export");
+    char text[32];
+    get(text, sizeof text);
+    EXPECT_STREQ(text, "through the export");
+    dlclose(bridge);
 }
 
 TEST_F(ChannelRequestsTest, SetSharedMemWithEmptyTextStoresOneZeroByte) {
