@@ -53,9 +53,11 @@ void HandleCommandText(SharedChannel& channel, ChannelActions& actions) {
 
     if (std::strcmp(text, kSelectSourceCommand) == 0) {
         WriteReply(block, channel.DataBlockSize(), kSelectSourceReply);
+        channel.HoldImagesForReply();
         actions.SelectSource();
     } else if (std::strcmp(text, kAcquireCommand) == 0) {
         WriteReply(block, channel.DataBlockSize(), kAcquireReply);
+        channel.HoldImagesForReply();
         actions.Acquire(-1);
     }
 }

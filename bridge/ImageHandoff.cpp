@@ -38,7 +38,9 @@ PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
 
 bool DeliverPendingImage(SharedChannel& channel) {
     ChannelOutbox& outbox = channel.Outbox();
-    if (outbox.Empty() || !channel.DataBlock() || !channel.HasStatusWord()) return false;
+    if (outbox.Empty() || !channel.DataBlock() || !channel.HasStatusWord() ||
+        channel.ImagesHeldForReply())
+        return false;
     const int32_t status = channel.LoadStatus();
     if (status == CHANNEL_IMAGE_READY || status == CHANNEL_SELECT_SOURCE ||
         status == CHANNEL_ACQUIRE)

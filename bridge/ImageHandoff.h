@@ -34,8 +34,8 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
                            SharedChannel& channel);
 
 // Places the oldest waiting image of the channel's outbox when the client has
-// taken the previous one: the status word is neither 5 nor a request not yet taken
-// up. Status 5 is set with one compare-and-exchange, so a request that the client
+// taken the previous one (the status word is neither 5 nor a request not yet taken
+// up) and no command reply is being held for the client. Status 5 is set with one compare-and-exchange, so a request that the client
 // writes meanwhile is kept and the image waits on. True when one was placed.
 bool DeliverPendingImage(SharedChannel& channel);
 

@@ -61,6 +61,7 @@ void SharedChannel::Open() {
 
 void SharedChannel::Close() {
     m_outbox.Clear();
+    m_replyHeldUntil = {};
     UnmapSection(m_pDataView, m_hDataMapping, m_nDataSize);
     UnmapSection(m_pStatusView, m_hStatusMapping, m_nStatusSize);
     m_bDataCreated = false;

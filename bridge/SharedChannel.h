@@ -2,6 +2,7 @@
 // block ("dllmemfilemap") and the status block ("dllmemfilemapStatus").
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -49,6 +50,13 @@ public:
     // Images waiting for the client to take the previous one; emptied on Close.
     ChannelOutbox& Outbox() { return m_outbox; }
 
+    // A command's reply stands in the data block: images wait for a moment, so
+    // that the client that sent the command can read it before the first image
+    // of the acquisition it started takes its place.
+    static constexpr std::chrono::milliseconds kReplyHold{200};
+    void HoldImagesForReply() { m_replyHeldUntil = std::chrono::steady_clock::now() + kReplyHold; }
+    bool ImagesHeldForReply() const { return std::chrono::steady_clock::now() < m_replyHeldUntil; }
+
 private:
     unsigned char* m_pDataView = nullptr;
     HANDLE m_hDataMapping = nullptr;
@@ -59,6 +67,7 @@ private:
     bool m_bDataCreated = false;
     bool m_bStatusCreated = false;
     ChannelOutbox m_outbox;
+    std::chrono::steady_clock::time_point m_replyHeldUntil{};
 };
 
 // The channel's two lifecycle steps on the process-wide channel.

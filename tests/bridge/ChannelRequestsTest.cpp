@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "bridge/ChannelLayout.h"
 #include "bridge/ChannelRequests.h"
@@ -79,6 +80,26 @@ TEST_F(ChannelRequestsTest, CommandTextsGetTheirExactReplyThenTheirAction) {
     HandleCommandText(Channel(), actions);
     EXPECT_EQ(actions.selects + actions.acquires, 2);
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);  // the command path leaves the word
+}
+
+TEST_F(ChannelRequestsTest, TheReplyStaysReadableBeforeTheFirstImageTakesItsPlace) {
+    SetSharedMem("OnFileAcquire");
+    HandleCommandText(Channel(), actions);
+    TW_IMAGEINFO info;
+    HGLOBAL image = MakeChannelImage(1, 8, 8, &info);
+    TestDocuments documents;
+    CDIB shared;
+    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+              PublishResult::Queued);
+    GlobalFree(image);
+    PollChannel(Channel(), actions);
+    EXPECT_EQ(DataText(), "Wait For OnFileAcquire");
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+
+    std::this_thread::sleep_for(SharedChannel::kReplyHold + std::chrono::milliseconds(50));
+    PollChannel(Channel(), actions);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
+    EXPECT_EQ(Channel().DataBlock()[0], 40);
 }
 
 TEST_F(ChannelRequestsTest, NearMissesDoNothingAndLeaveTheBlock) {
