@@ -11,8 +11,10 @@ void SourceCatalog::Scan(const std::vector<std::filesystem::path>& folders,
                          const std::function<TW_UINT32()>& nextId) {
     for (const std::filesystem::path& folder : folders) {
         for (const std::filesystem::path& file : SourceSearchPath::SourceFiles(folder)) {
-            std::string whyNot;
-            std::unique_ptr<SourceLibrary> library = SourceLibrary::Load(file.string(), &whyNot);
+            std::string whyNot, note;
+            std::unique_ptr<SourceLibrary> library =
+                SourceLibrary::Load(file.string(), &whyNot, &note);
+            if (!note.empty()) m_notes.push_back(note);
             if (!library) {
                 std::fprintf(stderr, "velomark-dsm: skipping %s: %s\n", file.c_str(),
                              whyNot.c_str());
@@ -43,6 +45,7 @@ void SourceCatalog::Add(std::unique_ptr<SourceLibrary> library,
 
 void SourceCatalog::Clear() {
     m_sources.clear();
+    m_notes.clear();
     // Unloaded in reverse order of loading.
     while (!m_libraries.empty()) m_libraries.pop_back();
 }
@@ -54,6 +57,12 @@ const ListedSource* SourceCatalog::FindByName(const char* productName) const {
             return &source;
         }
     }
+    return nullptr;
+}
+
+const ListedSource* SourceCatalog::FindByLongName(const char* longName) const {
+    for (const ListedSource& source : m_sources)
+        if (source.library->LongName(source.identity) == longName) return &source;
     return nullptr;
 }
 
@@ -74,6 +83,8 @@ const ListedSource* SourceCatalog::DefaultSource() const {
     if (m_sources.empty()) return nullptr;
     if (const char* chosen = std::getenv("VELOMARK_DEFAULT_SOURCE")) {
         if (const ListedSource* source = FindByName(chosen)) return source;
+        if (*chosen)
+            if (const ListedSource* source = FindByLongName(chosen)) return source;
     }
     const std::string remembered = DefaultSourceStore::Load();
     if (!remembered.empty()) {

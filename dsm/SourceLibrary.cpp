@@ -1,5 +1,9 @@
 #include "dsm/SourceLibrary.h"
 
+#include <cstring>
+
+#include "twain/DataSource.h"
+
 namespace {
 
 // A library may fill a name to the last byte; the DSM compares and prints them as C strings.
@@ -10,7 +14,8 @@ void Terminate(char (&text)[N]) {
 
 }  // namespace
 
-std::unique_ptr<SourceLibrary> SourceLibrary::Load(const std::string& path, std::string* whyNot) {
+std::unique_ptr<SourceLibrary> SourceLibrary::Load(const std::string& path, std::string* whyNot,
+                                                   std::string* note) {
     HMODULE module = LoadLibraryA(path.c_str());
     if (!module) {
         // The loader's text usually begins with the path, which the caller prints already.
@@ -27,6 +32,8 @@ std::unique_ptr<SourceLibrary> SourceLibrary::Load(const std::string& path, std:
     }
     std::unique_ptr<SourceLibrary> library(new SourceLibrary(path, module, entry));
     library->ReadIdentities();
+    library->ReadNote();
+    if (note) *note = library->m_note;
     if (library->m_identities.empty()) {
         *whyNot = "it offers no source with a product name";
         return nullptr;
@@ -61,6 +68,23 @@ void SourceLibrary::ReadIdentities() {
         identity = {};
         rc = m_entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &identity);
     }
+}
+
+void SourceLibrary::ReadNote() {
+    TW_VELOMARK_NOTE note{};
+    if (m_entry(nullptr, DG_CONTROL, DAT_VELOMARK_NOTE, MSG_GET, &note) != TWRC_SUCCESS) return;
+    m_note.assign(note.Text, strnlen(note.Text, sizeof note.Text));
+    // One line: the dialog shows it as a label.
+    for (char& c : m_note)
+        if (c == '\n' || c == '\r') c = ' ';
+}
+
+std::string SourceLibrary::LongName(const TW_IDENTITY& identity) const {
+    TW_VELOMARK_LONGNAME request{};
+    request.Identity = identity;
+    if (m_entry(nullptr, DG_CONTROL, DAT_VELOMARK_LONGNAME, MSG_GET, &request) != TWRC_SUCCESS)
+        return {};
+    return std::string(request.LongName, strnlen(request.LongName, sizeof request.LongName));
 }
 
 void SourceLibrary::Keep(TW_IDENTITY identity) {

@@ -14,6 +14,7 @@
 
 struct SourceManager::Session {
     SourceCatalog catalog;
+    bool listed = false;
     size_t nextListed = 0;  // the source MSG_GETNEXT answers; Count() when the list is done
     const ListedSource* openSource = nullptr;
     TW_UINT16 condition = TWCC_SUCCESS;
@@ -100,6 +101,7 @@ SourceManager::Outcome SourceManager::ToIdentity(Lock& lock, pTW_IDENTITY origin
     Session* session = FindSession(origin->Id);
     if (!session) return {TWRC_FAILURE, TWCC_SEQERROR};
     if (!identity) return {TWRC_FAILURE, TWCC_BADVALUE};
+    if (msg != MSG_GETNEXT && msg != MSG_CLOSEDS) EnsureListed(*session);
     switch (msg) {
         case MSG_GETDEFAULT: return GetDefault(*session, identity);
         case MSG_USERSELECT: return UserSelect(lock, origin, identity);
@@ -118,9 +120,6 @@ SourceManager::Outcome SourceManager::OpenDsm(pTW_IDENTITY origin, TW_MEMREF dat
     if (FindSession(origin->Id)) return {TWRC_FAILURE, TWCC_SEQERROR};
     auto session = std::make_unique<Session>();
     origin->Id = m_nextId++;
-    session->catalog.Scan(SourceSearchPath::Folders(), [this] { return m_nextId++; });
-    // MSG_GETNEXT before any MSG_GETFIRST has nothing to continue.
-    session->nextListed = session->catalog.Count();
     m_sessions.emplace(origin->Id, std::move(session));
     return {TWRC_SUCCESS, TWCC_SUCCESS};
 }
@@ -183,9 +182,10 @@ SourceManager::Outcome SourceManager::UserSelect(Lock& lock, pTW_IDENTITY origin
     }
     const size_t preselected = session->catalog.IndexOf(*preferred);
     const TW_UINT32 applicationId = origin->Id;
+    const std::vector<std::string> notes = session->catalog.Notes();
     // The dialog runs an event loop that may call in again, even to close this session.
     lock.unlock();
-    const std::optional<size_t> chosen = SourceSelectDialog::Choose(names, preselected);
+    const std::optional<size_t> chosen = SourceSelectDialog::Choose(names, preselected, notes);
     lock.lock();
 
     session = FindSession(applicationId);
@@ -234,6 +234,16 @@ SourceManager::Outcome SourceManager::CloseSource(Session& session, pTW_IDENTITY
     }
     session.openSource = nullptr;
     return {answer, TWCC_SUCCESS};
+}
+
+void SourceManager::EnsureListed(Session& session) {
+    if (session.listed) return;
+    session.listed = true;
+    session.catalog.Scan(SourceSearchPath::Folders(), [this] { return m_nextId++; });
+    // MSG_GETNEXT before any MSG_GETFIRST has nothing to continue.
+    session.nextListed = session.catalog.Count();
+    for (const std::string& note : session.catalog.Notes())
+        std::fprintf(stderr, "velomark-dsm: %s\n", note.c_str());
 }
 
 SourceManager::Session* SourceManager::FindSession(TW_UINT32 originId) {

@@ -3,10 +3,14 @@
 // condition code of its last triplet that the DSM answered itself.
 //
 // Conventions beyond the plain protocol values:
+// - Sources are looked for and listed at a session's first triplet that needs
+//   identities (MSG_GETDEFAULT, MSG_USERSELECT, MSG_GETFIRST, MSG_OPENDS), not
+//   at MSG_OPENDSM: a library may take long to list its devices (a scanner on
+//   the network), and the program's start-up should not wait for it. MSG_GETNEXT
+//   before that lists nothing.
 // - Ids come from one counter per loaded DSM, so an application and every
 //   source listed in any session have distinct Ids. Sources get theirs when
-//   the session lists them (at MSG_OPENDSM), so every identity handed out
-//   already carries it.
+//   the session lists them, so every identity handed out already carries it.
 // - A triplet from an origin whose Id names no session (before MSG_OPENDSM,
 //   after MSG_CLOSEDSM) fails with TWCC_SEQERROR, kept in one slot shared by
 //   all such origins, which DAT_STATUS reads for them.
@@ -62,6 +66,8 @@ private:
     Outcome OpenSource(Session& session, pTW_IDENTITY origin, pTW_IDENTITY identity);
     Outcome CloseSource(Session& session, pTW_IDENTITY origin, pTW_IDENTITY identity);
 
+    // Lists the session's sources if it has not yet.
+    void EnsureListed(Session& session);
     Session* FindSession(TW_UINT32 originId);
     TW_UINT16& ConditionFor(TW_UINT32 originId);
 

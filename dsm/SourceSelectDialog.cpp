@@ -24,7 +24,8 @@ bool SourceSelectDialog::CanShow() {
 }
 
 std::optional<size_t> SourceSelectDialog::Choose(const std::vector<std::string>& productNames,
-                                                 size_t preselected) {
+                                                 size_t preselected,
+                                                 const std::vector<std::string>& notes) {
     wxWindow* parent = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
     wxDialog dialog(parent, wxID_ANY, "Select Source", wxDefaultPosition, wxDefaultSize,
                     wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER, kDialogName);
@@ -44,6 +45,11 @@ std::optional<size_t> SourceSelectDialog::Choose(const std::vector<std::string>&
     auto* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(new wxStaticText(&dialog, wxID_ANY, "Sources:"), 0, wxLEFT | wxRIGHT | wxTOP, 10);
     sizer->Add(list, 1, wxEXPAND | wxALL, 10);
+    for (const std::string& note : notes) {
+        sizer->Add(new wxStaticText(&dialog, wxID_ANY, ToDisplayText(note), wxDefaultPosition,
+                                    wxDefaultSize, 0, kNoteName),
+                   0, wxLEFT | wxRIGHT | wxBOTTOM, 10);
+    }
     sizer->Add(dialog.CreateStdDialogButtonSizer(wxOK | wxCANCEL), 0,
                wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 10);
     dialog.SetSizerAndFit(sizer);

@@ -23,12 +23,36 @@
 // MSG_CLOSEDSREQ and lParam the source's Id. Asked with MSG_PROCESSEVENT about
 // such a message of its own it answers TWRC_DSEVENT with that TWAIN message;
 // every other message gets TWRC_NOTDSEVENT.
+//
+// Velomark's own listing triplets, both optional: the DSM asks them with a null
+// origin after MSG_GETFIRST/MSG_GETNEXT, and a library that does not know them
+// answers TWRC_FAILURE (or anything but TWRC_SUCCESS), which changes nothing.
+//   DG_CONTROL / DAT_VELOMARK_NOTE / MSG_GET, data TW_VELOMARK_NOTE: one line the
+//   selection dialog shows under the list, e.g. why a library offers no device. It
+//   is asked even of a library that listed no identity.
+//   DG_CONTROL / DAT_VELOMARK_LONGNAME / MSG_GET, data TW_VELOMARK_LONGNAME with
+//   Identity as listed: LongName is another name that names this source in
+//   VELOMARK_DEFAULT_SOURCE, e.g. a scanner's device name too long for ProductName.
+// Strings are NUL-terminated within their field.
 #pragma once
 
 #include "platform/Window.h"
 #include "twain/TwainTypes.h"
 
 constexpr UINT kSourceNotifyMessage = WM_APP + 0x0701;
+
+// Custom data argument types start at 0x8000 (DAT_CUSTOMBASE).
+constexpr TW_UINT16 DAT_VELOMARK_NOTE = 0x8000 + 0x0701;
+constexpr TW_UINT16 DAT_VELOMARK_LONGNAME = 0x8000 + 0x0702;
+
+struct TW_VELOMARK_NOTE {
+    char Text[256];
+};
+
+struct TW_VELOMARK_LONGNAME {
+    TW_IDENTITY Identity;
+    char LongName[256];
+};
 
 extern "C" {
 TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,

@@ -4,6 +4,7 @@
 
 #include "tests/dsm/DsmFixture.h"
 #include "tests/dsm/FakeSourceProbe.h"
+#include "twain/DataSource.h"
 
 namespace {
 
@@ -66,17 +67,21 @@ TEST_F(DsmCatalogTest, NoSourcesAnywhereListsNothing) {
 
 TEST_F(DsmCatalogTest, AsksASingleSourceLibraryWithGetOnlyAfterGetFirstFails) {
     OpenDsm();
+    ListSources();
     FakeSourceProbe single(FakeSource("20-fake-single.ds"));
     ASSERT_TRUE(single.Attached());
     const std::vector<FakeSourceCall> calls = single.Calls();
-    ASSERT_EQ(calls.size(), 2u);
+    // Then the library's note, which this one does not give.
+    ASSERT_EQ(calls.size(), 3u);
     EXPECT_EQ(calls[0].msg, MSG_GETFIRST);
     EXPECT_EQ(calls[1].msg, MSG_GET);
+    EXPECT_EQ(calls[2].dat, DAT_VELOMARK_NOTE);
     for (const FakeSourceCall& call : calls) {
         EXPECT_EQ(call.origin, nullptr);
         EXPECT_EQ(call.dg, DG_CONTROL);
-        EXPECT_EQ(call.dat, DAT_IDENTITY);
     }
+    EXPECT_EQ(calls[0].dat, DAT_IDENTITY);
+    EXPECT_EQ(calls[1].dat, DAT_IDENTITY);
 }
 
 TEST_F(DsmCatalogTest, UnterminatedAndEmptyNamesAreCutAndSkipped) {
@@ -89,16 +94,18 @@ TEST_F(DsmCatalogTest, UnterminatedAndEmptyNamesAreCutAndSkipped) {
 
 TEST_F(DsmCatalogTest, StopsAskingALibraryThatNeverEndsItsList) {
     OpenDsm();
+    ListSources();
     FakeSourceProbe endless(FakeSource("70-fake-endless.ds"));
     ASSERT_TRUE(endless.Attached());
-    EXPECT_EQ(endless.Calls().size(), 64u);
+    EXPECT_EQ(endless.Calls().size(), 64u + 1u);  // and the note
     const std::vector<std::string> names = ListedNames();
     EXPECT_EQ(std::count(names.begin(), names.end(), "Fake Endless"), 1);
 }
 
 TEST_F(DsmCatalogTest, SkipsUnusableLibrariesNamingThemAndUnloadsThem) {
-    testing::internal::CaptureStderr();
     OpenDsm();
+    testing::internal::CaptureStderr();
+    ListSources();
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("30-fake-noentry.ds: it does not export DS_Entry"), std::string::npos)
         << log;

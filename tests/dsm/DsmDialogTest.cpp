@@ -41,6 +41,10 @@ public:
                 dialog->EndModal(wxID_CANCEL);
                 return;
             }
+            for (wxWindow* child : dialog->GetChildren()) {
+                if (child->GetName() == SourceSelectDialog::kNoteName)
+                    notes.push_back(child->GetLabel().ToStdString());
+            }
             for (unsigned i = 0; i < list->GetCount(); ++i) {
                 items.push_back(list->GetString(i).ToStdString());
             }
@@ -57,6 +61,7 @@ public:
     bool seen = false;
     wxString title;
     std::vector<std::string> items;
+    std::vector<std::string> notes;  // the libraries' lines under the list
     std::string preselected;
 
 private:
@@ -143,6 +148,27 @@ TEST_F(DsmDialogTest, UnattendedShowsNoDialog) {
     EXPECT_FALSE(driver.seen);
     EXPECT_STREQ(identity.ProductName, "Fake Late");
     EXPECT_FALSE(ReadDsmConf().has_value());
+}
+
+TEST_F(DsmDialogTest, TheLibrariesNotesStandUnderTheList) {
+    SetEnv("VELOMARK_SOURCE_PATH", FAKE_SOURCE_DIR_NOTES);
+    OpenDsm();
+    DialogDriver driver([](wxDialog& dialog, wxListBox&) { dialog.EndModal(wxID_CANCEL); });
+    TW_IDENTITY identity{};
+    EXPECT_EQ(Dsm(DAT_IDENTITY, MSG_USERSELECT, &identity), TWRC_CANCEL);
+    ASSERT_TRUE(driver.seen);
+    EXPECT_EQ(driver.items, (std::vector<std::string>{"Fake Noted A", "Fake Noted B"}));
+    EXPECT_EQ(driver.notes,
+              (std::vector<std::string>{"Noted: two scanners found", "Empty: no scanner found"}));
+}
+
+TEST_F(DsmDialogTest, WithoutNotesTheDialogShowsNone) {
+    OpenDsm();
+    DialogDriver driver([](wxDialog& dialog, wxListBox&) { dialog.EndModal(wxID_CANCEL); });
+    TW_IDENTITY identity{};
+    EXPECT_EQ(Dsm(DAT_IDENTITY, MSG_USERSELECT, &identity), TWRC_CANCEL);
+    ASSERT_TRUE(driver.seen);
+    EXPECT_TRUE(driver.notes.empty());
 }
 
 TEST_F(DsmDialogTest, WithoutSourcesNoDialogIsShown) {

@@ -86,6 +86,7 @@ TEST_F(DsmSourceTest, OpeningAnUnknownSourceIsNoDs) {
 
 TEST_F(DsmSourceTest, ASourceRefusingToOpenGivesItsAnswerAndStaysClosed) {
     OpenDsm();
+    ListSources();
     FakeSourceProbe twin(FakeSource("10-fake-twin.ds"));
     twin.SetAnswers(TWRC_FAILURE, TWRC_SUCCESS, TWRC_SUCCESS);
     TW_IDENTITY a{};

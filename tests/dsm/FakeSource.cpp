@@ -4,10 +4,14 @@
 //   FAKE_GET_ONLY      refuses MSG_GETFIRST and answers MSG_GET with the first name
 //   FAKE_ENDLESS       never answers TWRC_ENDOFLIST
 //   FAKE_NO_ENTRY      exports no DS_Entry at all
+//   FAKE_NOTE          answers DAT_VELOMARK_NOTE with this text, and DAT_VELOMARK_LONGNAME
+//                      with "fake:long:" and the product name
 // Plain arrays, not library containers, so that the library unloads when closed.
+#include <cstdio>
 #include <cstring>
 
 #include "tests/dsm/FakeSourceRecord.h"
+#include "twain/DataSource.h"
 
 #define FAKE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -88,6 +92,18 @@ FAKE_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT
     if (DG == DG_CONTROL && DAT == DAT_IDENTITY) {
         return AnswerIdentity(MSG, static_cast<pTW_IDENTITY>(pData));
     }
+#ifdef FAKE_NOTE
+    if (DG == DG_CONTROL && DAT == DAT_VELOMARK_NOTE && MSG == MSG_GET && !pOrigin) {
+        std::strcpy(static_cast<TW_VELOMARK_NOTE*>(pData)->Text, FAKE_NOTE);
+        return TWRC_SUCCESS;
+    }
+    if (DG == DG_CONTROL && DAT == DAT_VELOMARK_LONGNAME && MSG == MSG_GET && !pOrigin) {
+        auto* request = static_cast<TW_VELOMARK_LONGNAME*>(pData);
+        std::snprintf(request->LongName, sizeof request->LongName, "fake:long:%.33s",
+                      request->Identity.ProductName);
+        return TWRC_SUCCESS;
+    }
+#endif
     if (DG == DG_CONTROL && DAT == DAT_STATUS && MSG == MSG_GET) {
         static_cast<TW_STATUS*>(pData)->ConditionCode = kFakeSourceCondition;
         return TWRC_SUCCESS;

@@ -1,0 +1,173 @@
+#include "sources/sane/SaneSource.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "sources/sane/SaneConfigStore.h"
+#include "sources/sane/SaneDevice.h"
+#include "sources/sane/SaneSession.h"
+#include "sources/sane/SaneSourceNames.h"
+#include "twain/DataSource.h"
+
+namespace {
+
+template <size_t N>
+void CopyText(char (&field)[N], const std::string& text) {
+    std::memset(field, 0, N);
+    std::memcpy(field, text.data(), std::min(text.size(), N - 1));
+}
+
+}  // namespace
+
+SaneSource::Environment SaneSource::Environment::Process() {
+    Environment environment;
+    environment.libraryFile = SaneLibrary::FileFromEnvironment();
+    const char* options = std::getenv("VELOMARK_SANE_OPTIONS");
+    environment.options = options ? options : "";
+    const char* unattended = std::getenv("VELOMARK_UNATTENDED");
+    environment.unattended = unattended && std::strcmp(unattended, "1") == 0;
+    return environment;
+}
+
+SaneSource::SaneSource(SaneUiFactory uiFactory, EnvironmentReader environment, std::ostream& log)
+    : m_uiFactory(std::move(uiFactory)), m_environment(std::move(environment)), m_log(log) {}
+
+SaneSource::~SaneSource() = default;
+
+TW_IDENTITY SaneSource::Identity(const SaneDeviceInfo& device, const std::string& productName) {
+    TW_IDENTITY identity{};
+    identity.Version.MajorNum = 1;
+    identity.Version.MinorNum = 0;
+    identity.Version.Language = TWLG_USA;
+    identity.Version.Country = TWCY_USA;
+    CopyTwainString(identity.Version.Info, "1.0 SANE");
+    identity.ProtocolMajor = 1;
+    identity.ProtocolMinor = 9;
+    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    CopyTwainString(identity.Manufacturer, device.vendor.empty() ? "SANE" : device.vendor.c_str());
+    CopyTwainString(identity.ProductFamily, device.model.c_str());
+    CopyTwainString(identity.ProductName, productName.c_str());
+    return identity;
+}
+
+TW_UINT16 SaneSource::Entry(pTW_IDENTITY /*origin*/, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                            TW_MEMREF data) {
+    std::lock_guard lock(m_mutex);
+    if (dg == DG_CONTROL) {
+        switch (dat) {
+            case DAT_IDENTITY: return IdentityTriplet(msg, static_cast<TW_IDENTITY*>(data));
+            case DAT_STATUS: return Status(msg, static_cast<TW_STATUS*>(data));
+            case DAT_VELOMARK_NOTE: return Note(msg, data);
+            case DAT_VELOMARK_LONGNAME: return LongName(msg, data);
+            default: break;
+        }
+    }
+    if (!m_session) return Fail(TWCC_SEQERROR);
+    TW_UINT16 condition = TWCC_SUCCESS;
+    const TW_UINT16 result = m_session->Handle(dg, dat, msg, data, &condition);
+    if (condition != TWCC_SUCCESS) m_condition = condition;
+    return result;
+}
+
+void SaneSource::ListDevices() {
+    m_nextListed = 0;
+    const std::string file = m_environment().libraryFile;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_library && file == m_listedFrom && now - m_listedAt < kListingLifetime) return;
+    m_listed.clear();
+    m_listedFrom = file;
+    m_listedAt = now;
+    std::string whyNot;
+    m_library = SaneLibrary::Shared(file, &whyNot);
+    if (!m_library) {
+        m_note = whyNot;
+        m_log << "velomark-sane: " << whyNot << std::endl;
+        return;
+    }
+    std::vector<SaneDeviceInfo> devices;
+    std::string error;
+    if (!m_library->ListDevices(&devices, &error)) {
+        m_note = error;
+        return;
+    }
+    const std::vector<std::string> names = SaneSourceNames::ProductNames(devices);
+    for (size_t i = 0; i < devices.size(); ++i) {
+        m_listed.push_back({Identity(devices[i], names[i]), devices[i].name});
+        m_deviceByName[names[i]] = devices[i].name;
+    }
+    m_note = devices.empty() ? "SANE found no scanner" : "";
+}
+
+TW_UINT16 SaneSource::IdentityTriplet(TW_UINT16 msg, TW_IDENTITY* identity) {
+    if (!identity) return Fail(TWCC_BADVALUE);
+    switch (msg) {
+        case MSG_GETFIRST: ListDevices(); [[fallthrough]];
+        case MSG_GETNEXT: {
+            if (m_nextListed >= m_listed.size()) return TWRC_ENDOFLIST;
+            *identity = m_listed[m_nextListed++].identity;
+            return TWRC_SUCCESS;
+        }
+        case MSG_OPENDS: return OpenSession(identity);
+        case MSG_CLOSEDS:
+            if (!m_session) return Fail(TWCC_SEQERROR);
+            m_session.reset();
+            return TWRC_SUCCESS;
+        default: return Fail(TWCC_BADPROTOCOL);
+    }
+}
+
+TW_UINT16 SaneSource::OpenSession(TW_IDENTITY* identity) {
+    if (m_session) return Fail(TWCC_MAXCONNECTIONS);
+    identity->ProductName[sizeof identity->ProductName - 1] = '\0';
+    const auto found = m_deviceByName.find(identity->ProductName);
+    if (!m_library || found == m_deviceByName.end()) return Fail(TWCC_NODS);
+    std::string error;
+    std::unique_ptr<SaneDevice> device = SaneDevice::Open(m_library->Api(), found->second, &error);
+    if (!device) {
+        m_log << "velomark-sane: " << error << std::endl;
+        return Fail(TWCC_OPERATIONERROR);
+    }
+    const Environment environment = m_environment();
+    SaneSettings settings = SaneConfigStore::Load(found->second);
+    SaneSettings given;
+    if (!SaneSettings::Parse(environment.options, &given, &error))
+        m_log << "velomark-sane: VELOMARK_SANE_OPTIONS ignored: " << error << std::endl;
+    settings.Merge(given);
+    m_session = std::make_unique<SaneSession>(*identity, std::move(device), settings,
+                                              environment.unattended, m_uiFactory, m_log);
+    m_condition = TWCC_SUCCESS;
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 SaneSource::Note(TW_UINT16 msg, void* data) {
+    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+    if (!data) return Fail(TWCC_BADVALUE);
+    if (m_note.empty()) return TWRC_FAILURE;
+    CopyText(static_cast<TW_VELOMARK_NOTE*>(data)->Text, "SANE: " + m_note);
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 SaneSource::LongName(TW_UINT16 msg, void* data) {
+    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+    if (!data) return Fail(TWCC_BADVALUE);
+    auto* request = static_cast<TW_VELOMARK_LONGNAME*>(data);
+    request->Identity.ProductName[sizeof request->Identity.ProductName - 1] = '\0';
+    const auto found = m_deviceByName.find(request->Identity.ProductName);
+    if (found == m_deviceByName.end()) return Fail(TWCC_NODS);
+    CopyText(request->LongName, found->second);
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 SaneSource::Status(TW_UINT16 msg, TW_STATUS* status) {
+    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+    if (!status) return Fail(TWCC_BADVALUE);
+    status->ConditionCode = m_condition;
+    status->Reserved = 0;
+    m_condition = TWCC_SUCCESS;
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 SaneSource::Fail(TW_UINT16 condition) {
+    m_condition = condition;
+    return TWRC_FAILURE;
+}
