@@ -3,16 +3,12 @@
 #include <exception>
 
 #include "platform/GlobalMemory.h"
+#include "sources/common/SourceConditions.h"
 #include "sources/sane/SaneConfigStore.h"
 #include "sources/sane/SaneDevice.h"
 #include "twain/DataSource.h"
 
 namespace {
-
-TW_UINT16 Fail(TW_UINT16* condition, TW_UINT16 code) {
-    *condition = code;
-    return TWRC_FAILURE;
-}
 
 const char* EndText(SaneBatchEnd end) {
     switch (end) {
@@ -58,37 +54,21 @@ TW_UINT16 SaneSession::Handle(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEM
                               TW_UINT16* condition) {
     std::lock_guard lock(m_mutex);
     SyncState();
-    if (dg == DG_CONTROL) {
-        switch (dat) {
-            case DAT_CAPABILITY:
-                return m_capabilities.Handle(msg, static_cast<TW_CAPABILITY*>(data),
-                                             m_state == State::Open, condition);
-            case DAT_USERINTERFACE:
-                return UserInterface(msg, static_cast<TW_USERINTERFACE*>(data), condition);
-            case DAT_EVENT:
-                if (msg == MSG_PROCESSEVENT)
-                    return ProcessEvent(static_cast<TW_EVENT*>(data), condition);
-                break;
-            case DAT_PENDINGXFERS:
-                return PendingTransfers(msg, static_cast<TW_PENDINGXFERS*>(data), condition);
-            default: break;
-        }
-    } else if (dg == DG_IMAGE && msg == MSG_GET) {
-        if (dat == DAT_IMAGEINFO) return ImageInfo(static_cast<TW_IMAGEINFO*>(data), condition);
-        if (dat == DAT_IMAGENATIVEXFER)
-            return NativeTransfer(static_cast<TW_HANDLE*>(data), condition);
-    }
-    return Fail(condition, TWCC_BADPROTOCOL);
+    return Route(dg, dat, msg, data, condition);
+}
+
+TW_UINT16 SaneSession::Capability(TW_UINT16 msg, TW_CAPABILITY* capability, TW_UINT16* condition) {
+    return m_capabilities.Handle(msg, capability, m_state == State::Open, condition);
 }
 
 TW_UINT16 SaneSession::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UINT16* condition) {
-    if (msg != MSG_ENABLEDS && msg != MSG_DISABLEDS) return Fail(condition, TWCC_BADPROTOCOL);
-    if (!ui) return Fail(condition, TWCC_BADVALUE);
+    if (msg != MSG_ENABLEDS && msg != MSG_DISABLEDS) return FailWith(condition, TWCC_BADPROTOCOL);
+    if (!ui) return FailWith(condition, TWCC_BADVALUE);
     if (msg == MSG_DISABLEDS) {
         // Pages scanned but not yet announced go with the batch; a page handed over
         // must be ended first.
         if (m_state != State::Enabled && m_state != State::TransferReady)
-            return Fail(condition, TWCC_SEQERROR);
+            return FailWith(condition, TWCC_SEQERROR);
         StopBatch();
         DismissWindow();
         m_closeAfterBatch = false;
@@ -96,9 +76,9 @@ TW_UINT16 SaneSession::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UIN
         return TWRC_SUCCESS;
     }
 
-    if (m_state != State::Open) return Fail(condition, TWCC_SEQERROR);
+    if (m_state != State::Open) return FailWith(condition, TWCC_SEQERROR);
     HWND parent = static_cast<HWND>(ui->hParent);
-    if (!IsWindow(parent)) return Fail(condition, TWCC_BADVALUE);
+    if (!IsWindow(parent)) return FailWith(condition, TWCC_BADVALUE);
     m_parent = parent;
     ui->ModalUI = FALSE;
     m_closeAfterBatch = false;
@@ -113,7 +93,7 @@ TW_UINT16 SaneSession::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UIN
     }
     if (!StartBatch()) {
         m_closeAfterBatch = false;
-        return Fail(condition, TWCC_LOWMEMORY);
+        return FailWith(condition, TWCC_LOWMEMORY);
     }
     m_state = State::Enabled;
     return TWRC_SUCCESS;
@@ -134,7 +114,7 @@ SaneUiModel SaneSession::UiModel() {
 }
 
 TW_UINT16 SaneSession::ProcessEvent(TW_EVENT* event, TW_UINT16* condition) {
-    if (!event) return Fail(condition, TWCC_BADVALUE);
+    if (!event) return FailWith(condition, TWCC_BADVALUE);
     event->TWMessage = MSG_NULL;
     const MSG* msg = static_cast<const MSG*>(event->pEvent);
     if (!msg || !m_parent || msg->message != kSourceNotifyMessage || msg->hwnd != m_parent ||
@@ -152,16 +132,16 @@ TW_UINT16 SaneSession::ProcessEvent(TW_EVENT* event, TW_UINT16* condition) {
 TW_UINT16 SaneSession::PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending,
                                         TW_UINT16* condition) {
     if (msg != MSG_GET && msg != MSG_ENDXFER && msg != MSG_RESET)
-        return Fail(condition, TWCC_BADPROTOCOL);
-    if (!pending) return Fail(condition, TWCC_BADVALUE);
+        return FailWith(condition, TWCC_BADPROTOCOL);
+    if (!pending) return FailWith(condition, TWCC_BADVALUE);
     switch (msg) {
         case MSG_GET: pending->Count = static_cast<TW_UINT16>(PagesWaiting()); return TWRC_SUCCESS;
         case MSG_ENDXFER:
             if (m_state != State::TransferReady && m_state != State::Transferring)
-                return Fail(condition, TWCC_SEQERROR);
+                return FailWith(condition, TWCC_SEQERROR);
             return EndTransfer(pending);
         default:  // MSG_RESET
-            if (m_state == State::Open) return Fail(condition, TWCC_SEQERROR);
+            if (m_state == State::Open) return FailWith(condition, TWCC_SEQERROR);
             StopBatch();
             m_state = State::Enabled;
             pending->Count = 0;
@@ -179,17 +159,17 @@ TW_UINT16 SaneSession::EndTransfer(TW_PENDINGXFERS* pending) {
 }
 
 TW_UINT16 SaneSession::ImageInfo(TW_IMAGEINFO* info, TW_UINT16* condition) {
-    if (m_state != State::TransferReady) return Fail(condition, TWCC_SEQERROR);
-    if (!info) return Fail(condition, TWCC_BADVALUE);
-    if (!m_worker->PeekInfo(info)) return Fail(condition, TWCC_SEQERROR);
+    if (m_state != State::TransferReady) return FailWith(condition, TWCC_SEQERROR);
+    if (!info) return FailWith(condition, TWCC_BADVALUE);
+    if (!m_worker->PeekInfo(info)) return FailWith(condition, TWCC_SEQERROR);
     return TWRC_SUCCESS;
 }
 
 TW_UINT16 SaneSession::NativeTransfer(TW_HANDLE* image, TW_UINT16* condition) {
-    if (m_state != State::TransferReady) return Fail(condition, TWCC_SEQERROR);
-    if (!image) return Fail(condition, TWCC_BADVALUE);
+    if (m_state != State::TransferReady) return FailWith(condition, TWCC_SEQERROR);
+    if (!image) return FailWith(condition, TWCC_BADVALUE);
     HGLOBAL page = m_worker->TakePage();
-    if (!page) return Fail(condition, TWCC_SEQERROR);
+    if (!page) return FailWith(condition, TWCC_SEQERROR);
     *image = page;
     m_state = State::Transferring;
     return TWRC_XFERDONE;

@@ -17,6 +17,7 @@
 #include <ostream>
 
 #include "platform/Window.h"
+#include "sources/common/SourceSessionTriplets.h"
 #include "sources/sane/SaneCapabilities.h"
 #include "sources/sane/SaneScanWorker.h"
 #include "sources/sane/SaneSettings.h"
@@ -25,7 +26,7 @@
 
 class SaneDevice;
 
-class SaneSession {
+class SaneSession : public SourceSessionTriplets {
 public:
     enum class State { Open, Enabled, TransferReady, Transferring };
 
@@ -37,7 +38,7 @@ public:
                 std::ostream& log);
     // Stops the batch, frees every page not handed over, takes the window down and
     // closes the device.
-    ~SaneSession();
+    ~SaneSession() override;
     SaneSession(const SaneSession&) = delete;
     SaneSession& operator=(const SaneSession&) = delete;
 
@@ -53,11 +54,13 @@ public:
     void WindowGone(SaneUi* ui);  // the toolkit destroyed the window itself
 
 private:
-    TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UINT16* condition);
-    TW_UINT16 ProcessEvent(TW_EVENT* event, TW_UINT16* condition);
-    TW_UINT16 PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending, TW_UINT16* condition);
-    TW_UINT16 ImageInfo(TW_IMAGEINFO* info, TW_UINT16* condition);
-    TW_UINT16 NativeTransfer(TW_HANDLE* image, TW_UINT16* condition);
+    TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* capability, TW_UINT16* condition) override;
+    TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UINT16* condition) override;
+    TW_UINT16 ProcessEvent(TW_EVENT* event, TW_UINT16* condition) override;
+    TW_UINT16 PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending,
+                               TW_UINT16* condition) override;
+    TW_UINT16 ImageInfo(TW_IMAGEINFO* info, TW_UINT16* condition) override;
+    TW_UINT16 NativeTransfer(TW_HANDLE* image, TW_UINT16* condition) override;
     TW_UINT16 EndTransfer(TW_PENDINGXFERS* pending);
 
     // Called with m_mutex held.

@@ -157,17 +157,3 @@ TW_UINT16 SaneSource::LongName(TW_UINT16 msg, void* data) {
     CopyText(request->LongName, found->second);
     return TWRC_SUCCESS;
 }
-
-TW_UINT16 SaneSource::Status(TW_UINT16 msg, TW_STATUS* status) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
-    if (!status) return Fail(TWCC_BADVALUE);
-    status->ConditionCode = m_condition;
-    status->Reserved = 0;
-    m_condition = TWCC_SUCCESS;
-    return TWRC_SUCCESS;
-}
-
-TW_UINT16 SaneSource::Fail(TW_UINT16 condition) {
-    m_condition = condition;
-    return TWRC_FAILURE;
-}

@@ -15,13 +15,14 @@
 #include <string>
 #include <vector>
 
+#include "sources/common/SourceConditions.h"
 #include "sources/sane/SaneLibrary.h"
 #include "sources/sane/SaneUi.h"
 #include "twain/TwainTypes.h"
 
 class SaneSession;
 
-class SaneSource {
+class SaneSource : private SourceConditions {
 public:
     // What the source reads from its environment, at each listing and opening.
     struct Environment {
@@ -58,8 +59,6 @@ private:
     void ListDevices();
     TW_UINT16 Note(TW_UINT16 msg, void* data);
     TW_UINT16 LongName(TW_UINT16 msg, void* data);
-    TW_UINT16 Status(TW_UINT16 msg, TW_STATUS* status);
-    TW_UINT16 Fail(TW_UINT16 condition);
 
     std::mutex m_mutex;
     SaneUiFactory m_uiFactory;
@@ -75,5 +74,4 @@ private:
     // device the DSM listed, even when a later listing no longer shows it.
     std::map<std::string, std::string> m_deviceByName;
     std::unique_ptr<SaneSession> m_session;
-    TW_UINT16 m_condition = TWCC_SUCCESS;
 };

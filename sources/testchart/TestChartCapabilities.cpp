@@ -5,6 +5,8 @@
 
 #include "platform/GlobalMemory.h"
 
+#include "sources/common/SourceConditions.h"
+
 namespace {
 
 bool IsNegotiable(TW_UINT16 capability) {
@@ -40,11 +42,6 @@ int Fix32Rounded(TW_UINT32 item) {
     return whole + (frac >= 0x8000 ? 1 : 0);
 }
 
-TW_UINT16 Fail(TW_UINT16* condition, TW_UINT16 code) {
-    *condition = code;
-    return TWRC_FAILURE;
-}
-
 }  // namespace
 
 int TestChartCapabilities::BatchPages() const {
@@ -53,8 +50,8 @@ int TestChartCapabilities::BatchPages() const {
 
 TW_UINT16 TestChartCapabilities::Handle(TW_UINT16 msg, TW_CAPABILITY* cap, bool setAllowed,
                                         TW_UINT16* condition) {
-    if (!cap) return Fail(condition, TWCC_BADVALUE);
-    if (!IsNegotiable(cap->Cap)) return Fail(condition, TWCC_CAPUNSUPPORTED);
+    if (!cap) return FailWith(condition, TWCC_BADVALUE);
+    if (!IsNegotiable(cap->Cap)) return FailWith(condition, TWCC_CAPUNSUPPORTED);
     switch (msg) {
         case MSG_GET:
         case MSG_GETCURRENT: return Reply(cap, condition);
@@ -64,13 +61,13 @@ TW_UINT16 TestChartCapabilities::Handle(TW_UINT16 msg, TW_CAPABILITY* cap, bool 
             return fresh.Reply(cap, condition);
         }
         case MSG_SET:
-            if (!setAllowed) return Fail(condition, TWCC_SEQERROR);
+            if (!setAllowed) return FailWith(condition, TWCC_SEQERROR);
             return Set(cap, condition);
         case MSG_RESET:
-            if (!setAllowed) return Fail(condition, TWCC_SEQERROR);
+            if (!setAllowed) return FailWith(condition, TWCC_SEQERROR);
             Reset(cap->Cap);
             return Reply(cap, condition);
-        default: return Fail(condition, TWCC_BADPROTOCOL);
+        default: return FailWith(condition, TWCC_BADPROTOCOL);
     }
 }
 
@@ -97,10 +94,10 @@ bool TestChartCapabilities::CurrentItem(TW_UINT16 capability, TW_UINT16* itemTyp
 TW_UINT16 TestChartCapabilities::Reply(TW_CAPABILITY* cap, TW_UINT16* condition) const {
     TW_UINT16 itemType = 0;
     TW_UINT32 item = 0;
-    if (!CurrentItem(cap->Cap, &itemType, &item)) return Fail(condition, TWCC_CAPUNSUPPORTED);
+    if (!CurrentItem(cap->Cap, &itemType, &item)) return FailWith(condition, TWCC_CAPUNSUPPORTED);
     const TW_ONEVALUE value{itemType, item};
     HGLOBAL block = GlobalAlloc(GHND, sizeof(TW_ONEVALUE));
-    if (!block) return Fail(condition, TWCC_LOWMEMORY);
+    if (!block) return FailWith(condition, TWCC_LOWMEMORY);
     std::memcpy(GlobalLock(block), &value, sizeof value);
     GlobalUnlock(block);
     cap->ConType = TWON_ONEVALUE;
@@ -110,11 +107,11 @@ TW_UINT16 TestChartCapabilities::Reply(TW_CAPABILITY* cap, TW_UINT16* condition)
 
 TW_UINT16 TestChartCapabilities::Set(TW_CAPABILITY* cap, TW_UINT16* condition) {
     TW_ONEVALUE value{};
-    if (!ReadOneValue(*cap, &value)) return Fail(condition, TWCC_BADVALUE);
+    if (!ReadOneValue(*cap, &value)) return FailWith(condition, TWCC_BADVALUE);
     TW_INT16 item = 0;
     switch (cap->Cap) {
         case CAP_XFERCOUNT: {
-            if (!SixteenBitItem(value, &item)) return Fail(condition, TWCC_BADVALUE);
+            if (!SixteenBitItem(value, &item)) return FailWith(condition, TWCC_BADVALUE);
             if (item == -1 || (item >= 1 && item <= m_settings.pages)) {
                 m_transferCount = item;
                 return TWRC_SUCCESS;
@@ -125,7 +122,7 @@ TW_UINT16 TestChartCapabilities::Set(TW_CAPABILITY* cap, TW_UINT16* condition) {
             return TWRC_CHECKSTATUS;
         }
         case ICAP_PIXELTYPE:
-            if (!SixteenBitItem(value, &item)) return Fail(condition, TWCC_BADVALUE);
+            if (!SixteenBitItem(value, &item)) return FailWith(condition, TWCC_BADVALUE);
             switch (item) {
                 case TWPT_BW: m_settings.pixelType = ChartPixelType::BlackWhite; break;
                 case TWPT_GRAY:
@@ -135,12 +132,12 @@ TW_UINT16 TestChartCapabilities::Set(TW_CAPABILITY* cap, TW_UINT16* condition) {
                     break;
                 case TWPT_RGB: m_settings.pixelType = ChartPixelType::Rgb; break;
                 case TWPT_PALETTE: m_settings.pixelType = ChartPixelType::Palette; break;
-                default: return Fail(condition, TWCC_BADVALUE);
+                default: return FailWith(condition, TWCC_BADVALUE);
             }
             return TWRC_SUCCESS;
         case ICAP_XRESOLUTION:
         case ICAP_YRESOLUTION: {
-            if (value.ItemType != TWTY_FIX32) return Fail(condition, TWCC_BADVALUE);
+            if (value.ItemType != TWTY_FIX32) return FailWith(condition, TWCC_BADVALUE);
             const int asked = Fix32Rounded(value.Item);
             m_settings.dpi =
                 std::clamp(asked, TestChartSettings::kMinDpi, TestChartSettings::kMaxDpi);
@@ -148,7 +145,7 @@ TW_UINT16 TestChartCapabilities::Set(TW_CAPABILITY* cap, TW_UINT16* condition) {
             *condition = TWCC_BADVALUE;
             return TWRC_CHECKSTATUS;
         }
-        default: return Fail(condition, TWCC_CAPUNSUPPORTED);
+        default: return FailWith(condition, TWCC_CAPUNSUPPORTED);
     }
 }
 

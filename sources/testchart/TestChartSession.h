@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "platform/Window.h"
+#include "sources/common/SourceSessionTriplets.h"
 #include "sources/testchart/TestChartCapabilities.h"
 #include "sources/testchart/TestChartSettings.h"
 #include "sources/testchart/TestChartUi.h"
@@ -19,7 +20,7 @@
 
 class TestChartWorker;
 
-class TestChartSession {
+class TestChartSession : public SourceSessionTriplets {
 public:
     enum class State { Open, Enabled, TransferReady, Transferring };
 
@@ -28,7 +29,7 @@ public:
     TestChartSession(const TW_IDENTITY& self, const TestChartSettings& settings, bool unattended,
                      TestChartUiFactory uiFactory);
     // Stops the batch, frees every page not handed over and takes the window down.
-    ~TestChartSession();
+    ~TestChartSession() override;
     TestChartSession(const TestChartSession&) = delete;
     TestChartSession& operator=(const TestChartSession&) = delete;
 
@@ -44,11 +45,13 @@ public:
     void WindowGone(TestChartUi* ui);  // the toolkit destroyed the window itself
 
 private:
-    TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UINT16* condition);
-    TW_UINT16 ProcessEvent(TW_EVENT* event, TW_UINT16* condition);
-    TW_UINT16 PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending, TW_UINT16* condition);
-    TW_UINT16 ImageInfo(TW_IMAGEINFO* info, TW_UINT16* condition);
-    TW_UINT16 NativeTransfer(TW_HANDLE* image, TW_UINT16* condition);
+    TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* capability, TW_UINT16* condition) override;
+    TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UINT16* condition) override;
+    TW_UINT16 ProcessEvent(TW_EVENT* event, TW_UINT16* condition) override;
+    TW_UINT16 PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending,
+                               TW_UINT16* condition) override;
+    TW_UINT16 ImageInfo(TW_IMAGEINFO* info, TW_UINT16* condition) override;
+    TW_UINT16 NativeTransfer(TW_HANDLE* image, TW_UINT16* condition) override;
     TW_UINT16 EndTransfer(TW_PENDINGXFERS* pending);
 
     // Called with m_mutex held.

@@ -71,17 +71,3 @@ TW_UINT16 TestChartSource::IdentityTriplet(TW_UINT16 msg, TW_IDENTITY* identity)
         default: return Fail(TWCC_BADPROTOCOL);
     }
 }
-
-TW_UINT16 TestChartSource::Status(TW_UINT16 msg, TW_STATUS* status) {
-    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
-    if (!status) return Fail(TWCC_BADVALUE);
-    status->ConditionCode = m_condition;
-    status->Reserved = 0;
-    m_condition = TWCC_SUCCESS;
-    return TWRC_SUCCESS;
-}
-
-TW_UINT16 TestChartSource::Fail(TW_UINT16 condition) {
-    m_condition = condition;
-    return TWRC_FAILURE;
-}

@@ -7,13 +7,14 @@
 #include <mutex>
 #include <ostream>
 
+#include "sources/common/SourceConditions.h"
 #include "sources/testchart/TestChartEnvironment.h"
 #include "sources/testchart/TestChartUi.h"
 #include "twain/TwainTypes.h"
 
 class TestChartSession;
 
-class TestChartSource {
+class TestChartSource : private SourceConditions {
 public:
     // warnings receives one line for each setting in the environment that is not valid.
     TestChartSource(TestChartUiFactory uiFactory, TestChartEnvironment environment,
@@ -31,13 +32,10 @@ public:
 
 private:
     TW_UINT16 IdentityTriplet(TW_UINT16 msg, TW_IDENTITY* identity);
-    TW_UINT16 Status(TW_UINT16 msg, TW_STATUS* status);
-    TW_UINT16 Fail(TW_UINT16 condition);
 
     std::mutex m_mutex;
     TestChartUiFactory m_uiFactory;
     TestChartEnvironment m_environment;
     std::ostream& m_warnings;
     std::unique_ptr<TestChartSession> m_session;
-    TW_UINT16 m_condition = TWCC_SUCCESS;
 };
