@@ -1,6 +1,7 @@
 #include "sources/common/SourceSessionTriplets.h"
 
 #include "sources/common/SourceConditions.h"
+#include "twain/DataSource.h"
 
 TW_UINT16 SourceSessionTriplets::Route(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
                                        TW_UINT16* condition) {
@@ -24,4 +25,20 @@ TW_UINT16 SourceSessionTriplets::Route(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 ms
             return NativeTransfer(static_cast<TW_HANDLE*>(data), condition);
     }
     return FailWith(condition, TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 SourceSessionTriplets::ClaimNotification(TW_EVENT* event, HWND parent, TW_UINT32 selfId,
+                                                   bool transferReady, bool open,
+                                                   TW_UINT16* condition) {
+    if (!event) return FailWith(condition, TWCC_BADVALUE);
+    event->TWMessage = MSG_NULL;
+    const MSG* msg = static_cast<const MSG*>(event->pEvent);
+    if (!msg || !parent || msg->message != kSourceNotifyMessage || msg->hwnd != parent ||
+        msg->lParam != static_cast<LPARAM>(selfId))
+        return TWRC_NOTDSEVENT;
+    if (msg->wParam == MSG_XFERREADY && transferReady)
+        event->TWMessage = MSG_XFERREADY;
+    else if (msg->wParam == MSG_CLOSEDSREQ && !open)
+        event->TWMessage = MSG_CLOSEDSREQ;
+    return TWRC_DSEVENT;
 }

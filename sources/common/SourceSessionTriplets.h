@@ -3,6 +3,7 @@
 // code goes to *condition, which the source keeps for DAT_STATUS.
 #pragma once
 
+#include "platform/Window.h"
 #include "twain/TwainTypes.h"
 
 class SourceSessionTriplets {
@@ -15,6 +16,14 @@ protected:
     // TWCC_BADPROTOCOL.
     TW_UINT16 Route(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
                     TW_UINT16* condition);
+
+    // MSG_PROCESSEVENT for a source that posts kSourceNotifyMessage to `parent` with
+    // lParam `selfId`: TWRC_NOTDSEVENT for any other message; for its own, the TWAIN
+    // message it still stands for (MSG_XFERREADY while transferReady, MSG_CLOSEDSREQ
+    // unless the session is only open), else MSG_NULL: a notification that no longer
+    // applies (its pages taken, its batch reset, the source disabled).
+    static TW_UINT16 ClaimNotification(TW_EVENT* event, HWND parent, TW_UINT32 selfId,
+                                       bool transferReady, bool open, TW_UINT16* condition);
 
     virtual TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* capability,
                                  TW_UINT16* condition) = 0;

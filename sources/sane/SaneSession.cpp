@@ -114,19 +114,8 @@ SaneUiModel SaneSession::UiModel() {
 }
 
 TW_UINT16 SaneSession::ProcessEvent(TW_EVENT* event, TW_UINT16* condition) {
-    if (!event) return FailWith(condition, TWCC_BADVALUE);
-    event->TWMessage = MSG_NULL;
-    const MSG* msg = static_cast<const MSG*>(event->pEvent);
-    if (!msg || !m_parent || msg->message != kSourceNotifyMessage || msg->hwnd != m_parent ||
-        msg->lParam != static_cast<LPARAM>(m_self.Id))
-        return TWRC_NOTDSEVENT;
-    // Our own notification. One that no longer applies (its pages were taken with an
-    // earlier one, the batch was reset, the source disabled) is taken with MSG_NULL.
-    if (msg->wParam == MSG_XFERREADY && m_state == State::TransferReady)
-        event->TWMessage = MSG_XFERREADY;
-    else if (msg->wParam == MSG_CLOSEDSREQ && m_state != State::Open)
-        event->TWMessage = MSG_CLOSEDSREQ;
-    return TWRC_DSEVENT;
+    return ClaimNotification(event, m_parent, m_self.Id, m_state == State::TransferReady,
+                             m_state == State::Open, condition);
 }
 
 TW_UINT16 SaneSession::PendingTransfers(TW_UINT16 msg, TW_PENDINGXFERS* pending,
