@@ -14,15 +14,49 @@ namespace {
 
 static_assert(sizeof(TW_IMAGEINFO) == kImageInfoSize, "the description is 42 bytes");
 
-// Packs the image for the client and places it, or leaves it waiting in the
-// outbox while the client still has the previous one.
-PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
-                            SharedChannel& channel) {
+// Whether an image may be placed now: the client has taken the previous one (the
+// word is neither 5 nor a request not yet taken up) and no reply is held for it.
+// *status is the word as read.
+bool ChannelTakesImage(SharedChannel& channel, int32_t* status) {
+    if (!channel.DataBlock() || !channel.HasStatusWord() || channel.ImagesHeldForReply())
+        return false;
+    *status = channel.LoadStatus();
+    return *status != CHANNEL_IMAGE_READY && *status != CHANNEL_SELECT_SOURCE &&
+           *status != CHANNEL_ACQUIRE;
+}
+
+// Copies the packed image and its description, then sets 5 with one
+// compare-and-exchange against the word read (release ordering: a client that reads
+// 5 finds both complete). False when the client wrote the word meanwhile: its word
+// wins and the image has to wait.
+bool PlaceImage(SharedChannel& channel, const void* packed, size_t size,
+                const TW_IMAGEINFO& info, int32_t status) {
+    std::memcpy(channel.DataBlock(), packed, size);
+    std::memcpy(channel.StatusBlock() + kImageInfoOffset, &info, kImageInfoSize);
+    return channel.ExchangeStatus(status, CHANNEL_IMAGE_READY);
+}
+
+// Whether the channel can carry the image at all: Published when it can.
+PublishResult ChannelRoomFor(const CDIB& image, const SharedChannel& channel) {
     if (!channel.DataBlock() || channel.StatusBlockSize() < kImageInfoOffset + kImageInfoSize)
         return PublishResult::ChannelClosed;
     const size_t packedSize = static_cast<size_t>(image.GetDIBSize());
     if (packedSize > std::min(kChannelBlockSize, channel.DataBlockSize()))
         return PublishResult::TooLarge;
+    return PublishResult::Published;
+}
+
+// Places the image at once when the channel takes it and nothing waits before it;
+// else packs it into the outbox, where it waits for the poll. The channel has room
+// for it (ChannelRoomFor).
+PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
+                            SharedChannel& channel) {
+    const size_t packedSize = static_cast<size_t>(image.GetDIBSize());
+    // CDIB's block is laid out as a packed DIB already.
+    int32_t status = 0;
+    if (channel.Outbox().Empty() && ChannelTakesImage(channel, &status) &&
+        PlaceImage(channel, image.m_pBlock, packedSize, info, status))
+        return PublishResult::Published;
 
     HGLOBAL packed = image.CopyToHandle(0, -1, -1, -1);
     if (!packed || GlobalSize(packed) < packedSize) {
@@ -30,30 +64,21 @@ PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
         return PublishResult::OutOfMemory;
     }
     channel.Outbox().Push(packed, packedSize, info);
-    return DeliverPendingImage(channel) && channel.Outbox().Empty() ? PublishResult::Published
-                                                                    : PublishResult::Queued;
+    return PublishResult::Queued;
 }
 
 }  // namespace
 
 bool DeliverPendingImage(SharedChannel& channel) {
     ChannelOutbox& outbox = channel.Outbox();
-    if (outbox.Empty() || !channel.DataBlock() || !channel.HasStatusWord() ||
-        channel.ImagesHeldForReply())
-        return false;
-    const int32_t status = channel.LoadStatus();
-    if (status == CHANNEL_IMAGE_READY || status == CHANNEL_SELECT_SOURCE ||
-        status == CHANNEL_ACQUIRE)
-        return false;
-
+    int32_t status = 0;
+    if (outbox.Empty() || !ChannelTakesImage(channel, &status)) return false;
     const ChannelOutbox::Image next = outbox.Pop();
     const void* bytes = GlobalLock(next.packed);
-    std::memcpy(channel.DataBlock(), bytes, next.size);
+    const bool placed = PlaceImage(channel, bytes, next.size, next.info, status);
     GlobalUnlock(next.packed);
-    std::memcpy(channel.StatusBlock() + kImageInfoOffset, &next.info, kImageInfoSize);
-    // Release ordering: a client that reads 5 finds the image and its description.
-    if (!channel.ExchangeStatus(status, CHANNEL_IMAGE_READY)) {
-        outbox.PushFront(next);  // the client wrote meanwhile: its word wins
+    if (!placed) {
+        outbox.PushFront(next);
         return false;
     }
     GlobalFree(next.packed);
@@ -82,23 +107,27 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
     ImageDocument* document = documents.OpenNewDocument();
     if (!document) return PublishResult::NoDocument;
 
-    CDIB received(nullptr, 8);
+    // The description's bit count decides, not the bitmap header's. A 24-bit image
+    // is loaded straight into the document: the same bytes as loading it into a
+    // temporary image and copying that, one whole-image copy fewer.
     CDIB& image = document->Image();
-    bool loaded = received.CreateFromHandle(hDib, nBitsPerPixel);
-    if (loaded) {
-        // The description's bit count decides, not the bitmap header's.
-        if (nBitsPerPixel == 24)
-            loaded = image.CopyFrom(received);
-        else
-            loaded = ExpandTo24(received, image);
+    bool loaded;
+    if (nBitsPerPixel == 24) {
+        loaded = image.CreateFromHandle(hDib, nBitsPerPixel);
+    } else {
+        CDIB received(nullptr, 8);
+        loaded = received.CreateFromHandle(hDib, nBitsPerPixel) && ExpandTo24(received, image);
     }
     if (!loaded) {
         document->Discard();
         return PublishResult::Unreadable;
     }
 
-    PublishResult result = PublishResult::OutOfMemory;
-    if (dibShared.CopyFrom(image)) result = CopyToChannel(dibShared, info, channel);
+    // The frame's copy is made only for an image that goes to the channel.
+    PublishResult result = ChannelRoomFor(image, channel);
+    if (result == PublishResult::Published)
+        result = dibShared.CopyFrom(image) ? CopyToChannel(dibShared, info, channel)
+                                           : PublishResult::OutOfMemory;
     document->UpdateAllViews();
     return result;
 }
