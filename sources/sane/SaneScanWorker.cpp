@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "sources/sane/SaneDevice.h"
@@ -102,6 +103,13 @@ void SaneScanWorker::Run() {
     }
 }
 
+// sane_start may have started a reader thread in the backend, which SANE's thread
+// helper cancels asynchronously at sane_cancel. A read that fails before any data
+// came may come before that thread is through its start-up, and a thread cancelled
+// inside an allocation leaves the allocator locked for the rest of the process (seen
+// with SANE's test backend). So the batch's sane_cancel waits a moment then.
+void SaneScanWorker::LetReaderStart() { std::this_thread::sleep_for(kReaderStartGrace); }
+
 SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error) {
     const SaneApi& api = m_device.Api();
     SANE_Handle handle = m_device.Handle();
@@ -136,6 +144,7 @@ SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error)
             // A backend may end an interrupted read with EOF rather than CANCELLED.
             if (m_cancel) return PageEnd::Cancelled;
             if (status == SANE_STATUS_EOF) break;
+            if (status != SANE_STATUS_GOOD && pageRead == 0) LetReaderStart();
             if (status == SANE_STATUS_CANCELLED) return PageEnd::Cancelled;
             // A feeder may find it has no sheet only when the page is read.
             if (status == SANE_STATUS_NO_DOCS) return PageEnd::NoDocs;

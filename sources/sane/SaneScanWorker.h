@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -62,6 +63,7 @@ public:
 
     // Bytes asked of sane_read at a time.
     static constexpr int kReadChunk = 256 * 1024;
+    static constexpr std::chrono::milliseconds kReaderStartGrace{100};
 
 private:
     struct Page {
@@ -72,6 +74,7 @@ private:
 
     void Run();
     PageEnd ScanPage(double dpi, std::string* error);
+    void LetReaderStart();
     void End(SaneBatchEnd end, const std::string& message);
 
     SaneDevice& m_device;
