@@ -29,18 +29,7 @@ const char* CTwain::DsmLibraryName() {
 }
 
 void CTwain::FillAppIdentity() {
-    m_AppId.Id = 0;
-    m_AppId.Version.MajorNum = 3;
-    m_AppId.Version.MinorNum = 5;
-    m_AppId.Version.Language = TWLG_USA;
-    m_AppId.Version.Country = TWCY_USA;
-    CopyTwainString(m_AppId.Version.Info, "3.5");
-    m_AppId.ProtocolMajor = 1;
-    m_AppId.ProtocolMinor = 9;
-    m_AppId.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    CopyTwainString(m_AppId.Manufacturer, "QUELM");
-    CopyTwainString(m_AppId.ProductFamily, "Generic");
-    CopyTwainString(m_AppId.ProductName, "Scan Probe");
+    m_AppId = MakeTwainIdentity(3, 5, "3.5", "QUELM", "Generic", "Scan Probe");
 }
 
 BOOL CTwain::InitTwain(HWND hWnd) {

@@ -236,3 +236,23 @@ constexpr TW_UINT16 TWSS_USLEGAL = 4;
 // Identity values.
 constexpr TW_UINT16 TWLG_USA = 13;
 constexpr TW_UINT16 TWCY_USA = 1;
+
+// An identity speaking protocol 1.9 with the control and image groups, US English,
+// Id 0 for the DSM to assign; the strings are cut to their fields.
+inline TW_IDENTITY MakeTwainIdentity(TW_UINT16 majorNum, TW_UINT16 minorNum, const char* info,
+                                     const char* manufacturer, const char* productFamily,
+                                     const char* productName) {
+    TW_IDENTITY identity{};
+    identity.Version.MajorNum = majorNum;
+    identity.Version.MinorNum = minorNum;
+    identity.Version.Language = TWLG_USA;
+    identity.Version.Country = TWCY_USA;
+    CopyTwainString(identity.Version.Info, info);
+    identity.ProtocolMajor = 1;
+    identity.ProtocolMinor = 9;
+    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
+    CopyTwainString(identity.Manufacturer, manufacturer);
+    CopyTwainString(identity.ProductFamily, productFamily);
+    CopyTwainString(identity.ProductName, productName);
+    return identity;
+}

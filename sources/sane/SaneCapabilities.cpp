@@ -1,9 +1,6 @@
 #include "sources/sane/SaneCapabilities.h"
 
-#include <cstring>
-
-#include "platform/GlobalMemory.h"
-
+#include "sources/common/OneValueContainer.h"
 #include "sources/common/SourceConditions.h"
 
 TW_UINT16 SaneCapabilities::Handle(TW_UINT16 msg, TW_CAPABILITY* cap, bool setAllowed,
@@ -26,29 +23,14 @@ TW_UINT16 SaneCapabilities::Handle(TW_UINT16 msg, TW_CAPABILITY* cap, bool setAl
 }
 
 TW_UINT16 SaneCapabilities::Reply(TW_CAPABILITY* cap, int count, TW_UINT16* condition) const {
-    const TW_ONEVALUE value{TWTY_INT16, static_cast<TW_UINT16>(count)};
-    HGLOBAL block = GlobalAlloc(GHND, sizeof(TW_ONEVALUE));
-    if (!block) return FailWith(condition, TWCC_LOWMEMORY);
-    std::memcpy(GlobalLock(block), &value, sizeof value);
-    GlobalUnlock(block);
-    cap->ConType = TWON_ONEVALUE;
-    cap->hContainer = block;
-    return TWRC_SUCCESS;
+    return ReplyOneValue(cap, TWTY_INT16, static_cast<TW_UINT16>(count), condition);
 }
 
 TW_UINT16 SaneCapabilities::Set(TW_CAPABILITY* cap, TW_UINT16* condition) {
-    // The application's container, read only within its block.
-    HGLOBAL block = static_cast<HGLOBAL>(cap->hContainer);
-    if (cap->ConType != TWON_ONEVALUE || GlobalSize(block) < sizeof(TW_ONEVALUE))
-        return FailWith(condition, TWCC_BADVALUE);
     TW_ONEVALUE value{};
-    const void* bytes = GlobalLock(block);
-    if (!bytes) return FailWith(condition, TWCC_BADVALUE);
-    std::memcpy(&value, bytes, sizeof value);
-    GlobalUnlock(block);
-    if (value.ItemType != TWTY_INT16 && value.ItemType != TWTY_UINT16)
+    TW_INT16 count = 0;
+    if (!ReadOneValue(*cap, &value) || !SixteenBitItem(value, &count))
         return FailWith(condition, TWCC_BADVALUE);
-    const TW_INT16 count = static_cast<TW_INT16>(value.Item & 0xffff);
     if (count == -1 || count >= 1) {
         m_transferCount = count;
         return TWRC_SUCCESS;

@@ -35,19 +35,9 @@ SaneSource::SaneSource(SaneUiFactory uiFactory, EnvironmentReader environment, s
 SaneSource::~SaneSource() = default;
 
 TW_IDENTITY SaneSource::Identity(const SaneDeviceInfo& device, const std::string& productName) {
-    TW_IDENTITY identity{};
-    identity.Version.MajorNum = 1;
-    identity.Version.MinorNum = 0;
-    identity.Version.Language = TWLG_USA;
-    identity.Version.Country = TWCY_USA;
-    CopyTwainString(identity.Version.Info, "1.0 SANE");
-    identity.ProtocolMajor = 1;
-    identity.ProtocolMinor = 9;
-    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    CopyTwainString(identity.Manufacturer, device.vendor.empty() ? "SANE" : device.vendor.c_str());
-    CopyTwainString(identity.ProductFamily, device.model.c_str());
-    CopyTwainString(identity.ProductName, productName.c_str());
-    return identity;
+    return MakeTwainIdentity(1, 0, "1.0 SANE",
+                             device.vendor.empty() ? "SANE" : device.vendor.c_str(),
+                             device.model.c_str(), productName.c_str());
 }
 
 TW_UINT16 SaneSource::Entry(pTW_IDENTITY /*origin*/, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,

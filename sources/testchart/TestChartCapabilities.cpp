@@ -1,10 +1,8 @@
 #include "sources/testchart/TestChartCapabilities.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "platform/GlobalMemory.h"
-
+#include "sources/common/OneValueContainer.h"
 #include "sources/common/SourceConditions.h"
 
 namespace {
@@ -12,25 +10,6 @@ namespace {
 bool IsNegotiable(TW_UINT16 capability) {
     return capability == CAP_XFERCOUNT || capability == ICAP_PIXELTYPE ||
            capability == ICAP_XRESOLUTION || capability == ICAP_YRESOLUTION;
-}
-
-// The application's one-value container, read only within its block.
-bool ReadOneValue(const TW_CAPABILITY& cap, TW_ONEVALUE* value) {
-    if (cap.ConType != TWON_ONEVALUE) return false;
-    HGLOBAL block = static_cast<HGLOBAL>(cap.hContainer);
-    if (GlobalSize(block) < sizeof(TW_ONEVALUE)) return false;
-    const void* bytes = GlobalLock(block);
-    if (!bytes) return false;
-    std::memcpy(value, bytes, sizeof(TW_ONEVALUE));
-    GlobalUnlock(block);
-    return true;
-}
-
-// A 16-bit item is the low half of Item, whichever of the two 16-bit types it is sent as.
-bool SixteenBitItem(const TW_ONEVALUE& value, TW_INT16* item) {
-    if (value.ItemType != TWTY_INT16 && value.ItemType != TWTY_UINT16) return false;
-    *item = static_cast<TW_INT16>(value.Item & 0xffff);
-    return true;
 }
 
 TW_UINT32 Fix32Item(int whole) { return static_cast<TW_UINT16>(whole); }
@@ -95,14 +74,7 @@ TW_UINT16 TestChartCapabilities::Reply(TW_CAPABILITY* cap, TW_UINT16* condition)
     TW_UINT16 itemType = 0;
     TW_UINT32 item = 0;
     if (!CurrentItem(cap->Cap, &itemType, &item)) return FailWith(condition, TWCC_CAPUNSUPPORTED);
-    const TW_ONEVALUE value{itemType, item};
-    HGLOBAL block = GlobalAlloc(GHND, sizeof(TW_ONEVALUE));
-    if (!block) return FailWith(condition, TWCC_LOWMEMORY);
-    std::memcpy(GlobalLock(block), &value, sizeof value);
-    GlobalUnlock(block);
-    cap->ConType = TWON_ONEVALUE;
-    cap->hContainer = block;
-    return TWRC_SUCCESS;
+    return ReplyOneValue(cap, itemType, item, condition);
 }
 
 TW_UINT16 TestChartCapabilities::Set(TW_CAPABILITY* cap, TW_UINT16* condition) {

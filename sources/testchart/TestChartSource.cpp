@@ -13,20 +13,7 @@ TestChartSource::TestChartSource(TestChartUiFactory uiFactory, TestChartEnvironm
 TestChartSource::~TestChartSource() = default;
 
 TW_IDENTITY TestChartSource::Identity() {
-    TW_IDENTITY identity{};
-    identity.Id = 0;
-    identity.Version.MajorNum = 1;
-    identity.Version.MinorNum = 0;
-    identity.Version.Language = TWLG_USA;
-    identity.Version.Country = TWCY_USA;
-    CopyTwainString(identity.Version.Info, "1.0");
-    identity.ProtocolMajor = 1;
-    identity.ProtocolMinor = 9;
-    identity.SupportedGroups = DG_CONTROL | DG_IMAGE;
-    CopyTwainString(identity.Manufacturer, "Velomark");
-    CopyTwainString(identity.ProductFamily, "Test Chart");
-    CopyTwainString(identity.ProductName, "Velomark Test Chart");
-    return identity;
+    return MakeTwainIdentity(1, 0, "1.0", "Velomark", "Test Chart", "Velomark Test Chart");
 }
 
 TW_UINT16 TestChartSource::Entry(pTW_IDENTITY /*origin*/, TW_UINT32 dg, TW_UINT16 dat,

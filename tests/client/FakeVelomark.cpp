@@ -17,10 +17,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,6 +32,7 @@
 #include "dib/Dib.h"
 #include "platform/GlobalMemory.h"
 #include "tests/client/SyntheticImage.h"
+#include "tests/client/UiTaskQueue.h"
 
 namespace {
 
@@ -138,29 +137,18 @@ class LoopTarget : public velomark::CommandTarget {
 public:
     LoopTarget(Scanner& scanner, const Options& options) : m_scanner(scanner), m_options(options) {}
 
-    void RunOnUiThread(std::function<void()> task) override {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_tasks.push_back(std::move(task));
-    }
+    void RunOnUiThread(std::function<void()> task) override { m_queue.Post(std::move(task)); }
     bool ExecuteCommand(uint16_t id) override {
         if (id != velomark::ID_GET_DIB_BITES || m_options.refuseTextCommand) return false;
         velomark::HandleCommandText(m_scanner);
         return true;
     }
-    void RunQueued() {
-        std::deque<std::function<void()>> tasks;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            tasks.swap(m_tasks);
-        }
-        for (auto& task : tasks) task();
-    }
+    void RunQueued() { m_queue.RunQueued(); }
 
 private:
     Scanner& m_scanner;
     const Options& m_options;
-    std::mutex m_mutex;
-    std::deque<std::function<void()>> m_tasks;
+    velomark::testing::UiTaskQueue m_queue;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {

@@ -12,10 +12,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -29,6 +27,7 @@
 #include "dib/Dib.h"
 #include "platform/HeapTuning.h"
 #include "platform/Window.h"
+#include "tests/client/UiTaskQueue.h"
 #include "twain/Twain.h"
 
 namespace {
@@ -59,7 +58,9 @@ class HeadlessFrame : public CTwain,
                       public velomark::ImageDocumentFactory,
                       public velomark::CommandTarget {
 public:
-    HeadlessFrame() { m_window.SetWakeHandler([] {}); }
+    HeadlessFrame() {
+        m_window.SetWakeHandler([] {});
+    }
     ~HeadlessFrame() override { ReleaseTwain(); }
 
     bool Start() { return InitTwain(m_window.Handle()); }
@@ -75,11 +76,11 @@ public:
     }
 
     void ReceiveImage(HGLOBAL hImage, const TW_IMAGEINFO& info) override {
-        const velomark::PublishResult result = velomark::PublishImage(
-            hImage, info.BitsPerPixel, info, *this, m_dibShared, velomark::SharedChannel::Instance());
-        Event("image " + std::to_string(info.ImageWidth) + " " +
-              std::to_string(info.ImageLength) + " " + std::to_string(info.BitsPerPixel) + " " +
-              velomark::PublishResultText(result));
+        const velomark::PublishResult result =
+            velomark::PublishImage(hImage, info.BitsPerPixel, info, *this, m_dibShared,
+                                   velomark::SharedChannel::Instance());
+        Event("image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) +
+              " " + std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));
     }
 
     velomark::ImageDocument* OpenNewDocument() override {
@@ -87,10 +88,7 @@ public:
     }
 
     void RunOnUiThread(std::function<void()> task) override {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_tasks.push_back(std::move(task));
-        }
+        m_queue.Post(std::move(task));
         PostMessage(m_window.Handle(), kWakeMessage, 0, 0);
     }
     // Menu commands are enabled as the frame enables them: the TWAIN items while
@@ -114,7 +112,7 @@ public:
     // the TWAIN filter, as the frame's pre-translation does; the wait doubles as
     // the heartbeat.
     void Turn() {
-        RunQueued();
+        m_queue.RunQueued();
         MSG msg;
         if (m_window.Wait(&msg, 5)) {
             velomark::PollChannel(*this);
@@ -124,21 +122,13 @@ public:
         }
     }
 
-    void RunQueued() {
-        std::deque<std::function<void()>> tasks;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            tasks.swap(m_tasks);
-        }
-        for (auto& task : tasks) task();
-    }
+    void RunQueued() { m_queue.RunQueued(); }
 
 private:
     MessageWindow m_window;
     CDIB m_dibShared;
     std::vector<std::unique_ptr<PlainDocument>> m_documents;
-    std::mutex m_mutex;
-    std::deque<std::function<void()>> m_tasks;
+    velomark::testing::UiTaskQueue m_queue;
 };
 
 bool InputStillOpen() {
