@@ -1,12 +1,12 @@
 #include "sources/sane/SaneConfigStore.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <system_error>
 #include <vector>
+
+#include "platform/ConfigFile.h"
 
 namespace fs = std::filesystem;
 
@@ -48,13 +48,7 @@ bool ReadSections(const fs::path& path, Sections* sections) {
 
 }  // namespace
 
-fs::path SaneConfigStore::FilePath() {
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    if (configHome && configHome[0] == '/') return fs::path(configHome) / "velomark" / "sane.conf";
-    const char* home = std::getenv("HOME");
-    if (home && *home) return fs::path(home) / ".config" / "velomark" / "sane.conf";
-    return {};
-}
+fs::path SaneConfigStore::FilePath() { return VelomarkConfigFile("sane.conf"); }
 
 SaneSettings SaneConfigStore::Load(const std::string& device) {
     const fs::path path = FilePath();
@@ -99,34 +93,11 @@ bool SaneConfigStore::Save(const std::string& device, const SaneSettings& settin
     }
     if (!replaced) sections.emplace_back(device, settings);
 
-    std::error_code fsError;
-    fs::create_directories(path.parent_path(), fsError);
-    if (fsError) {
-        *error = path.parent_path().string() + ": " + fsError.message();
-        return false;
+    std::ostringstream out;
+    out << "# The options Velomark last used with each SANE device.\n";
+    for (const auto& [name, kept] : sections) {
+        out << '[' << name << "]\n";
+        for (const auto& [option, value] : kept.Entries()) out << option << '=' << value << '\n';
     }
-    // Written aside and renamed over the old file, so a reader never sees half a file.
-    const fs::path temporary = path.string() + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << "# The options Velomark last used with each SANE device.\n";
-        for (const auto& [name, kept] : sections) {
-            out << '[' << name << "]\n";
-            for (const auto& [option, value] : kept.Entries())
-                out << option << '=' << value << '\n';
-        }
-        out.close();
-        if (!out) {
-            fs::remove(temporary, fsError);
-            *error = temporary.string() + ": cannot write";
-            return false;
-        }
-    }
-    fs::rename(temporary, path, fsError);
-    if (fsError) {
-        *error = path.string() + ": " + fsError.message();
-        fs::remove(temporary, fsError);
-        return false;
-    }
-    return true;
+    return WriteConfigFile(path, out.str(), error);
 }

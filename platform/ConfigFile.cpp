@@ -1,0 +1,44 @@
+#include "platform/ConfigFile.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+fs::path VelomarkConfigFile(const char* name) {
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    if (configHome && configHome[0] == '/') return fs::path(configHome) / "velomark" / name;
+    const char* home = std::getenv("HOME");
+    if (home && *home) return fs::path(home) / ".config" / "velomark" / name;
+    return {};
+}
+
+bool WriteConfigFile(const fs::path& path, const std::string& content, std::string* error) {
+    std::error_code fsError;
+    fs::create_directories(path.parent_path(), fsError);
+    if (fsError) {
+        *error = path.parent_path().string() + ": " + fsError.message();
+        return false;
+    }
+    const fs::path temporary = path.string() + ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << content;
+        out.close();
+        if (!out) {
+            fs::remove(temporary, fsError);
+            *error = temporary.string() + ": cannot write";
+            return false;
+        }
+    }
+    fs::rename(temporary, path, fsError);
+    if (fsError) {
+        *error = path.string() + ": " + fsError.message();
+        fs::remove(temporary, fsError);
+        return false;
+    }
+    return true;
+}
