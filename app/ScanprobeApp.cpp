@@ -1,0 +1,144 @@
+#include "app/ScanprobeApp.h"
+
+#include <wx/config.h>
+#include <wx/evtloop.h>
+#include <wx/fileconf.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "app/AboutDlg.h"
+#include "app/VelomarkDocManager.h"
+#include "docview/ChildFrame.h"
+#include "docview/VelomarkDoc.h"
+#include "docview/VelomarkView.h"
+#include "frame/EventLog.h"
+#include "frame/MainFrame.h"
+#include "platform/ConfigFile.h"
+#include "platform/HeapTuning.h"
+#include "res/ResourceIds.h"
+#include "res/StringTable.h"
+
+namespace {
+
+constexpr const char* kRegistryKey = "Local AppWizard-Generated Applications";
+constexpr const char* kRecentFileGroup = "/Recent File List";
+
+// The settings file: <configuration folder>/<vendor>/<application>.ini, the place
+// of the registry key and its application subkey.
+wxString SettingsFilePath() {
+    const std::filesystem::path anchor = VelomarkConfigFile("settings");
+    if (anchor.empty()) return {};
+    const std::filesystem::path folder = anchor.parent_path().parent_path() / kRegistryKey;
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    return wxString::FromUTF8((folder / "Velomark.ini").string());
+}
+
+// What the command line holds. Velomark reads it and acts on none of it: it always
+// starts with an empty MDI area.
+struct CommandLineInfo {
+    std::vector<wxString> arguments;
+};
+
+CommandLineInfo ParseCommandLine(int argc, wxChar** argv) {
+    CommandLineInfo info;
+    for (int i = 1; i < argc; ++i) info.arguments.emplace_back(argv[i]);
+    return info;
+}
+
+}  // namespace
+
+bool CScanprobeApp::OnInit() {
+    KeepImageMemoryWarm();
+    SetAppName(velomark::res::LoadResourceString(velomark::res::AFX_IDS_APP_TITLE));
+    SetVendorName(kRegistryKey);
+    const wxString settings = SettingsFilePath();
+    if (!settings.empty())
+        wxConfigBase::Set(new wxFileConfig(GetAppName(), GetVendorName(), settings, wxString(),
+                                           wxCONFIG_USE_LOCAL_FILE));
+
+    m_pDocManager = new CVelomarkDocManager;
+    if (wxConfigBase* config = wxConfigBase::Get()) {
+        config->SetPath(kRecentFileGroup);
+        m_pDocManager->FileHistoryLoad(*config);
+        config->SetPath("/");
+    }
+    new wxDocTemplate(m_pDocManager, "Velomark", "*", wxString(), wxString(),
+                      "Velomark.Document\\Velomark Document", "Velomark View",
+                      wxCLASSINFO(CVelomarkDoc), wxCLASSINFO(CVelomarkView));
+
+    auto* frame = new CMainFrame;
+    m_pMainFrame = frame;
+    m_pDocManager->SetHistoryChangedHandler([this] {
+        if (m_pMainFrame) m_pMainFrame->RefreshRecentFiles();
+    });
+    if (!frame->LoadFrame(m_pDocManager)) {
+        m_pMainFrame = nullptr;
+        frame->Destroy();
+        return false;
+    }
+    SetTopWindow(frame);
+    Bind(wxEVT_MENU, &CScanprobeApp::OnAppAbout, this, wxID_ABOUT);
+    Bind(wxEVT_MENU, &CScanprobeApp::OnFilePrintSetup, this, wxID_PRINT_SETUP);
+
+    const CommandLineInfo commandLine = ParseCommandLine(argc, argv);
+    static_cast<void>(commandLine);
+
+    frame->Show(true);
+    frame->Update();
+    velomark::ReportEvent("shown");
+    return true;
+}
+
+int CScanprobeApp::OnExit() {
+    if (m_pDocManager) {
+        if (wxConfigBase* config = wxConfigBase::Get()) {
+            config->SetPath(kRecentFileGroup);
+            m_pDocManager->FileHistorySave(*config);
+            config->SetPath("/");
+            config->Flush();
+        }
+        delete m_pDocManager;
+        m_pDocManager = nullptr;
+    }
+    delete wxConfigBase::Set(nullptr);
+    velomark::ReportEvent("exit");
+    return wxApp::OnExit();
+}
+
+int CScanprobeApp::FilterEvent(wxEvent& event) {
+    // Update-UI events are the toolkit asking about menu states, not messages.
+    if (m_nHandlerDepth == 0 && m_pMainFrame && event.GetEventType() != wxEVT_UPDATE_UI) {
+        const wxEventLoopBase* active = wxEventLoopBase::GetActive();
+        if (active && active == GetMainLoop()) {
+            MSG msg{};
+            msg.message = event.GetEventType() == wxEVT_TIMER ? WM_TIMER : WM_NULL;
+            msg.time = MessageTime();
+            m_pMainFrame->PreTranslateMessage(&msg);
+        }
+    }
+    return Event_Skip;
+}
+
+void CScanprobeApp::CallEventHandler(wxEvtHandler* handler, wxEventFunctor& functor,
+                                     wxEvent& event) const {
+    struct Depth {
+        int& depth;
+        explicit Depth(int& d) : depth(d) { ++depth; }
+        ~Depth() { --depth; }
+    } depth(m_nHandlerDepth);
+    wxApp::CallEventHandler(handler, functor, event);
+}
+
+void CScanprobeApp::OnAppAbout(wxCommandEvent&) {
+    CAboutDlg dialog(GetTopWindow());
+    velomark::ReportEvent("about");
+    dialog.ShowModal();
+}
+
+void CScanprobeApp::OnFilePrintSetup(wxCommandEvent&) {
+    // The document manager keeps the printer settings that printing uses.
+    wxCommandEvent setup(wxEVT_MENU, wxID_PAGE_SETUP);
+    if (m_pDocManager) m_pDocManager->ProcessEvent(setup);
+}

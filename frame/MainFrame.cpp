@@ -1,0 +1,310 @@
+#include "frame/MainFrame.h"
+
+#include <wx/app.h>
+#include <wx/docview.h>
+#include <wx/evtloop.h>
+#include <wx/msgdlg.h>
+#include <wx/statusbr.h>
+#include <wx/toolbar.h>
+
+#include <string>
+
+#include "bridge/ChannelLayout.h"
+#include "bridge/ChannelRequests.h"
+#include "bridge/ImageHandoff.h"
+#include "bridge/SharedChannel.h"
+#include "docview/VelomarkDoc.h"
+#include "docview/VelomarkView.h"
+#include "frame/EventLog.h"
+#include "res/CommandMap.h"
+#include "res/MainFrameResources.h"
+#include "res/ResourceIds.h"
+#include "res/StringTable.h"
+
+namespace {
+
+using namespace velomark::res;
+
+constexpr int kHeartbeatMs = 20;
+// The lock-key panes are read every this many heartbeats.
+constexpr int kIndicatorEvery = 10;
+constexpr long kToolBarStyle = wxTB_HORIZONTAL | wxTB_FLAT | wxTB_TOP;
+
+class BusyScope {
+public:
+    explicit BusyScope(int& busy) : m_busy(busy) { ++m_busy; }
+    ~BusyScope() { --m_busy; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    int& m_busy;
+};
+
+}  // namespace
+
+CMainFrame::CMainFrame() : CTwain(), m_heartbeat(this) {
+    // Sources post from their own threads; the wake queues the drain on this loop.
+    m_twainWindow.SetWakeHandler([this] { CallAfter(&CMainFrame::DrainPosted); });
+    velomark::OpenSharedChannel();
+}
+
+CMainFrame::~CMainFrame() {
+    m_heartbeat.Stop();
+    if (m_commandServer) m_commandServer->Stop();
+    ReleaseTwain();
+}
+
+bool CMainFrame::LoadFrame(wxDocManager* manager) {
+    if (!Create(manager, nullptr, wxID_ANY, LoadResourceString(IDR_MAINFRAME), wxDefaultPosition,
+                wxSize(900, 700), wxDEFAULT_FRAME_STYLE))
+        return false;
+    return OnCreate() == 0;
+}
+
+int CMainFrame::OnCreate() {
+    SetIcon(AppIcon());
+    wxMenuBar* menuBar = BuildMenuBar();
+    SetMenuBar(menuBar);
+    SetAcceleratorTable(BuildAcceleratorTable());
+    m_recentFiles = std::make_unique<velomark::RecentFilesMenu>(*menuBar->GetMenu(0));
+    RefreshRecentFiles();
+
+    wxToolBar* toolBar = CreateToolBar(kToolBarStyle, ToolkitId(ID_VIEW_TOOLBAR));
+    if (!toolBar || !LoadToolBar(*toolBar)) return -1;
+    wxStatusBar* statusBar = CreateStatusBar(1, wxSTB_DEFAULT_STYLE, ToolkitId(ID_VIEW_STATUS_BAR));
+    if (!statusBar) return -1;
+    velomark::KeyIndicators::SetIndicators(*statusBar);
+    m_indicators.Update(*statusBar);
+
+    Bind(wxEVT_MENU, &CMainFrame::OnFileSelectsource, this, ID_FILE_SELECTSOURCE);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFileSelectsource, this, ID_FILE_SELECTSOURCE);
+    Bind(wxEVT_MENU, &CMainFrame::OnFileAcquire, this, ID_FILE_ACQUIRE);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFileAcquire, this, ID_FILE_ACQUIRE);
+    Bind(wxEVT_MENU, &CMainFrame::OnGetDibBites, this, ID_GET_DIB_BITES);
+    Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+    Bind(wxEVT_TIMER, &CMainFrame::OnHeartbeat, this);
+    Bind(wxEVT_MENU, &CMainFrame::OnViewToolbar, this, ID_VIEW_TOOLBAR);
+    Bind(wxEVT_MENU, &CMainFrame::OnViewStatusBar, this, ID_VIEW_STATUS_BAR);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewToolbar, this, ID_VIEW_TOOLBAR);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewStatusBar, this, ID_VIEW_STATUS_BAR);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateRecentFile, this, wxID_FILE1, wxID_FILE9);
+    Bind(wxEVT_MENU, &CMainFrame::OnFilePrintDirect, this, ID_FILE_PRINT_DIRECT);
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFilePrintDirect, this, ID_FILE_PRINT_DIRECT);
+    // Commands nothing handles stay disabled, also on the toolbar and the keys.
+    for (unsigned id :
+         {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE})
+        Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateDisabled, this, ToolkitId(id));
+
+    InitTwain(m_twainWindow.Handle());
+    m_bTwainStarted = true;
+    if (!IsDsmLoaded()) {
+        velomark::ReportEvent("box Unable to load Twain Driver.");
+        wxMessageBox("Unable to load Twain Driver.", LoadResourceString(AFX_IDS_APP_TITLE), wxOK,
+                     this);
+        velomark::ReportEvent("box-closed");
+    }
+
+    m_commandServer = std::make_unique<velomark::CommandServer>(*this);
+    if (m_commandServer->Start()) {
+        velomark::ReportEvent("ready " + m_commandServer->Path());
+    } else {
+        // A second Velomark, or an unusable runtime folder: the channel still works.
+        const std::string reason = m_commandServer->ErrorText();
+        std::fprintf(stderr, "velomark: command socket: %s\n", reason.c_str());
+        ShowStatus(wxString::FromUTF8("Commands from clients are off: " + reason));
+        velomark::ReportEvent("ready -");
+        m_commandServer.reset();
+    }
+    m_heartbeat.Start(kHeartbeatMs);
+    return 0;
+}
+
+BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
+    if (!m_bTwainStarted || m_bReleased || m_nBusy > 0) return FALSE;
+    BusyScope busy(m_nBusy);
+    velomark::PollChannel(*this);
+    MSG copy = *pMsg;
+    FilterMessage(copy);
+    return FALSE;
+}
+
+bool CMainFrame::CanDispatch() const {
+    if (m_nBusy > 0 || !m_bTwainStarted || m_bReleased) return false;
+    const wxEventLoopBase* active = wxEventLoopBase::GetActive();
+    return active && wxTheApp && active == wxTheApp->GetMainLoop();
+}
+
+void CMainFrame::DrainPosted() {
+    MSG msg;
+    while (CanDispatch() && m_twainWindow.Peek(&msg)) PreTranslateMessage(&msg);
+}
+
+void CMainFrame::RunOnUiThread(std::function<void()> task) {
+    CallAfter([this, task = std::move(task)]() mutable {
+        // A command that arrives while a dialog runs its own loop, or inside the
+        // frame's own TWAIN work, waits for the next heartbeat.
+        if (!CanDispatch()) {
+            m_deferredTasks.push_back(std::move(task));
+            return;
+        }
+        BusyScope busy(m_nBusy);
+        task();
+    });
+}
+
+void CMainFrame::RunDeferredTasks() {
+    while (!m_deferredTasks.empty() && CanDispatch()) {
+        std::function<void()> task = std::move(m_deferredTasks.front());
+        m_deferredTasks.pop_front();
+        BusyScope busy(m_nBusy);
+        task();
+    }
+}
+
+bool CMainFrame::IsCommandEnabled(int toolkitId) {
+    wxUpdateUIEvent update(toolkitId);
+    update.SetEventObject(this);
+    if (ProcessWindowEvent(update) && update.GetSetEnabled()) return update.GetEnabled();
+    return true;
+}
+
+bool CMainFrame::ExecuteCommand(uint16_t id) {
+    if (m_bReleased) return false;
+    const int toolkitId = ToolkitId(id);
+    if (toolkitId < 0 || !IsCommandEnabled(toolkitId)) return false;
+    wxCommandEvent command(wxEVT_MENU, toolkitId);
+    command.SetEventObject(this);
+    return ProcessWindowEvent(command);
+}
+
+BOOL CMainFrame::SelectSource() { return CTwain::SelectSource(); }
+
+BOOL CMainFrame::Acquire(int nImages) { return CTwain::Acquire(nImages); }
+
+void CMainFrame::OnFileSelectsource(wxCommandEvent&) {
+    BusyScope busy(m_nBusy);
+    SelectSource();
+}
+
+void CMainFrame::OnUpdateFileSelectsource(wxUpdateUIEvent& event) { event.Enable(IsDsmLoaded()); }
+
+void CMainFrame::OnFileAcquire(wxCommandEvent&) {
+    BusyScope busy(m_nBusy);
+    Acquire(-1);
+}
+
+void CMainFrame::OnUpdateFileAcquire(wxUpdateUIEvent& event) {
+    event.Enable(m_bSourceSelected != FALSE);
+}
+
+void CMainFrame::OnGetDibBites(wxCommandEvent&) {
+    BusyScope busy(m_nBusy);
+    velomark::HandleCommandText(*this);
+}
+
+void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
+    const velomark::PublishResult result = velomark::PublishImage(
+        hDib, info.BitsPerPixel, info, *this, m_dibShared, velomark::SharedChannel::Instance());
+    if (result != velomark::PublishResult::Published)
+        ShowStatus(velomark::PublishResultText(result));
+    velomark::ReportEvent(
+        "image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) + " " +
+        std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));
+}
+
+velomark::ImageDocument* CMainFrame::OpenNewDocument() {
+    wxDocManager* manager = GetDocumentManager();
+    if (!manager) return nullptr;
+    auto* document = dynamic_cast<CVelomarkDoc*>(manager->CreateDocument(wxString(), wxDOC_NEW));
+    if (!document) return nullptr;
+    velomark::ReportEvent("document " + document->GetUserReadableName().ToStdString());
+    return &document->ImageSide();
+}
+
+void CMainFrame::OnClose(wxCloseEvent& event) {
+    // Documents are asked first, so that TWAIN and the channel are released only
+    // once the close goes ahead.
+    wxDocManager* manager = GetDocumentManager();
+    if (event.CanVeto() && manager) {
+        for (wxDocument* document : manager->GetDocumentsVector()) {
+            if (document->IsModified() && !document->OnSaveModified()) {
+                event.Veto();
+                return;
+            }
+        }
+    }
+    velomark::ReportEvent("closing");
+    m_heartbeat.Stop();
+    m_bReleased = true;
+    m_deferredTasks.clear();
+    if (m_commandServer) m_commandServer->Stop();
+    ReleaseTwain();
+    velomark::CloseSharedChannel();
+    try {
+        if (manager) manager->Clear(true);
+    } catch (...) {
+    }
+    Destroy();
+}
+
+void CMainFrame::OnHeartbeat(wxTimerEvent&) {
+    // The timer's own event went through the per-message hook already (the poll);
+    // here the work that waited for a better moment.
+    DrainPosted();
+    RunDeferredTasks();
+    if (++m_nHeartbeats % kIndicatorEvery == 0 && GetStatusBar())
+        m_indicators.Update(*GetStatusBar());
+}
+
+void CMainFrame::OnViewToolbar(wxCommandEvent&) {
+    if (wxToolBar* bar = GetToolBar()) {
+        bar->Show(!bar->IsShown());
+        SendSizeEvent();
+    }
+}
+
+void CMainFrame::OnViewStatusBar(wxCommandEvent&) {
+    if (wxStatusBar* bar = GetStatusBar()) {
+        bar->Show(!bar->IsShown());
+        SendSizeEvent();
+    }
+}
+
+void CMainFrame::OnUpdateViewToolbar(wxUpdateUIEvent& event) {
+    event.Check(GetToolBar() && GetToolBar()->IsShown());
+}
+
+void CMainFrame::OnUpdateViewStatusBar(wxUpdateUIEvent& event) {
+    event.Check(GetStatusBar() && GetStatusBar()->IsShown());
+}
+
+void CMainFrame::OnUpdateRecentFile(wxUpdateUIEvent& event) {
+    wxDocManager* manager = GetDocumentManager();
+    const size_t index = static_cast<size_t>(event.GetId() - wxID_FILE1);
+    event.Enable(manager && manager->GetFileHistory() &&
+                 index < manager->GetFileHistory()->GetCount());
+}
+
+void CMainFrame::OnUpdateDisabled(wxUpdateUIEvent& event) { event.Enable(false); }
+
+void CMainFrame::OnFilePrintDirect(wxCommandEvent&) {
+    wxDocManager* manager = GetDocumentManager();
+    if (auto* view = dynamic_cast<CVelomarkView*>(manager ? manager->GetCurrentView() : nullptr))
+        view->PrintWithoutDialog();
+}
+
+void CMainFrame::OnUpdateFilePrintDirect(wxUpdateUIEvent& event) {
+    wxDocManager* manager = GetDocumentManager();
+    event.Enable(manager && manager->GetCurrentView());
+}
+
+void CMainFrame::RefreshRecentFiles() {
+    wxDocManager* manager = GetDocumentManager();
+    if (m_recentFiles && manager && manager->GetFileHistory())
+        m_recentFiles->Refresh(*manager->GetFileHistory());
+}
+
+void CMainFrame::ShowStatus(const wxString& text) {
+    if (wxStatusBar* bar = GetStatusBar()) bar->SetStatusText(text, 0);
+}

@@ -1,0 +1,100 @@
+// The main frame: the MDI frame that holds the document windows, menu, toolbar and
+// status bar, and at the same time Velomark's TWAIN client. It runs the channel
+// poll and the TWAIN filter on every message the main loop handles, turns the
+// menu's and the client's commands into TWAIN calls, hands each transferred image
+// to the image hand-off and releases everything when it closes.
+#pragma once
+
+#include <wx/docmdi.h>
+#include <wx/timer.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+#include "bridge/ChannelActions.h"
+#include "bridge/CommandServer.h"
+#include "bridge/ImageDocument.h"
+#include "dib/Dib.h"
+#include "frame/KeyIndicators.h"
+#include "frame/RecentFilesMenu.h"
+#include "platform/Window.h"
+#include "twain/Twain.h"
+
+class wxDocManager;
+
+class CMainFrame : public wxDocMDIParentFrame,
+                   public CTwain,
+                   public velomark::ChannelActions,
+                   public velomark::ImageDocumentFactory,
+                   public velomark::CommandTarget {
+public:
+    // Opens the shared channel; the window comes with LoadFrame.
+    CMainFrame();
+    ~CMainFrame() override;
+
+    // Creates the window from resource 128 and runs OnCreate. False when the window
+    // or its bars could not be made.
+    bool LoadFrame(wxDocManager* manager);
+
+    // The per-message hook: the channel poll, then the TWAIN filter with a copy of
+    // the message. Does nothing while the frame is already inside one of its own
+    // TWAIN or channel calls, or before OnCreate started TWAIN, or after closing.
+    BOOL PreTranslateMessage(MSG* pMsg);
+
+    // The recent-file list changed: the File menu follows.
+    void RefreshRecentFiles();
+
+    // The TWAIN client's actions, shared by the menu and the channel.
+    BOOL SelectSource() override;
+    BOOL Acquire(int nImages) override;
+
+    // The command socket's side.
+    void RunOnUiThread(std::function<void()> task) override;
+    bool ExecuteCommand(uint16_t id) override;
+
+    // Where the documents of acquired images come from.
+    velomark::ImageDocument* OpenNewDocument() override;
+
+protected:
+    void ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) override;
+
+private:
+    int OnCreate();
+    void OnFileSelectsource(wxCommandEvent& event);
+    void OnUpdateFileSelectsource(wxUpdateUIEvent& event);
+    void OnFileAcquire(wxCommandEvent& event);
+    void OnUpdateFileAcquire(wxUpdateUIEvent& event);
+    void OnGetDibBites(wxCommandEvent& event);
+    void OnClose(wxCloseEvent& event);
+    void OnHeartbeat(wxTimerEvent& event);
+    void OnViewToolbar(wxCommandEvent& event);
+    void OnViewStatusBar(wxCommandEvent& event);
+    void OnUpdateViewToolbar(wxUpdateUIEvent& event);
+    void OnUpdateViewStatusBar(wxUpdateUIEvent& event);
+    void OnUpdateRecentFile(wxUpdateUIEvent& event);
+    void OnUpdateDisabled(wxUpdateUIEvent& event);
+    void OnFilePrintDirect(wxCommandEvent& event);
+    void OnUpdateFilePrintDirect(wxUpdateUIEvent& event);
+
+    // True when the frame may run TWAIN and channel work now: not inside such work
+    // already, and on the main loop rather than a modal dialog's.
+    bool CanDispatch() const;
+    // Hands the messages that sources posted to the filter, when it may.
+    void DrainPosted();
+    void RunDeferredTasks();
+    bool IsCommandEnabled(int toolkitId);
+    void ShowStatus(const wxString& text);
+
+    CDIB m_dibShared;
+    MessageWindow m_twainWindow;
+    wxTimer m_heartbeat;
+    velomark::KeyIndicators m_indicators;
+    std::unique_ptr<velomark::RecentFilesMenu> m_recentFiles;
+    std::unique_ptr<velomark::CommandServer> m_commandServer;
+    std::deque<std::function<void()>> m_deferredTasks;
+    int m_nBusy = 0;
+    bool m_bTwainStarted = false;
+    bool m_bReleased = false;
+    int m_nHeartbeats = 0;
+};

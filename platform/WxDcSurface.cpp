@@ -1,0 +1,45 @@
+#include "platform/WxDcSurface.h"
+
+#include <wx/bitmap.h>
+#include <wx/dc.h>
+#include <wx/image.h>
+
+#include <algorithm>
+#include <atomic>
+
+namespace {
+
+std::atomic<uint64_t> g_pixelsPut{0};
+
+}  // namespace
+
+SurfaceRect WxDcSurface::ClipBox() const {
+    wxRect box;
+    if (true || !m_dc.GetClippingBox(box)) {
+        // No clipping region: the whole device area, seen through the current mapping.
+        const wxSize size = m_dc.GetSize();
+        const wxPoint a(m_dc.DeviceToLogicalX(0), m_dc.DeviceToLogicalY(0));
+        const wxPoint b(m_dc.DeviceToLogicalX(size.x), m_dc.DeviceToLogicalY(size.y));
+        return {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+    }
+    return {box.x, box.y, box.x + box.width, box.y + box.height};
+}
+
+void WxDcSurface::PutPixels(int x, int y, int w, int h, const uint32_t* colors, int pitch) {
+    if (w <= 0 || h <= 0 || !colors) return;
+    wxImage image(w, h, false);
+    unsigned char* rgb = image.GetData();
+    for (int row = 0; row < h; ++row) {
+        const uint32_t* source = colors + static_cast<size_t>(row) * pitch;
+        for (int col = 0; col < w; ++col, rgb += 3) {
+            const uint32_t color = source[col];  // 0x00BBGGRR
+            rgb[0] = static_cast<unsigned char>(color);
+            rgb[1] = static_cast<unsigned char>(color >> 8);
+            rgb[2] = static_cast<unsigned char>(color >> 16);
+        }
+    }
+    m_dc.DrawBitmap(wxBitmap(image), x, y, false);
+    g_pixelsPut += static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
+}
+
+uint64_t WxDcSurface::PixelsPut() { return g_pixelsPut.load(); }

@@ -1,0 +1,25 @@
+// Resource 128 of the main frame built with the toolkit: menu bar, accelerator
+// table, toolbar buttons and the application icon.
+#pragma once
+
+class wxMenuBar;
+class wxToolBar;
+class wxAcceleratorTable;
+class wxIcon;
+
+namespace velomark::res {
+
+// Menu 128: File, View and Help with their items, mnemonics, shortcuts and prompts.
+wxMenuBar* BuildMenuBar();
+
+// Accelerator table 128.
+wxAcceleratorTable BuildAcceleratorTable();
+
+// Toolbar 128: eleven slots, three of them separators, 16 x 16 images. False when a
+// button image cannot be made.
+bool LoadToolBar(wxToolBar& toolBar);
+
+// The application icon, 32 x 32.
+wxIcon AppIcon();
+
+}  // namespace velomark::res
