@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the optimised build in build/ and starts Velomark.
+# Installs what is missing, builds the optimised build in build/ and starts Velomark
+# with the built-in test-chart source as the default source.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh install
 scripts/setup.sh build build -DCMAKE_BUILD_TYPE=Release
-if [ -x build/bin/velomark ]; then
-    exec build/bin/velomark "$@"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "run.sh: no display (DISPLAY is not set). Start it from a desktop session, or" >&2
+    echo "under a virtual one: xvfb-run -a ./run.sh" >&2
+    exit 1
 fi
-echo "Built the imaging and platform libraries and the benchmarks (build/bin/bench-dib)."
-echo "The desktop program, build/bin/velomark with the built-in test-chart source, is not"
-echo "part of the tree yet; this script will start it once it is."
+# Until the user has chosen a source in File > Select Source..., the test chart is
+# the default, whatever scanners SANE finds.
+config_home="${XDG_CONFIG_HOME:-$HOME/.config}"
+if [ -z "${VELOMARK_DEFAULT_SOURCE:-}" ] && [ ! -s "$config_home/velomark/dsm.conf" ]; then
+    export VELOMARK_DEFAULT_SOURCE="Velomark Test Chart"
+fi
+exec build/bin/velomark "$@"

@@ -69,12 +69,10 @@ bool CScanprobeApp::OnInit() {
                       wxCLASSINFO(CVelomarkDoc), wxCLASSINFO(CVelomarkView));
 
     auto* frame = new CMainFrame;
-    m_pMainFrame = frame;
     m_pDocManager->SetHistoryChangedHandler([this] {
-        if (m_pMainFrame) m_pMainFrame->RefreshRecentFiles();
+        if (CMainFrame* live = CMainFrame::HookedFrame()) live->RefreshRecentFiles();
     });
     if (!frame->LoadFrame(m_pDocManager)) {
-        m_pMainFrame = nullptr;
         frame->Destroy();
         return false;
     }
@@ -109,13 +107,14 @@ int CScanprobeApp::OnExit() {
 
 int CScanprobeApp::FilterEvent(wxEvent& event) {
     // Update-UI events are the toolkit asking about menu states, not messages.
-    if (m_nHandlerDepth == 0 && m_pMainFrame && event.GetEventType() != wxEVT_UPDATE_UI) {
+    CMainFrame* frame = CMainFrame::HookedFrame();
+    if (m_nHandlerDepth == 0 && frame && event.GetEventType() != wxEVT_UPDATE_UI) {
         const wxEventLoopBase* active = wxEventLoopBase::GetActive();
         if (active && active == GetMainLoop()) {
             MSG msg{};
             msg.message = event.GetEventType() == wxEVT_TIMER ? WM_TIMER : WM_NULL;
             msg.time = MessageTime();
-            m_pMainFrame->PreTranslateMessage(&msg);
+            frame->PreTranslateMessage(&msg);
         }
     }
     return Event_Skip;

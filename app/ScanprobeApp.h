@@ -4,7 +4,6 @@
 #pragma once
 
 #include <wx/app.h>
-#include <wx/weakref.h>
 
 #include "frame/MainFrame.h"
 class CVelomarkDocManager;
@@ -22,10 +21,7 @@ private:
     void OnFilePrintSetup(wxCommandEvent& event);
 
     CVelomarkDocManager* m_pDocManager = nullptr;
-    wxWeakRef<CMainFrame> m_pMainFrame;
     // Handlers running now: events delivered inside a handler are not offered to
     // the hook, only those the loop itself dispatches.
     mutable int m_nHandlerDepth = 0;
 };
-
-wxDECLARE_APP(CScanprobeApp);

@@ -4,7 +4,11 @@
 
 #include "res/ResourceIds.h"
 
-CVelomarkDocManager::CVelomarkDocManager() : wxDocManager(0, true) {}
+CVelomarkDocManager::CVelomarkDocManager() : wxDocManager(0, false) {
+    // Initialised here rather than by the base constructor, where the override
+    // that makes the four-entry file history is not called yet.
+    Initialize();
+}
 
 wxString CVelomarkDocManager::MakeNewDocumentName() {
     return wxString::Format("Velomark%d", ++m_nUntitled);

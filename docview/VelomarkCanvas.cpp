@@ -6,8 +6,9 @@
 #include "docview/VelomarkView.h"
 
 CVelomarkCanvas::CVelomarkCanvas(CVelomarkView* view, wxWindow* parent)
-    : wxScrolledCanvas(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
-                       wxHSCROLL | wxVSCROLL | wxFULL_REPAINT_ON_RESIZE),
+    // Born at its window's size: a tiny canvas with scroll bars upsets GTK's layout.
+    : wxScrolledCanvas(parent, wxID_ANY, wxDefaultPosition, parent->GetClientSize(),
+                       wxHSCROLL | wxVSCROLL),
       m_view(view) {
     SetBackgroundColour(*wxWHITE);
     SetScrollRate(kScrollStep, kScrollStep);

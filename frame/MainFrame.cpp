@@ -43,6 +43,8 @@ private:
 
 }  // namespace
 
+CMainFrame* CMainFrame::s_pHooked = nullptr;
+
 CMainFrame::CMainFrame() : CTwain(), m_heartbeat(this) {
     // Sources post from their own threads; the wake queues the drain on this loop.
     m_twainWindow.SetWakeHandler([this] { CallAfter(&CMainFrame::DrainPosted); });
@@ -50,6 +52,7 @@ CMainFrame::CMainFrame() : CTwain(), m_heartbeat(this) {
 }
 
 CMainFrame::~CMainFrame() {
+    if (s_pHooked == this) s_pHooked = nullptr;
     m_heartbeat.Stop();
     if (m_commandServer) m_commandServer->Stop();
     ReleaseTwain();
@@ -77,20 +80,22 @@ int CMainFrame::OnCreate() {
     velomark::KeyIndicators::SetIndicators(*statusBar);
     m_indicators.Update(*statusBar);
 
-    Bind(wxEVT_MENU, &CMainFrame::OnFileSelectsource, this, ID_FILE_SELECTSOURCE);
-    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFileSelectsource, this, ID_FILE_SELECTSOURCE);
-    Bind(wxEVT_MENU, &CMainFrame::OnFileAcquire, this, ID_FILE_ACQUIRE);
-    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFileAcquire, this, ID_FILE_ACQUIRE);
-    Bind(wxEVT_MENU, &CMainFrame::OnGetDibBites, this, ID_GET_DIB_BITES);
+    Bind(wxEVT_MENU, &CMainFrame::OnFileSelectsource, this, ToolkitId(ID_FILE_SELECTSOURCE));
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFileSelectsource, this,
+         ToolkitId(ID_FILE_SELECTSOURCE));
+    Bind(wxEVT_MENU, &CMainFrame::OnFileAcquire, this, ToolkitId(ID_FILE_ACQUIRE));
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFileAcquire, this, ToolkitId(ID_FILE_ACQUIRE));
+    Bind(wxEVT_MENU, &CMainFrame::OnGetDibBites, this, ToolkitId(ID_GET_DIB_BITES));
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
     Bind(wxEVT_TIMER, &CMainFrame::OnHeartbeat, this);
-    Bind(wxEVT_MENU, &CMainFrame::OnViewToolbar, this, ID_VIEW_TOOLBAR);
-    Bind(wxEVT_MENU, &CMainFrame::OnViewStatusBar, this, ID_VIEW_STATUS_BAR);
-    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewToolbar, this, ID_VIEW_TOOLBAR);
-    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewStatusBar, this, ID_VIEW_STATUS_BAR);
+    Bind(wxEVT_MENU, &CMainFrame::OnViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
+    Bind(wxEVT_MENU, &CMainFrame::OnViewStatusBar, this, ToolkitId(ID_VIEW_STATUS_BAR));
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewStatusBar, this, ToolkitId(ID_VIEW_STATUS_BAR));
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateRecentFile, this, wxID_FILE1, wxID_FILE9);
-    Bind(wxEVT_MENU, &CMainFrame::OnFilePrintDirect, this, ID_FILE_PRINT_DIRECT);
-    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFilePrintDirect, this, ID_FILE_PRINT_DIRECT);
+    Bind(wxEVT_MENU, &CMainFrame::OnFilePrintDirect, this, ToolkitId(ID_FILE_PRINT_DIRECT));
+    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFilePrintDirect, this,
+         ToolkitId(ID_FILE_PRINT_DIRECT));
     // Commands nothing handles stay disabled, also on the toolbar and the keys.
     for (unsigned id :
          {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE})
@@ -98,6 +103,7 @@ int CMainFrame::OnCreate() {
 
     InitTwain(m_twainWindow.Handle());
     m_bTwainStarted = true;
+    s_pHooked = this;
     if (!IsDsmLoaded()) {
         velomark::ReportEvent("box Unable to load Twain Driver.");
         wxMessageBox("Unable to load Twain Driver.", LoadResourceString(AFX_IDS_APP_TITLE), wxOK,
@@ -237,6 +243,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     velomark::ReportEvent("closing");
     m_heartbeat.Stop();
     m_bReleased = true;
+    if (s_pHooked == this) s_pHooked = nullptr;
     m_deferredTasks.clear();
     if (m_commandServer) m_commandServer->Stop();
     ReleaseTwain();

@@ -42,6 +42,10 @@ public:
     // TWAIN or channel calls, or before OnCreate started TWAIN, or after closing.
     BOOL PreTranslateMessage(MSG* pMsg);
 
+    // The frame whose per-message hook runs: from OnCreate's start of TWAIN until
+    // the frame closes; null otherwise.
+    static CMainFrame* HookedFrame() { return s_pHooked; }
+
     // The recent-file list changed: the File menu follows.
     void RefreshRecentFiles();
 
@@ -97,4 +101,6 @@ private:
     bool m_bTwainStarted = false;
     bool m_bReleased = false;
     int m_nHeartbeats = 0;
+
+    static CMainFrame* s_pHooked;
 };

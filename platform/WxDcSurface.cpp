@@ -15,7 +15,7 @@ std::atomic<uint64_t> g_pixelsPut{0};
 
 SurfaceRect WxDcSurface::ClipBox() const {
     wxRect box;
-    if (true || !m_dc.GetClippingBox(box)) {
+    if (!m_dc.GetClippingBox(box)) {
         // No clipping region: the whole device area, seen through the current mapping.
         const wxSize size = m_dc.GetSize();
         const wxPoint a(m_dc.DeviceToLogicalX(0), m_dc.DeviceToLogicalY(0));

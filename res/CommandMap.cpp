@@ -22,10 +22,13 @@ constexpr CommandPair kStockCommands[] = {
     {ID_APP_ABOUT, wxID_ABOUT},     {ID_APP_EXIT, wxID_EXIT},
 };
 
-// Commands that keep their own number as toolkit id.
-constexpr unsigned kOwnCommands[] = {
-    ID_FILE_SELECTSOURCE, ID_FILE_ACQUIRE, ID_GET_DIB_BITES, ID_FILE_PRINT_DIRECT,
-    ID_NEXT_PANE,         ID_PREV_PANE,    ID_VIEW_TOOLBAR,  ID_VIEW_STATUS_BAR,
+// Velomark's own commands get ids above the toolkit's stock ids (the toolkit takes
+// ids below 0x7fff only, and most of these numbers are larger).
+constexpr CommandPair kOwnCommands[] = {
+    {ID_FILE_SELECTSOURCE, wxID_HIGHEST + 1}, {ID_FILE_ACQUIRE, wxID_HIGHEST + 2},
+    {ID_GET_DIB_BITES, wxID_HIGHEST + 3},     {ID_FILE_PRINT_DIRECT, wxID_HIGHEST + 4},
+    {ID_NEXT_PANE, wxID_HIGHEST + 5},         {ID_PREV_PANE, wxID_HIGHEST + 6},
+    {ID_VIEW_TOOLBAR, wxID_HIGHEST + 7},      {ID_VIEW_STATUS_BAR, wxID_HIGHEST + 8},
 };
 
 static_assert(wxID_FILE9 - wxID_FILE1 + 1 >= kRecentFileCount);
@@ -35,8 +38,8 @@ static_assert(wxID_FILE9 - wxID_FILE1 + 1 >= kRecentFileCount);
 int ToolkitId(unsigned commandId) {
     for (const CommandPair& pair : kStockCommands)
         if (pair.command == commandId) return pair.toolkit;
-    for (unsigned own : kOwnCommands)
-        if (own == commandId) return static_cast<int>(own);
+    for (const CommandPair& pair : kOwnCommands)
+        if (pair.command == commandId) return pair.toolkit;
     if (commandId >= ID_FILE_MRU_FILE1 && commandId < ID_FILE_MRU_FILE1 + kRecentFileCount)
         return wxID_FILE1 + static_cast<int>(commandId - ID_FILE_MRU_FILE1);
     return -1;
@@ -45,8 +48,8 @@ int ToolkitId(unsigned commandId) {
 unsigned CommandIdOf(int toolkitId) {
     for (const CommandPair& pair : kStockCommands)
         if (pair.toolkit == toolkitId) return pair.command;
-    for (unsigned own : kOwnCommands)
-        if (static_cast<int>(own) == toolkitId) return own;
+    for (const CommandPair& pair : kOwnCommands)
+        if (pair.toolkit == toolkitId) return pair.command;
     if (toolkitId >= wxID_FILE1 && toolkitId < wxID_FILE1 + kRecentFileCount)
         return ID_FILE_MRU_FILE1 + static_cast<unsigned>(toolkitId - wxID_FILE1);
     return 0;

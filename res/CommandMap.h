@@ -1,6 +1,5 @@
 // Velomark's command ids and the toolkit's ids for them. Standard commands use the
-// toolkit's stock ids, so that its document manager serves them; the rest keep
-// their own number.
+// toolkit's stock ids, so that its document manager serves them.
 #pragma once
 
 namespace velomark::res {

@@ -1,0 +1,135 @@
+// Painting one 1000 x 800 viewport of a 2000 x 3000 24-bit image, scrolled to the
+// middle, the way the desktop program's view paints: CDIB::Draw onto a WxDcSurface
+// of a DC clipped to the viewport. Beside it, in the same iterations and untimed,
+// the cheapest ways to put the same pixels on the same DC: DrawBitmap of a ready
+// wxBitmap, and a memcpy of the viewport's RGB bytes. The counters x_drawbitmap and
+// x_memcpy are the paint's time divided by theirs. Needs a display (xvfb-run -a).
+#include <benchmark/benchmark.h>
+#include <wx/app.h>
+#include <wx/bitmap.h>
+#include <wx/dcmemory.h>
+#include <wx/init.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "dib/Dib.h"
+#include "platform/WxDcSurface.h"
+
+namespace {
+
+constexpr int kImageWidth = 2000;
+constexpr int kImageHeight = 3000;
+constexpr int kViewWidth = 1000;
+constexpr int kViewHeight = 800;
+constexpr int kScrollX = (kImageWidth - kViewWidth) / 2;
+constexpr int kScrollY = (kImageHeight - kViewHeight) / 2;
+constexpr int64_t kViewPixels = int64_t(kViewWidth) * kViewHeight;
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The toolkit with its GUI side, started once for every benchmark of the program.
+void EnsureWxStarted() {
+    static const bool started = [] {
+        if (wxTheApp) return true;
+        wxApp::SetInstance(new wxApp);
+        static int argc = 1;
+        static char name[] = "bench-shell";
+        static char* argv[] = {name, nullptr};
+        return wxEntryStart(argc, argv) && wxTheApp->CallOnInit();
+    }();
+    if (!started) {
+        std::fprintf(stderr, "bench-shell: cannot start wxWidgets (is there an X display?)\n");
+        std::exit(1);
+    }
+}
+
+const CDIB& Image() {
+    static CDIB image;
+    if (!image.m_pBlock) {
+        if (!image.Create(kImageWidth, kImageHeight, 24)) std::abort();
+        for (int y = 0; y < kImageHeight; ++y) {
+            BYTE* p = image.GetRowPtr(y);
+            for (int x = 0; x < kImageWidth; ++x, p += 3) {
+                p[0] = BYTE(x * 255 / kImageWidth);
+                p[1] = BYTE(y * 255 / kImageHeight);
+                p[2] = BYTE((x ^ y) & 0xFF);
+            }
+        }
+    }
+    return image;
+}
+
+// The window's stand-in: a viewport-sized memory DC scrolled to the middle of the
+// image and clipped to what is visible, as a paint DC is.
+struct Viewport {
+    wxBitmap target{kViewWidth, kViewHeight, 24};
+    wxMemoryDC dc{target};
+    Viewport() {
+        dc.SetDeviceOrigin(-kScrollX, -kScrollY);
+        dc.SetClippingRegion(kScrollX, kScrollY, kViewWidth, kViewHeight);
+    }
+};
+
+// The same pixels ready to draw, and as plain bytes.
+struct References {
+    wxBitmap ready{kViewWidth, kViewHeight, 24};
+    std::vector<unsigned char> from = std::vector<unsigned char>(size_t(kViewPixels) * 3, 7);
+    std::vector<unsigned char> to = std::vector<unsigned char>(size_t(kViewPixels) * 3);
+
+    void DrawBitmap(wxMemoryDC& dc) { dc.DrawBitmap(ready, kScrollX, kScrollY, false); }
+    void Memcpy() {
+        std::memcpy(to.data(), from.data(), from.size());
+        benchmark::DoNotOptimize(to.data());
+    }
+};
+
+void BM_PaintViewport(benchmark::State& state) {
+    EnsureWxStarted();
+    const CDIB& image = Image();
+    Viewport view;
+    References references;
+    WxDcSurface surface(view.dc);
+    double paintSeconds = 0, drawBitmapSeconds = 0, memcpySeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto start = Clock::now();
+        references.DrawBitmap(view.dc);
+        drawBitmapSeconds += SecondsSince(start);
+        start = Clock::now();
+        references.Memcpy();
+        memcpySeconds += SecondsSince(start);
+        state.ResumeTiming();
+        start = Clock::now();
+        image.Draw(&surface, 0, 0, kImageWidth, kImageHeight, 0, 0);
+        paintSeconds += SecondsSince(start);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kViewPixels);
+    state.counters["x_drawbitmap"] = paintSeconds / drawBitmapSeconds;
+    state.counters["x_memcpy"] = paintSeconds / memcpySeconds;
+}
+BENCHMARK(BM_PaintViewport)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DrawBitmapViewport(benchmark::State& state) {
+    EnsureWxStarted();
+    Viewport view;
+    References references;
+    for (auto _ : state) references.DrawBitmap(view.dc);
+    state.SetItemsProcessed(int64_t(state.iterations()) * kViewPixels);
+}
+BENCHMARK(BM_DrawBitmapViewport)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_MemcpyViewport(benchmark::State& state) {
+    References references;
+    for (auto _ : state) references.Memcpy();
+    state.SetBytesProcessed(int64_t(state.iterations()) * kViewPixels * 3);
+}
+BENCHMARK(BM_MemcpyViewport)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
