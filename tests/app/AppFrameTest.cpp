@@ -11,6 +11,7 @@
 #include <wx/statusbr.h>
 #include <wx/timer.h>
 #include <wx/toolbar.h>
+#include <wx/uiaction.h>
 
 #include <chrono>
 #include <cstring>
@@ -230,6 +231,73 @@ TEST(AppHookTest, CommandTextAnswersAndActs) {
     std::strcpy(reinterpret_cast<char*>(channel.DataBlock()), "onfileacquire");
     EXPECT_TRUE(Frame().ExecuteCommand(velomark::ID_GET_DIB_BITES));
     EXPECT_STREQ(reinterpret_cast<const char*>(channel.DataBlock()), "onfileacquire");
+}
+
+TEST(AppAboutTest, AboutBoxShowsTheVersionAndClosesWithEscape) {
+    CAboutDlg about(&Frame());
+    EXPECT_EQ(about.GetTitle(), "About Velomark");
+    bool textFound = false;
+    for (wxWindow* child : about.GetChildren())
+        if (child->GetLabel() == "Velomark Version 1.0") textFound = true;
+    EXPECT_TRUE(textFound);
+
+    // Escape, pressed as a person would while the box is up, ends it with OK.
+    wxTimer press, rescue;
+    press.Bind(wxEVT_TIMER, [](wxTimerEvent&) { wxUIActionSimulator().Char(WXK_ESCAPE); });
+    rescue.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+        if (about.IsModal()) about.EndModal(wxID_CANCEL);
+    });
+    press.StartOnce(300);
+    rescue.StartOnce(5000);
+    EXPECT_EQ(about.ShowModal(), wxID_OK);
+}
+
+TEST(AppHandoffTest, ImageTooLargeForTheChannelOpensItsWindowAndSaysSo) {
+    velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
+    channel.StoreStatus(0);
+    CloseAllDocuments();
+    // 300 dpi US Letter at 24 bits: 2550 x 3300, about 25 MB, more than the data block.
+    setenv("VELOMARK_TESTCHART_DPI", "300", 1);
+    unsetenv("VELOMARK_TESTCHART_SIZE");
+    channel.StoreStatus(2);
+    EXPECT_TRUE(SpinUntil([] { return Documents().GetDocumentsVector().size() == 1; }, 60000));
+    EXPECT_TRUE(
+        SpinUntil([] { return Frame().GetStatusBar()->GetStatusText(0).Contains("too large"); }));
+    Spin(200);
+    EXPECT_EQ(channel.LoadStatus(), 0);  // untouched: no image for the client
+    setenv("VELOMARK_TESTCHART_DPI", "100", 1);
+    setenv("VELOMARK_TESTCHART_SIZE", "173x61", 1);
+    CloseAllDocuments();
+}
+
+std::string ReadAll(FILE* stream) {
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
+    return text;
+}
+
+TEST(AppVersionTest, ProgramAndDesktopEntryCarryTheVersionRecord) {
+    const std::filesystem::path bin = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    const std::string command =
+        "readelf -p .velomark.version '" + (bin / "velomark").string() + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    const std::string section = ReadAll(pipe);
+    pclose(pipe);
+    for (const char* line :
+         {"FileVersion=1.0.0.1", "ProductVersion=1.0.0.1",
+          "FileDescription=Velomark MFC Application", "ProductName=Velomark Application",
+          "InternalName=Velomark", "OriginalFilename=Velomark.EXE"})
+        EXPECT_NE(section.find(line), std::string::npos) << line << " in:\n" << section;
+
+    FILE* entry = fopen((bin.parent_path() / "share/applications/velomark.desktop").c_str(), "r");
+    ASSERT_NE(entry, nullptr);
+    const std::string desktop = ReadAll(entry);
+    fclose(entry);
+    EXPECT_NE(desktop.find("X-Velomark-FileVersion=1.0.0.1"), std::string::npos);
+    EXPECT_NE(desktop.find("Exec=" + (bin / "velomark").string()), std::string::npos);
 }
 
 // CScanprobeApp as the program starts it, with the tests run from its main loop.
