@@ -4,6 +4,7 @@
 #include <wx/evtloop.h>
 #include <wx/fileconf.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <vector>
 
@@ -48,6 +49,13 @@ CommandLineInfo ParseCommandLine(int argc, wxChar** argv) {
 }
 
 }  // namespace
+
+CScanprobeApp::CScanprobeApp() {
+    // Scroll bars that stay on screen, as a document window's should; GTK reads this
+    // when the toolkit starts, after the application object exists. A user's own
+    // setting wins.
+    setenv("GTK_OVERLAY_SCROLLING", "0", 0);
+}
 
 bool CScanprobeApp::OnInit() {
     KeepImageMemoryWarm();

@@ -10,6 +10,7 @@ class CVelomarkDocManager;
 
 class CScanprobeApp : public wxApp {
 public:
+    CScanprobeApp();
     bool OnInit() override;
     int OnExit() override;
     int FilterEvent(wxEvent& event) override;

@@ -214,6 +214,7 @@ void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
         hDib, info.BitsPerPixel, info, *this, m_dibShared, velomark::SharedChannel::Instance());
     if (result != velomark::PublishResult::Published)
         ShowStatus(velomark::PublishResultText(result));
+    if (result == velomark::PublishResult::Queued) m_bImagesWaiting = true;
     velomark::ReportEvent(
         "image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) + " " +
         std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));
@@ -260,8 +261,14 @@ void CMainFrame::OnHeartbeat(wxTimerEvent&) {
     // here the work that waited for a better moment.
     DrainPosted();
     RunDeferredTasks();
-    if (++m_nHeartbeats % kIndicatorEvery == 0 && GetStatusBar())
+    if (++m_nHeartbeats % kIndicatorEvery == 0 && GetStatusBar()) {
         m_indicators.Update(*GetStatusBar());
+        // Once the client has taken every waiting image, "waiting" is no longer true.
+        if (m_bImagesWaiting && velomark::SharedChannel::Instance().Outbox().Empty()) {
+            m_bImagesWaiting = false;
+            ShowStatus(LoadResourceString(AFX_IDS_IDLEMESSAGE));
+        }
+    }
 }
 
 void CMainFrame::OnViewToolbar(wxCommandEvent&) {

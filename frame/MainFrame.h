@@ -100,6 +100,7 @@ private:
     int m_nBusy = 0;
     bool m_bTwainStarted = false;
     bool m_bReleased = false;
+    bool m_bImagesWaiting = false;
     int m_nHeartbeats = 0;
 
     static CMainFrame* s_pHooked;
