@@ -152,6 +152,20 @@ TEST(AppCommandTest, UpdateRulesDecideWhatACommandMayDo) {
     EXPECT_TRUE(IsEnabled(velomark::res::ToolkitId(32772)));
 }
 
+TEST(AppStartTest, MenuPromptsShowInTheStatusBar) {
+    CMainFrame& frame = Frame();
+    frame.DoGiveHelp(wxString::FromUTF8("Open an existing document"), true);
+    EXPECT_EQ(frame.GetStatusBar()->GetStatusText(0), "Open an existing document");
+    frame.DoGiveHelp(wxString(), false);
+    EXPECT_EQ(frame.GetStatusBar()->GetStatusText(0), "Ready");
+    // The prompt comes from the item under the pointer: File > Exit's string.
+    wxMenuEvent highlight(wxEVT_MENU_HIGHLIGHT, wxID_EXIT, frame.GetMenuBar()->GetMenu(0));
+    frame.ProcessWindowEvent(highlight);
+    EXPECT_EQ(frame.GetStatusBar()->GetStatusText(0),
+              "Quit the application; prompts to save documents");
+    frame.DoGiveHelp(wxString(), false);
+}
+
 TEST(AppCommandTest, ViewTogglesHideAndShowTheBars) {
     CMainFrame& frame = Frame();
     EXPECT_TRUE(frame.ExecuteCommand(59392));
