@@ -2,6 +2,7 @@
 
 #include <wx/dcclient.h>
 #include <wx/region.h>
+#include <wx/toplevel.h>
 
 #include "docview/VelomarkView.h"
 
@@ -33,4 +34,12 @@ void CVelomarkCanvas::OnPaint(wxPaintEvent&) {
         m_view->OnDraw(&dc);
         dc.DestroyClippingRegion();
     }
+}
+
+void CVelomarkCanvas::FocusWhenActive() {
+    // Queued on the canvas itself: a canvas destroyed meanwhile drops the call.
+    CallAfter([this] {
+        auto* top = dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(this));
+        if (top && top->IsActive() && IsShownOnScreen()) SetFocus();
+    });
 }

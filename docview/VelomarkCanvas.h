@@ -18,6 +18,10 @@ public:
     void SetImageExtent(int width, int height);
     wxSize ImageExtent() const { return m_extent; }
 
+    // Takes the keyboard focus at the next turn of the loop, if its top-level window
+    // is the active one then.
+    void FocusWhenActive();
+
     // The view is going away; later paints draw nothing.
     void ForgetView() { m_view = nullptr; }
 

@@ -30,6 +30,16 @@ bool CVelomarkView::OnCreate(wxDocument* doc, long flags) {
     return true;
 }
 
+void CVelomarkView::OnActivateView(bool activate, wxView* activeView, wxView* deactiveView) {
+    wxView::OnActivateView(activate, activeView, deactiveView);
+    // The active document's canvas takes the keys: scrolling, and the frame's
+    // accelerators, which the toolkit offers only to a window with the focus. Later,
+    // not while the window is being shown, and only while the program's window is
+    // the active one, so that a document arriving does not take the keyboard from
+    // the window the user is working in (a source's, say).
+    if (activate && m_canvas) m_canvas->FocusWhenActive();
+}
+
 CVelomarkDoc* CVelomarkView::GetDocument() const {
     return dynamic_cast<CVelomarkDoc*>(wxView::GetDocument());
 }

@@ -16,6 +16,7 @@ public:
     bool OnCreate(wxDocument* doc, long flags) override;
     void OnDraw(wxDC* dc) override;
     void OnUpdate(wxView* sender, wxObject* hint = nullptr) override;
+    void OnActivateView(bool activate, wxView* activeView, wxView* deactiveView) override;
     bool OnClose(bool deleteWindow = true) override;
     wxPrintout* OnCreatePrintout() override;
     // Prints the one page on the current printer with the page setup of the document

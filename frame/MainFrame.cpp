@@ -13,6 +13,7 @@
 #include "bridge/ChannelRequests.h"
 #include "bridge/ImageHandoff.h"
 #include "bridge/SharedChannel.h"
+#include "docview/VelomarkCanvas.h"
 #include "docview/VelomarkDoc.h"
 #include "docview/VelomarkView.h"
 #include "frame/EventLog.h"
@@ -88,6 +89,8 @@ int CMainFrame::OnCreate() {
     Bind(wxEVT_MENU, &CMainFrame::OnGetDibBites, this, ToolkitId(ID_GET_DIB_BITES));
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
     Bind(wxEVT_TIMER, &CMainFrame::OnHeartbeat, this);
+    Bind(wxEVT_CHAR_HOOK, &CMainFrame::OnCharHook, this);
+    Bind(wxEVT_ACTIVATE, &CMainFrame::OnActivate, this);
     Bind(wxEVT_MENU, &CMainFrame::OnViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
     Bind(wxEVT_MENU, &CMainFrame::OnViewStatusBar, this, ToolkitId(ID_VIEW_STATUS_BAR));
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
@@ -175,18 +178,42 @@ bool CMainFrame::IsCommandEnabled(int toolkitId) {
     return true;
 }
 
-bool CMainFrame::ExecuteCommand(uint16_t id) {
-    if (m_bReleased) return false;
-    const int toolkitId = ToolkitId(id);
+bool CMainFrame::RouteMenuCommand(int toolkitId) {
     if (toolkitId < 0 || !IsCommandEnabled(toolkitId)) return false;
     wxCommandEvent command(wxEVT_MENU, toolkitId);
     command.SetEventObject(this);
     return ProcessWindowEvent(command);
 }
 
+bool CMainFrame::ExecuteCommand(uint16_t id) {
+    if (m_bReleased) return false;
+    return RouteMenuCommand(ToolkitId(id));
+}
+
+void CMainFrame::OnCharHook(wxKeyEvent& event) {
+    // The toolkit runs an accelerator only when the menu bar has its command, and
+    // Save, Print, Undo and the clipboard keys have none: the frame routes those.
+    const unsigned command = AcceleratorCommand(event.GetModifiers(), event.GetKeyCode());
+    const int toolkitId = command ? ToolkitId(command) : -1;
+    if (toolkitId < 0 || (GetMenuBar() && GetMenuBar()->FindItem(toolkitId))) {
+        event.Skip();
+        return;
+    }
+    RouteMenuCommand(toolkitId);
+}
+
 BOOL CMainFrame::SelectSource() { return CTwain::SelectSource(); }
 
 BOOL CMainFrame::Acquire(int nImages) { return CTwain::Acquire(nImages); }
+
+void CMainFrame::OnActivate(wxActivateEvent& event) {
+    // Back in the program's window, the keys go to the active document's canvas.
+    wxDocManager* manager = GetDocumentManager();
+    if (event.GetActive() && manager)
+        if (auto* view = dynamic_cast<CVelomarkView*>(manager->GetCurrentView()))
+            if (view->Canvas()) view->Canvas()->FocusWhenActive();
+    event.Skip();
+}
 
 void CMainFrame::OnFileSelectsource(wxCommandEvent&) {
     BusyScope busy(m_nBusy);

@@ -88,6 +88,10 @@ private:
     void DrainPosted();
     void RunDeferredTasks();
     bool IsCommandEnabled(int toolkitId);
+    // Runs a command as the menu would: not when its update handler disables it.
+    bool RouteMenuCommand(int toolkitId);
+    void OnCharHook(wxKeyEvent& event);
+    void OnActivate(wxActivateEvent& event);
     void ShowStatus(const wxString& text);
 
     CDIB m_dibShared;

@@ -122,6 +122,15 @@ wxAcceleratorTable BuildAcceleratorTable() {
     return wxAcceleratorTable(static_cast<int>(entries.size()), entries.data());
 }
 
+unsigned AcceleratorCommand(int modifiers, int keyCode) {
+    const int flags = ((modifiers & wxMOD_CONTROL) ? int(wxACCEL_CTRL) : 0) |
+                      ((modifiers & wxMOD_ALT) ? int(wxACCEL_ALT) : 0) |
+                      ((modifiers & wxMOD_SHIFT) ? int(wxACCEL_SHIFT) : 0);
+    for (const AcceleratorEntry& entry : kAccelerators)
+        if (entry.flags == flags && entry.key == keyCode) return entry.command;
+    return 0;
+}
+
 bool LoadToolBar(wxToolBar& toolBar) {
     toolBar.SetToolBitmapSize(wxSize(kButtonSize, kButtonSize));
     for (const ToolEntry& entry : kToolBar) {

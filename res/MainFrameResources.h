@@ -15,6 +15,10 @@ wxMenuBar* BuildMenuBar();
 // Accelerator table 128.
 wxAcceleratorTable BuildAcceleratorTable();
 
+// The command of accelerator table 128 for a key with its modifiers (wxMOD_CONTROL,
+// wxMOD_ALT, wxMOD_SHIFT; letters in upper case); 0 when the table has none.
+unsigned AcceleratorCommand(int modifiers, int keyCode);
+
 // Toolbar 128: eleven slots, three of them separators, 16 x 16 images. False when a
 // button image cannot be made.
 bool LoadToolBar(wxToolBar& toolBar);

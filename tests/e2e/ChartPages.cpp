@@ -1,0 +1,46 @@
+#include "tests/e2e/ChartPages.h"
+
+#include "dib/Dib.h"
+#include "platform/GlobalMemory.h"
+#include "sources/testchart/TestChartPage.h"
+
+namespace velomark::e2e {
+
+TestChartSettings ChartSettings(ChartPixelType type, int width, int height, int pages, int dpi) {
+    TestChartSettings settings;
+    settings.pixelType = type;
+    settings.dpi = dpi;
+    settings.pageSize = ChartPageSize::Custom;
+    settings.customWidth = width;
+    settings.customHeight = height;
+    settings.pages = pages;
+    return settings;
+}
+
+bool LoadChartPage(const TestChartSettings& settings, int pageNumber, CDIB& page) {
+    HGLOBAL block = MakeTestChartPage(settings, pageNumber);
+    if (!block) return false;
+    const bool loaded = page.CreateFromHandle(block, 8) != FALSE;
+    GlobalFree(block);
+    return loaded;
+}
+
+uint32_t ColourAt(const CDIB& image, int x, int y) {
+    const BYTE* row = image.GetRowPtr(y);
+    switch (image.m_pInfo->biBitCount) {
+        case 1: return image.GetPaletteColor((row[x / 8] >> (7 - x % 8)) & 1);
+        case 4: return image.GetPaletteColor(x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4);
+        case 8: return image.GetPaletteColor(row[x]);
+        default: return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+    }
+}
+
+int CountDifferentPixels(const CDIB& a, const CDIB& b) {
+    if (a.m_nWidth != b.m_nWidth || a.m_nHeight != b.m_nHeight) return -1;
+    int differences = 0;
+    for (int y = 0; y < a.m_nHeight; ++y)
+        for (int x = 0; x < a.m_nWidth; ++x) differences += ColourAt(a, x, y) != ColourAt(b, x, y);
+    return differences;
+}
+
+}  // namespace velomark::e2e

@@ -1,0 +1,27 @@
+// What the test chart's pages look like, for comparing the program's output with
+// the generator's: colours of DIB pixels at any bit depth, and whole-image compares.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sources/testchart/TestChartSettings.h"
+
+class CDIB;
+
+namespace velomark::e2e {
+
+// A small page of the given type, as tests set it up through the environment.
+TestChartSettings ChartSettings(ChartPixelType type, int width, int height, int pages, int dpi);
+
+// Page pageNumber (from 1) as the generator makes it.
+bool LoadChartPage(const TestChartSettings& settings, int pageNumber, CDIB& page);
+
+// The colour of a pixel of a 1, 4, 8 or 24-bit image (y from the top), decoded here
+// on its own, as a COLORREF (red in the low byte).
+uint32_t ColourAt(const CDIB& image, int x, int y);
+
+// Pixels whose colours differ; -1 when the sizes differ.
+int CountDifferentPixels(const CDIB& a, const CDIB& b);
+
+}  // namespace velomark::e2e

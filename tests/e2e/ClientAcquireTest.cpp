@@ -1,0 +1,144 @@
+// A client takes a batch from the real program: velomark-client and the client
+// library against Velomark with the test chart unattended, each page compared with
+// what the generator makes; and the command texts that start an acquisition.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "client/velomark_client.h"
+#include "dib/Dib.h"
+#include "sources/testchart/TestChartPage.h"
+#include "tests/e2e/ChartPages.h"
+#include "tests/e2e/E2eFixture.h"
+
+namespace velomark::e2e {
+namespace {
+
+constexpr int kWidth = 173;
+constexpr int kHeight = 61;
+constexpr int kDpi = 150;
+constexpr int kPages = 3;
+
+struct ChartCase {
+    const char* name;
+    ChartPixelType type;
+    int bitsPerPixel;
+};
+
+class ClientAcquireTest : public E2eFixture {
+protected:
+    void StartUnattended(const char* type) {
+        SetProgramVariable("VELOMARK_UNATTENDED", "1");
+        UseTestChart(type, kWidth, kHeight, kPages, kDpi);
+        StartVelomark();
+    }
+};
+
+class ClientAcquirePixelTypeTest : public ClientAcquireTest,
+                                   public ::testing::WithParamInterface<ChartCase> {};
+
+TEST_P(ClientAcquirePixelTypeTest, ClientSavesEveryPageOfTheBatchAtTwentyFourBits) {
+    ASSERT_NO_FATAL_FAILURE(StartUnattended(GetParam().name));
+    const std::string out = Folder() + "/out";
+    const ProgramOutput result =
+        RunClient({"acquire", "-n", std::to_string(kPages), "-o", out, "-t", "60"});
+    ASSERT_EQ(result.exitCode, 0) << result.err << "\nevents:\n" << Velomark().EventText();
+
+    // One document and one hand-off per page, in order.
+    EXPECT_TRUE(Velomark().WaitForEvents("image ", kPages, kImageTimeoutMs));
+    std::vector<std::string> documents;
+    for (const std::string& event : Velomark().Events())
+        if (event.rfind("document ", 0) == 0) documents.push_back(event.substr(9));
+    EXPECT_EQ(documents, (std::vector<std::string>{"Velomark1", "Velomark2", "Velomark3"}));
+    const std::string imageEvent = "image " + std::to_string(kWidth) + " " +
+                                   std::to_string(kHeight) + " " +
+                                   std::to_string(GetParam().bitsPerPixel) + " Image ";
+    EXPECT_EQ(Velomark().CountEvents(imageEvent), kPages) << Velomark().EventText();
+
+    const TestChartSettings settings =
+        ChartSettings(GetParam().type, kWidth, kHeight, kPages, kDpi);
+    for (int page = 1; page <= kPages; ++page) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/image-%03d.bmp", page);
+        CDIB saved, expected;
+        ASSERT_TRUE(saved.ReadBmp((out + name).c_str())) << out + name;
+        EXPECT_EQ(saved.m_pInfo->biBitCount, 24);
+        ASSERT_TRUE(LoadChartPage(settings, page, expected));
+        EXPECT_EQ(CountDifferentPixels(saved, expected), 0) << "page " << page;
+    }
+    ExitAndExpectCleanEnd();
+}
+
+INSTANTIATE_TEST_SUITE_P(PixelTypes, ClientAcquirePixelTypeTest,
+                         ::testing::Values(ChartCase{"bw", ChartPixelType::BlackWhite, 1},
+                                           ChartCase{"gray4", ChartPixelType::Gray4, 4},
+                                           ChartCase{"rgb", ChartPixelType::Rgb, 24}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ClientAcquireTest, LibraryGetsTheSourcesDescriptionsWithTheExpandedPages) {
+    ASSERT_NO_FATAL_FAILURE(StartUnattended("palette"));
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    const TestChartSettings settings =
+        ChartSettings(ChartPixelType::Palette, kWidth, kHeight, kPages, kDpi);
+    const TW_IMAGEINFO expectedInfo = TestChartImageInfo(settings);
+    static_assert(sizeof expectedInfo == VELOMARK_IMAGE_INFO_SIZE);
+    for (int page = 1; page <= kPages; ++page) {
+        ASSERT_EQ(velomark_wait_image(client, kImageTimeoutMs), VELOMARK_OK)
+            << "page " << page << "\n"
+            << Velomark().EventText();
+        unsigned char info[VELOMARK_IMAGE_INFO_SIZE];
+        ASSERT_EQ(velomark_copy_image_info(client, info), VELOMARK_OK);
+        EXPECT_EQ(std::memcmp(info, &expectedInfo, sizeof info), 0) << "page " << page;
+        size_t size = 0;
+        ASSERT_EQ(velomark_image_size(client, &size), VELOMARK_OK);
+        HGLOBAL copy = GlobalAlloc(GHND, size);
+        ASSERT_NE(copy, nullptr);
+        ASSERT_EQ(velomark_copy_image(client, GlobalLock(copy), size, &size), VELOMARK_OK);
+        GlobalUnlock(copy);
+        ASSERT_EQ(velomark_acknowledge(client), VELOMARK_OK);
+        CDIB received, expected;
+        const bool loaded = received.CreateFromHandle(copy, 24) != FALSE;
+        GlobalFree(copy);
+        ASSERT_TRUE(loaded);
+        EXPECT_EQ(received.m_pInfo->biBitCount, 24);
+        ASSERT_TRUE(LoadChartPage(settings, page, expected));
+        EXPECT_EQ(CountDifferentPixels(received, expected), 0) << "page " << page;
+    }
+    velomark_close(client);
+    ExitAndExpectCleanEnd();
+}
+
+TEST_F(ClientAcquireTest, CommandTextsAreAnsweredAndCarriedOut) {
+    ASSERT_NO_FATAL_FAILURE(StartUnattended("gray"));
+    ProgramOutput result = RunClient({"command", "OnFileAcquire", "-t", "60"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Wait For OnFileAcquire\n");
+    EXPECT_TRUE(Velomark().WaitForEvents("image ", kPages, kImageTimeoutMs))
+        << Velomark().EventText();
+    EXPECT_EQ(Velomark().CountEvents("document "), kPages);
+
+    // The pages wait in the program until a client takes them, one after another.
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    for (int page = 1; page <= kPages; ++page) {
+        EXPECT_EQ(velomark_wait_image(client, kImageTimeoutMs), VELOMARK_OK) << "page " << page;
+        EXPECT_EQ(velomark_acknowledge(client), VELOMARK_OK);
+    }
+    velomark_close(client);
+
+    result = RunClient({"command", "OnSelectDataSource", "-t", "60"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "Wait For OnFileSelectsource\n");
+    // Any other text is left as it is, and nothing happens.
+    result = RunClient({"command", "OnSomethingElse", "-t", "60"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "OnSomethingElse\n");
+    ExitAndExpectCleanEnd();
+}
+
+}  // namespace
+}  // namespace velomark::e2e

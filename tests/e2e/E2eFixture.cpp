@@ -1,0 +1,102 @@
+#include "tests/e2e/E2eFixture.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "tests/e2e/ScreenImage.h"
+
+namespace velomark::e2e {
+
+void E2eFixture::SetUp() {
+    char folder[] = "/tmp/velomark-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    m_folder = folder;
+    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    m_suffix = "-e2e-" + name.substr(0, 20) + "-" + std::to_string(getpid());
+    for (char& c : m_suffix)
+        if (c == '/') c = '_';
+    // The test itself and velomark-client speak on the same channel as the program.
+    setenv("VELOMARK_CHANNEL_SUFFIX", m_suffix.c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", m_folder.c_str(), 1);
+    for (const char* sub : {"/config", "/home", "/out"})
+        std::filesystem::create_directories(m_folder + sub);
+    m_programEnvironment = {
+        {"XDG_CONFIG_HOME", m_folder + "/config"},
+        {"HOME", m_folder + "/home"},
+        {"NO_AT_BRIDGE", "1"},
+        // The file dialogs keep their settings in memory instead of asking for D-Bus.
+        {"GSETTINGS_BACKEND", "memory"},
+        {"SANE_CONFIG_DIR", VELOMARK_SANE_NONE_DIR},
+        {"LSAN_OPTIONS", "suppressions=" VELOMARK_LSAN_SUPPRESSIONS},
+        {"VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart"},
+    };
+    m_velomark = std::make_unique<VelomarkProcess>(m_folder);
+}
+
+void E2eFixture::TearDown() {
+    if (m_velomark->IsRunning()) {
+        ADD_FAILURE() << "Velomark still ran at the end of the test; events:\n"
+                      << m_velomark->EventText();
+        ScreenImage screen;
+        std::string ignored;
+        screen.Capture(m_folder + "/at-failure.png", ignored);
+        if (m_velomark->ExitByMenu(20000) == -1) ADD_FAILURE() << "File > Exit did not end it";
+    }
+    EXPECT_EQ(m_velomark->SanitizerReport(), "") << "stderr of Velomark:\n"
+                                                 << m_velomark->ErrorOutput();
+    // The last process to close a section removes it.
+    EXPECT_FALSE(std::filesystem::exists(SectionFile("dllmemfilemap")));
+    EXPECT_FALSE(std::filesystem::exists(SectionFile("dllmemfilemapStatus")));
+    // A program ended by force leaves them behind: gone, so that no later run sees them.
+    std::error_code ignored;
+    std::filesystem::remove(SectionFile("dllmemfilemap"), ignored);
+    std::filesystem::remove(SectionFile("dllmemfilemapStatus"), ignored);
+    unsetenv("VELOMARK_CHANNEL_SUFFIX");
+    unsetenv("XDG_RUNTIME_DIR");
+    if (HasFailure()) {
+        std::printf("The failed test's files stay in %s\n", m_folder.c_str());
+        return;
+    }
+    std::filesystem::remove_all(m_folder, ignored);
+}
+
+void E2eFixture::SetProgramVariable(const std::string& name, const std::string& value) {
+    m_programEnvironment[name] = value;
+}
+
+void E2eFixture::UseTestChart(const char* type, int width, int height, int pages, int dpi) {
+    SetProgramVariable("VELOMARK_TESTCHART_TYPE", type);
+    SetProgramVariable("VELOMARK_TESTCHART_SIZE",
+                       std::to_string(width) + "x" + std::to_string(height));
+    SetProgramVariable("VELOMARK_TESTCHART_PAGES", std::to_string(pages));
+    SetProgramVariable("VELOMARK_TESTCHART_DPI", std::to_string(dpi));
+}
+
+void E2eFixture::StartVelomark(bool waitUntilShown) {
+    std::string error;
+    ASSERT_TRUE(m_velomark->Start(m_programEnvironment, error)) << error;
+    if (!waitUntilShown) return;
+    ASSERT_TRUE(m_velomark->WaitForEvents("shown", 1, kStartTimeoutMs))
+        << "events:\n"
+        << m_velomark->EventText() << "stderr:\n"
+        << m_velomark->ErrorOutput();
+    ASSERT_TRUE(m_velomark->WaitForEvents("ready /", 1, kStartTimeoutMs))
+        << m_velomark->EventText();
+}
+
+void E2eFixture::ExitAndExpectCleanEnd() {
+    const int exitCode = m_velomark->ExitByMenu(kStartTimeoutMs);
+    EXPECT_EQ(exitCode, 0) << "stderr:\n" << m_velomark->ErrorOutput();
+    EXPECT_EQ(m_velomark->CountEvents("closing"), 1) << m_velomark->EventText();
+    EXPECT_EQ(m_velomark->CountEvents("exit"), 1) << m_velomark->EventText();
+}
+
+ProgramOutput E2eFixture::RunClient(const std::vector<std::string>& arguments, int timeoutMs) {
+    std::vector<std::string> argv{VELOMARK_CLIENT_PATH};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return RunProgram(argv, timeoutMs);
+}
+
+}  // namespace velomark::e2e

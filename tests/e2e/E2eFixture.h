@@ -1,0 +1,54 @@
+// Every end-to-end test runs the real program on a channel and in folders of its own:
+// a section suffix made of the test's name and process id, a runtime folder for the
+// socket, a settings folder and a home. At the end the program must be gone, its
+// stderr free of sanitizer reports, and the two sections removed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sources/testchart/TestChartSettings.h"
+#include "tests/e2e/ProgramRun.h"
+#include "tests/e2e/VelomarkProcess.h"
+
+namespace velomark::e2e {
+
+constexpr int kStartTimeoutMs = 60000;
+constexpr int kImageTimeoutMs = 60000;
+
+class E2eFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A variable of the program's environment (not the test's).
+    void SetProgramVariable(const std::string& name, const std::string& value);
+    // The test chart's pages through the environment.
+    void UseTestChart(const char* type, int width, int height, int pages, int dpi = 100);
+    // Starts Velomark and, unless told otherwise, waits until its frame is shown.
+    void StartVelomark(bool waitUntilShown = true);
+    // File > Exit, then: exit code 0 and the events of an orderly end.
+    void ExitAndExpectCleanEnd();
+
+    // velomark-client with the test's channel.
+    ProgramOutput RunClient(const std::vector<std::string>& arguments, int timeoutMs = 90000);
+
+    VelomarkProcess& Velomark() { return *m_velomark; }
+    const std::string& Folder() const { return m_folder; }
+    const std::string& Suffix() const { return m_suffix; }
+    std::string SectionFile(const char* baseName) const {
+        return std::string("/dev/shm/") + baseName + m_suffix;
+    }
+
+private:
+    std::string m_folder;
+    std::string m_suffix;
+    std::map<std::string, std::string> m_programEnvironment;
+    std::unique_ptr<VelomarkProcess> m_velomark;
+};
+
+}  // namespace velomark::e2e
