@@ -6,17 +6,6 @@
 
 namespace velomark::e2e {
 
-TestChartSettings ChartSettings(ChartPixelType type, int width, int height, int pages, int dpi) {
-    TestChartSettings settings;
-    settings.pixelType = type;
-    settings.dpi = dpi;
-    settings.pageSize = ChartPageSize::Custom;
-    settings.customWidth = width;
-    settings.customHeight = height;
-    settings.pages = pages;
-    return settings;
-}
-
 bool LoadChartPage(const TestChartSettings& settings, int pageNumber, CDIB& page) {
     HGLOBAL block = MakeTestChartPage(settings, pageNumber);
     if (!block) return false;

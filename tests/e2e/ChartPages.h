@@ -6,13 +6,11 @@
 #include <string>
 
 #include "sources/testchart/TestChartSettings.h"
+#include "tests/sources/TestChartPages.h"
 
 class CDIB;
 
 namespace velomark::e2e {
-
-// A small page of the given type, as tests set it up through the environment.
-TestChartSettings ChartSettings(ChartPixelType type, int width, int height, int pages, int dpi);
 
 // Page pageNumber (from 1) as the generator makes it.
 bool LoadChartPage(const TestChartSettings& settings, int pageNumber, CDIB& page);

@@ -57,8 +57,7 @@ TEST_P(ClientAcquirePixelTypeTest, ClientSavesEveryPageOfTheBatchAtTwentyFourBit
                                    std::to_string(GetParam().bitsPerPixel) + " Image ";
     EXPECT_EQ(Velomark().CountEvents(imageEvent), kPages) << Velomark().EventText();
 
-    const TestChartSettings settings =
-        ChartSettings(GetParam().type, kWidth, kHeight, kPages, kDpi);
+    const TestChartSettings settings = SmallChart(GetParam().type, kWidth, kHeight, kPages, kDpi);
     for (int page = 1; page <= kPages; ++page) {
         char name[32];
         std::snprintf(name, sizeof name, "/image-%03d.bmp", page);
@@ -83,7 +82,7 @@ TEST_F(ClientAcquireTest, LibraryGetsTheSourcesDescriptionsWithTheExpandedPages)
     ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
     ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
     const TestChartSettings settings =
-        ChartSettings(ChartPixelType::Palette, kWidth, kHeight, kPages, kDpi);
+        SmallChart(ChartPixelType::Palette, kWidth, kHeight, kPages, kDpi);
     const TW_IMAGEINFO expectedInfo = TestChartImageInfo(settings);
     static_assert(sizeof expectedInfo == VELOMARK_IMAGE_INFO_SIZE);
     for (int page = 1; page <= kPages; ++page) {

@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "tests/e2e/ScreenImage.h"
+#include "tests/e2e/X11Input.h"
 
 namespace velomark::e2e {
 
@@ -74,9 +76,9 @@ void E2eFixture::UseTestChart(const char* type, int width, int height, int pages
     SetProgramVariable("VELOMARK_TESTCHART_DPI", std::to_string(dpi));
 }
 
-void E2eFixture::StartVelomark(bool waitUntilShown) {
+void E2eFixture::StartVelomark(bool waitUntilShown, const std::vector<std::string>& arguments) {
     std::string error;
-    ASSERT_TRUE(m_velomark->Start(m_programEnvironment, error)) << error;
+    ASSERT_TRUE(m_velomark->Start(m_programEnvironment, error, arguments)) << error;
     if (!waitUntilShown) return;
     ASSERT_TRUE(m_velomark->WaitForEvents("shown", 1, kStartTimeoutMs))
         << "events:\n"
@@ -84,6 +86,23 @@ void E2eFixture::StartVelomark(bool waitUntilShown) {
         << m_velomark->ErrorOutput();
     ASSERT_TRUE(m_velomark->WaitForEvents("ready /", 1, kStartTimeoutMs))
         << m_velomark->EventText();
+}
+
+void E2eFixture::AnswerFileDialog(const char* title, const char* selectKeys,
+                                  const std::string& path) {
+    // The first Return may only close the entry's list of completions.
+    constexpr int kReturnAttempts = 3;
+    const std::optional<WindowBox> dialog = X11Input::WaitForWindow(title);
+    ASSERT_TRUE(dialog.has_value()) << title;
+    ASSERT_TRUE(X11Input::PointAt(*dialog));
+    ASSERT_TRUE(X11Input::Key(selectKeys));
+    ASSERT_TRUE(X11Input::TypePath(path));
+    bool closed = false;
+    for (int attempt = 0; attempt < kReturnAttempts && !closed; ++attempt) {
+        ASSERT_TRUE(X11Input::Key("Return"));
+        closed = X11Input::WaitForNoWindow(title, 3000);
+    }
+    ASSERT_TRUE(closed) << "the dialog stayed open";
 }
 
 void E2eFixture::ExitAndExpectCleanEnd() {

@@ -30,9 +30,13 @@ protected:
     // The test chart's pages through the environment.
     void UseTestChart(const char* type, int width, int height, int pages, int dpi = 100);
     // Starts Velomark and, unless told otherwise, waits until its frame is shown.
-    void StartVelomark(bool waitUntilShown = true);
+    void StartVelomark(bool waitUntilShown = true, const std::vector<std::string>& arguments = {});
     // File > Exit, then: exit code 0 and the events of an orderly end.
     void ExitAndExpectCleanEnd();
+
+    // Answers a GTK file dialog as a person would: `selectKeys` to reach the name
+    // entry, the path typed, then Return until the dialog is gone.
+    void AnswerFileDialog(const char* title, const char* selectKeys, const std::string& path);
 
     // velomark-client with the test's channel.
     ProgramOutput RunClient(const std::vector<std::string>& arguments, int timeoutMs = 90000);

@@ -20,7 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr const char* kMainTitle = "^Velomark$";
 constexpr int kScreenTimeoutMs = 30000;
-constexpr int kReturnAttempts = 3;
 // Menu bar, toolbar and tab row lie above the canvas.
 constexpr int kFrameRowsAboveCanvas = 60;
 
@@ -42,7 +41,7 @@ protected:
         ASSERT_EQ(result.exitCode, 0) << result.err << Velomark().EventText();
         ASSERT_TRUE(Velomark().WaitForEvents("image ", 1, kImageTimeoutMs));
         ASSERT_TRUE(
-            LoadChartPage(ChartSettings(ChartPixelType::Rgb, width, height, 1, 100), 1, m_page));
+            LoadChartPage(SmallChart(ChartPixelType::Rgb, width, height, 1, 100), 1, m_page));
     }
 
     // Screenshots until the page shows (or, with `shown` false, no longer shows) below
@@ -65,21 +64,6 @@ protected:
     }
 
     // A file dialog: the path typed into its name field, then Return.
-    void AnswerFileDialog(const char* title, const char* selectKeys, const std::string& path) {
-        const std::optional<WindowBox> dialog = X11Input::WaitForWindow(title);
-        ASSERT_TRUE(dialog.has_value()) << title;
-        ASSERT_TRUE(X11Input::PointAt(*dialog));
-        ASSERT_TRUE(X11Input::Key(selectKeys));
-        ASSERT_TRUE(X11Input::TypePath(path));
-        // The first Return may only close the entry's list of completions.
-        bool closed = false;
-        for (int attempt = 0; attempt < kReturnAttempts && !closed; ++attempt) {
-            ASSERT_TRUE(X11Input::Key("Return"));
-            closed = X11Input::WaitForNoWindow(title, 3000);
-        }
-        ASSERT_TRUE(closed) << "the dialog stayed open";
-    }
-
     WindowBox m_main;
     CDIB m_page;
     ScreenImage m_screen;

@@ -55,11 +55,14 @@ VelomarkProcess::VelomarkProcess(std::string folder)
 
 VelomarkProcess::~VelomarkProcess() { Kill(); }
 
-bool VelomarkProcess::Start(const std::map<std::string, std::string>& extra, std::string& error) {
+bool VelomarkProcess::Start(const std::map<std::string, std::string>& extra, std::string& error,
+                            const std::vector<std::string>& arguments) {
     std::map<std::string, std::string> environment = extra;
     environment["VELOMARK_EVENT_LOG"] = m_eventLog;
-    m_pid = SpawnProgram({VELOMARK_PROGRAM_PATH}, EnvironmentWith(environment),
-                         m_folder + "/velomark.out", m_errPath);
+    std::vector<std::string> command = {VELOMARK_PROGRAM_PATH};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    m_pid =
+        SpawnProgram(command, EnvironmentWith(environment), m_folder + "/velomark.out", m_errPath);
     if (m_pid < 0) {
         error = "cannot start " VELOMARK_PROGRAM_PATH;
         return false;

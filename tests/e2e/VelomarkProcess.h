@@ -17,6 +17,7 @@ constexpr uint16_t kCommandFileOpen = 57601;
 constexpr uint16_t kCommandFileClose = 57602;
 constexpr uint16_t kCommandFileSave = 57603;
 constexpr uint16_t kCommandAppExit = 57665;
+constexpr uint16_t kCommandRecentFile1 = 57616;
 constexpr uint16_t kCommandSelectSource = 32771;
 constexpr uint16_t kCommandAcquire = 32772;
 
@@ -31,8 +32,10 @@ public:
     VelomarkProcess(const VelomarkProcess&) = delete;
     VelomarkProcess& operator=(const VelomarkProcess&) = delete;
 
-    // Starts the program with the test's environment plus `extra` (which wins).
-    bool Start(const std::map<std::string, std::string>& extra, std::string& error);
+    // Starts the program with the test's environment plus `extra` (which wins), and
+    // the command-line arguments given.
+    bool Start(const std::map<std::string, std::string>& extra, std::string& error,
+               const std::vector<std::string>& arguments = {});
 
     // Waits until the event log holds `count` lines that start with `prefix`.
     bool WaitForEvents(const std::string& prefix, int count = 1, int timeoutMs = 30000) const;
