@@ -166,6 +166,19 @@ TEST(AppStartTest, MenuPromptsShowInTheStatusBar) {
     frame.DoGiveHelp(wxString(), false);
 }
 
+TEST(AppStartTest, LockKeyPanesFollowTheKeys) {
+    wxStatusBar& status = *Frame().GetStatusBar();
+    const wxString before = status.GetStatusText(1);
+    const wxString toggled = before.empty() ? "CAP" : "";
+    wxUIActionSimulator keys;
+    keys.Char(WXK_CAPITAL);
+    EXPECT_TRUE(SpinUntil([&] { return status.GetStatusText(1) == toggled; }, 5000))
+        << "pane shows '" << status.GetStatusText(1) << "'";
+    keys.Char(WXK_CAPITAL);
+    EXPECT_TRUE(SpinUntil([&] { return status.GetStatusText(1) == before; }, 5000));
+    EXPECT_EQ(status.GetStatusText(2), wxGetKeyState(WXK_NUMLOCK) ? "NUM" : "");
+}
+
 TEST(AppCommandTest, ViewTogglesHideAndShowTheBars) {
     CMainFrame& frame = Frame();
     EXPECT_TRUE(frame.ExecuteCommand(59392));
