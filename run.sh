@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh install
-scripts/setup.sh build build -DCMAKE_BUILD_TYPE=Release
+scripts/setup.sh build build -DCMAKE_BUILD_TYPE=Release -DVELOMARK_TESTS=OFF
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "run.sh: no display (DISPLAY is not set). Start it from a desktop session, or" >&2
     echo "under a virtual one: xvfb-run -a ./run.sh" >&2
