@@ -94,8 +94,8 @@ bool X11Input::Type(const std::string& text) {
     return Xdotool({"type", "--delay", std::to_string(kKeyDelayMs), "--", text});
 }
 
-bool X11Input::TypePath(const std::string& path) {
-    return Xdotool({"type", "--delay", "0", "--", path});
+bool X11Input::TypePath(const std::string& path, int delayMs) {
+    return Xdotool({"type", "--delay", std::to_string(delayMs), "--", path});
 }
 
 }  // namespace velomark::e2e

@@ -35,10 +35,10 @@ public:
     // Key combinations as xdotool names them ("Return", "alt+s", "F10").
     static bool Key(const std::string& keys);
     static bool Type(const std::string& text);
-    // A path into a file dialog's entry, all keys in one burst: the dialog completes
-    // names once it has read a folder, and a completion that lands between later keys
-    // garbles them.
-    static bool TypePath(const std::string& path);
+    // A path into a file dialog's entry, the keys `delayMs` apart (0: one burst). The
+    // dialog completes names once it has read a folder, and a completion that lands
+    // between later keys garbles them.
+    static bool TypePath(const std::string& path, int delayMs = 0);
 };
 
 }  // namespace velomark::e2e
