@@ -1,7 +1,6 @@
 #include "app/ScanprobeApp.h"
 
 #include <wx/config.h>
-#include <wx/evtloop.h>
 #include <wx/fileconf.h>
 
 #include <cstdlib>
@@ -28,9 +27,9 @@ constexpr const char* kRecentFileGroup = "/Recent File List";
 // The settings file: <configuration folder>/<vendor>/<application>.ini, the place
 // of the registry key and its application subkey.
 wxString SettingsFilePath() {
-    const std::filesystem::path anchor = VelomarkConfigFile("settings");
-    if (anchor.empty()) return {};
-    const std::filesystem::path folder = anchor.parent_path().parent_path() / kRegistryKey;
+    const std::filesystem::path home = UserConfigFolder();
+    if (home.empty()) return {};
+    const std::filesystem::path folder = home / kRegistryKey;
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     return wxString::FromUTF8((folder / "Velomark.ini").string());
@@ -114,16 +113,14 @@ int CScanprobeApp::OnExit() {
 }
 
 int CScanprobeApp::FilterEvent(wxEvent& event) {
-    // Update-UI events are the toolkit asking about menu states, not messages.
+    // Update-UI events are the toolkit asking about menu states, not messages. The
+    // frame itself declines events of a modal dialog's loop.
     CMainFrame* frame = CMainFrame::HookedFrame();
     if (m_nHandlerDepth == 0 && frame && event.GetEventType() != wxEVT_UPDATE_UI) {
-        const wxEventLoopBase* active = wxEventLoopBase::GetActive();
-        if (active && active == GetMainLoop()) {
-            MSG msg{};
-            msg.message = event.GetEventType() == wxEVT_TIMER ? WM_TIMER : WM_NULL;
-            msg.time = MessageTime();
-            frame->PreTranslateMessage(&msg);
-        }
+        MSG msg{};
+        msg.message = event.GetEventType() == wxEVT_TIMER ? WM_TIMER : WM_NULL;
+        msg.time = MessageTime();
+        frame->PreTranslateMessage(&msg);
     }
     return Event_Skip;
 }

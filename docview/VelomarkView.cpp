@@ -12,6 +12,8 @@
 #include "docview/VelomarkDoc.h"
 #include "docview/VelomarkPrintout.h"
 #include "platform/WxDcSurface.h"
+#include "res/CommandMap.h"
+#include "res/ResourceIds.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(CVelomarkView, wxView);
 
@@ -26,6 +28,11 @@ bool CVelomarkView::OnCreate(wxDocument* doc, long flags) {
     auto* frame = new CChildFrame(doc, this, parent);
     m_canvas = new CVelomarkCanvas(this, frame);
     SetFrame(frame);
+    // The print commands reach the active view through the document manager; the
+    // dialog-less one is the view's own.
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { PrintWithoutDialog(); },
+        velomark::res::ToolkitId(velomark::res::ID_FILE_PRINT_DIRECT));
     frame->Show(true);
     return true;
 }

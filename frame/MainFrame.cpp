@@ -96,16 +96,12 @@ int CMainFrame::OnCreate() {
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewStatusBar, this, ToolkitId(ID_VIEW_STATUS_BAR));
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateRecentFile, this, wxID_FILE1, wxID_FILE9);
-    Bind(wxEVT_MENU, &CMainFrame::OnFilePrintDirect, this, ToolkitId(ID_FILE_PRINT_DIRECT));
-    Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFilePrintDirect, this,
-         ToolkitId(ID_FILE_PRINT_DIRECT));
     // Commands nothing handles stay disabled, also on the toolbar and the keys.
     for (unsigned id :
          {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE})
         Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateDisabled, this, ToolkitId(id));
 
     InitTwain(m_twainWindow.Handle());
-    m_bTwainStarted = true;
     s_pHooked = this;
     if (!IsDsmLoaded()) {
         velomark::ReportEvent("box Unable to load Twain Driver.");
@@ -130,7 +126,7 @@ int CMainFrame::OnCreate() {
 }
 
 BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
-    if (!m_bTwainStarted || m_bReleased || m_nBusy > 0) return FALSE;
+    if (!CanDispatch()) return FALSE;
     BusyScope busy(m_nBusy);
     velomark::PollChannel(*this);
     MSG copy = *pMsg;
@@ -139,7 +135,7 @@ BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
 }
 
 bool CMainFrame::CanDispatch() const {
-    if (m_nBusy > 0 || !m_bTwainStarted || m_bReleased) return false;
+    if (m_nBusy > 0 || s_pHooked != this) return false;
     const wxEventLoopBase* active = wxEventLoopBase::GetActive();
     return active && wxTheApp && active == wxTheApp->GetMainLoop();
 }
@@ -186,7 +182,7 @@ bool CMainFrame::RouteMenuCommand(int toolkitId) {
 }
 
 bool CMainFrame::ExecuteCommand(uint16_t id) {
-    if (m_bReleased) return false;
+    if (s_pHooked != this) return false;
     return RouteMenuCommand(ToolkitId(id));
 }
 
@@ -270,8 +266,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     }
     velomark::ReportEvent("closing");
     m_heartbeat.Stop();
-    m_bReleased = true;
-    if (s_pHooked == this) s_pHooked = nullptr;
+    s_pHooked = nullptr;
     m_deferredTasks.clear();
     if (m_commandServer) m_commandServer->Stop();
     ReleaseTwain();
@@ -328,17 +323,6 @@ void CMainFrame::OnUpdateRecentFile(wxUpdateUIEvent& event) {
 }
 
 void CMainFrame::OnUpdateDisabled(wxUpdateUIEvent& event) { event.Enable(false); }
-
-void CMainFrame::OnFilePrintDirect(wxCommandEvent&) {
-    wxDocManager* manager = GetDocumentManager();
-    if (auto* view = dynamic_cast<CVelomarkView*>(manager ? manager->GetCurrentView() : nullptr))
-        view->PrintWithoutDialog();
-}
-
-void CMainFrame::OnUpdateFilePrintDirect(wxUpdateUIEvent& event) {
-    wxDocManager* manager = GetDocumentManager();
-    event.Enable(manager && manager->GetCurrentView());
-}
 
 void CMainFrame::RefreshRecentFiles() {
     wxDocManager* manager = GetDocumentManager();

@@ -38,8 +38,7 @@ public:
     bool LoadFrame(wxDocManager* manager);
 
     // The per-message hook: the channel poll, then the TWAIN filter with a copy of
-    // the message. Does nothing while the frame is already inside one of its own
-    // TWAIN or channel calls, or before OnCreate started TWAIN, or after closing.
+    // the message. Does nothing unless the frame may dispatch (CanDispatch).
     BOOL PreTranslateMessage(MSG* pMsg);
 
     // The frame whose per-message hook runs: from OnCreate's start of TWAIN until
@@ -78,11 +77,10 @@ private:
     void OnUpdateViewStatusBar(wxUpdateUIEvent& event);
     void OnUpdateRecentFile(wxUpdateUIEvent& event);
     void OnUpdateDisabled(wxUpdateUIEvent& event);
-    void OnFilePrintDirect(wxCommandEvent& event);
-    void OnUpdateFilePrintDirect(wxUpdateUIEvent& event);
 
-    // True when the frame may run TWAIN and channel work now: not inside such work
-    // already, and on the main loop rather than a modal dialog's.
+    // True when the frame may run TWAIN and channel work now: hooked (TWAIN started,
+    // not closing), not inside such work already, and on the main loop rather than a
+    // modal dialog's.
     bool CanDispatch() const;
     // Hands the messages that sources posted to the filter, when it may.
     void DrainPosted();
@@ -102,8 +100,6 @@ private:
     std::unique_ptr<velomark::CommandServer> m_commandServer;
     std::deque<std::function<void()>> m_deferredTasks;
     int m_nBusy = 0;
-    bool m_bTwainStarted = false;
-    bool m_bReleased = false;
     bool m_bImagesWaiting = false;
     int m_nHeartbeats = 0;
 

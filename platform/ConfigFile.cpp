@@ -8,12 +8,17 @@
 
 namespace fs = std::filesystem;
 
-fs::path VelomarkConfigFile(const char* name) {
+fs::path UserConfigFolder() {
     const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    if (configHome && configHome[0] == '/') return fs::path(configHome) / "velomark" / name;
+    if (configHome && configHome[0] == '/') return configHome;
     const char* home = std::getenv("HOME");
-    if (home && *home) return fs::path(home) / ".config" / "velomark" / name;
+    if (home && *home) return fs::path(home) / ".config";
     return {};
+}
+
+fs::path VelomarkConfigFile(const char* name) {
+    const fs::path folder = UserConfigFolder();
+    return folder.empty() ? folder : folder / "velomark" / name;
 }
 
 bool WriteConfigFile(const fs::path& path, const std::string& content, std::string* error) {

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <string>
 
-// $XDG_CONFIG_HOME/velomark/<name> (a relative XDG_CONFIG_HOME is ignored, as the
-// XDG base-directory convention asks), else ~/.config/velomark/<name>; empty when
-// neither variable is set.
+// The user's configuration folder: $XDG_CONFIG_HOME (a relative one is ignored, as
+// the XDG base-directory convention asks), else ~/.config; empty when neither
+// variable is set.
+std::filesystem::path UserConfigFolder();
+
+// <configuration folder>/velomark/<name>; empty when there is no folder.
 std::filesystem::path VelomarkConfigFile(const char* name);
 
 // Writes the whole file, making its folder. Written aside and renamed over the old

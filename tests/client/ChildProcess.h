@@ -1,5 +1,5 @@
-// Programs the client tests start: a run to completion with its output captured,
-// and the stand-in Velomark that runs beside a test until the test ends it.
+// The stand-in Velomark that the client tests start beside them until they end it.
+// (Runs to completion with the output captured: tests/ProgramRun.h.)
 #pragma once
 
 #include <sys/types.h>
@@ -9,19 +9,6 @@
 #include <vector>
 
 namespace velomark::testing {
-
-struct ProgramResult {
-    int exitCode = -1;  // -1 when it was killed or did not end in time
-    std::string out;
-    std::string err;
-};
-
-class ChildProcess {
-public:
-    // Runs the program (argv[0] is its path) with the test's environment, waits up
-    // to timeoutMs and kills it after that.
-    static ProgramResult Run(const std::vector<std::string>& argv, int timeoutMs = 20000);
-};
 
 // fake-velomark (or another stand-in that speaks the same lines, such as
 // headless-velomark), started in the test's environment (channel suffix, runtime

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/ProgramRun.h"
 #include "tests/client/ChildProcess.h"
 #include "tests/client/ClientTestFixture.h"
 #include "tests/client/SyntheticImage.h"
@@ -16,9 +17,9 @@
 namespace velomark::testing {
 namespace {
 
-ProgramResult Client(std::vector<std::string> args, int timeoutMs = 20000) {
+ProgramOutput Client(std::vector<std::string> args, int timeoutMs = 20000) {
     args.insert(args.begin(), VELOMARK_CLIENT_PATH);
-    return ChildProcess::Run(args, timeoutMs);
+    return RunProgram(args, timeoutMs);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -35,7 +36,7 @@ uint32_t Get32(const std::string& bytes, size_t at) {
 
 // Reads the file through ImageMagick as top-down RGB and compares every pixel.
 void ExpectImageMagickSees(const std::string& path, int image, int bits) {
-    ProgramResult raw = ChildProcess::Run({VELOMARK_CONVERT, path, "-depth", "8", "rgb:-"});
+    ProgramOutput raw = RunProgram({VELOMARK_CONVERT, path, "-depth", "8", "rgb:-"});
     ASSERT_EQ(raw.exitCode, 0) << raw.err;
     ASSERT_EQ(raw.out.size(), size_t{3} * SyntheticImage::kWidth * SyntheticImage::kHeight);
     int wrong = 0;
@@ -64,7 +65,7 @@ protected:
 TEST_F(ClientCliTest, AcquireSavesEachImageAsBmpWithThePublishedPixels) {
     StartVelomark({"--images", "3", "--bits", "8"});
     const std::string out = Folder() + "/out";
-    ProgramResult run = Client({"acquire", "-n", "3", "-o", out, "-t", "10"});
+    ProgramOutput run = Client({"acquire", "-n", "3", "-o", out, "-t", "10"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out,
               out + "/image-001.bmp\n" + out + "/image-002.bmp\n" + out + "/image-003.bmp\n");
@@ -89,7 +90,7 @@ TEST_F(ClientCliTest, AcquireSavesEachImageAsBmpWithThePublishedPixels) {
 
 TEST_F(ClientCliTest, AcquireOfTwentyFourBitImagesKeepsTheirColours) {
     StartVelomark({"--images", "1", "--bits", "24"});
-    ProgramResult run = Client({"acquire", "-o", Folder(), "-t", "10"});
+    ProgramOutput run = Client({"acquire", "-o", Folder(), "-t", "10"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, Folder() + "/image-001.bmp\n");
     ExpectImageMagickSees(Folder() + "/image-001.bmp", 0, 24);
@@ -97,17 +98,17 @@ TEST_F(ClientCliTest, AcquireOfTwentyFourBitImagesKeepsTheirColours) {
 
 TEST_F(ClientCliTest, TheCExampleOfTheProtocolNotesAcquiresAnImage) {
     const std::string path = Folder() + "/example.bmp";
-    EXPECT_EQ(ChildProcess::Run({ACQUIRE_EXAMPLE_PATH, path}).exitCode, 3) << "not running yet";
+    EXPECT_EQ(RunProgram({ACQUIRE_EXAMPLE_PATH, path}).exitCode, 3) << "not running yet";
     StartVelomark({"--images", "1", "--bits", "8"});
-    ProgramResult run = ChildProcess::Run({ACQUIRE_EXAMPLE_PATH, path});
+    ProgramOutput run = RunProgram({ACQUIRE_EXAMPLE_PATH, path});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     ExpectImageMagickSees(path, 0, 8);
 }
 
 TEST_F(ClientCliTest, TheExampleWithoutTheLibrarySpeaksTheSameProtocol) {
-    EXPECT_EQ(ChildProcess::Run({RAW_CLIENT_EXAMPLE_PATH}).exitCode, 3) << "not running yet";
+    EXPECT_EQ(RunProgram({RAW_CLIENT_EXAMPLE_PATH}).exitCode, 3) << "not running yet";
     StartVelomark({"--images", "1"});
-    ProgramResult run = ChildProcess::Run({RAW_CLIENT_EXAMPLE_PATH});
+    ProgramOutput run = RunProgram({RAW_CLIENT_EXAMPLE_PATH});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "Wait For OnFileAcquire\nimage 37 x 21\n");
     ASSERT_TRUE(m_velomark.WaitForEvent("published 0"));
@@ -116,18 +117,18 @@ TEST_F(ClientCliTest, TheExampleWithoutTheLibrarySpeaksTheSameProtocol) {
 
 TEST_F(ClientCliTest, CommandTextsGetVelomarksRepliesAndSetItWorking) {
     StartVelomark({"--images", "0"});
-    ProgramResult acquire = Client({"command", "OnFileAcquire"});
+    ProgramOutput acquire = Client({"command", "OnFileAcquire"});
     EXPECT_EQ(acquire.exitCode, 0) << acquire.err;
     EXPECT_EQ(acquire.out, "Wait For OnFileAcquire\n");
     EXPECT_TRUE(m_velomark.WaitForEvent("acquire"));
 
-    ProgramResult select = Client({"command", "OnSelectDataSource"});
+    ProgramOutput select = Client({"command", "OnSelectDataSource"});
     EXPECT_EQ(select.exitCode, 0) << select.err;
     EXPECT_EQ(select.out, "Wait For OnFileSelectsource\n");
     EXPECT_TRUE(m_velomark.WaitForEvent("select"));
 
     // Any other text is left as it is and nothing happens.
-    ProgramResult other = Client({"command", "OnFileAcquireNow"});
+    ProgramOutput other = Client({"command", "OnFileAcquireNow"});
     EXPECT_EQ(other.exitCode, 0) << other.err;
     EXPECT_EQ(other.out, "OnFileAcquireNow\n");
     m_velomark.Stop();
@@ -138,24 +139,24 @@ TEST_F(ClientCliTest, CommandTextsGetVelomarksRepliesAndSetItWorking) {
 
 TEST_F(ClientCliTest, SelectWaitsForVelomarkToTakeTheRequest) {
     StartVelomark();
-    ProgramResult run = Client({"select", "-t", "10"});
+    ProgramOutput run = Client({"select", "-t", "10"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(m_velomark.WaitForEvent("select"));
-    ProgramResult status = Client({"status"});
+    ProgramOutput status = Client({"status"});
     EXPECT_EQ(status.out, "0 (idle)\n");
 }
 
 TEST_F(ClientCliTest, TextAndStatusActionsWorkOnTheSharedSections) {
     StartVelomark({"--no-poll"});  // keeps the sections alive and leaves requests alone
     EXPECT_EQ(Client({"set-text", "hello channel"}).exitCode, 0);
-    ProgramResult text = Client({"get-text"});
+    ProgramOutput text = Client({"get-text"});
     EXPECT_EQ(text.exitCode, 0) << text.err;
     EXPECT_EQ(text.out, "hello channel\n");
     EXPECT_EQ(Client({"set-text", "--", "-dash"}).exitCode, 0);
     EXPECT_EQ(Client({"get-text"}).out, "-dash\n");
 
     EXPECT_EQ(Client({"status"}).out, "0 (idle)\n");
-    ProgramResult select = Client({"select", "-t", "0.2"});
+    ProgramOutput select = Client({"select", "-t", "0.2"});
     EXPECT_EQ(select.exitCode, 4) << "nobody takes requests up, so select times out";
     EXPECT_NE(select.err.find("timed out"), std::string::npos) << select.err;
     EXPECT_EQ(Client({"status"}).out, "1 (select source requested)\n");
@@ -164,7 +165,7 @@ TEST_F(ClientCliTest, TextAndStatusActionsWorkOnTheSharedSections) {
 TEST_F(ClientCliTest, WithoutVelomarkEveryActionThatNeedsItExitsThree) {
     for (auto args : std::vector<std::vector<std::string>>{
              {"acquire", "-o", Folder()}, {"select"}, {"command", "OnFileAcquire"}}) {
-        ProgramResult run = Client(args);
+        ProgramOutput run = Client(args);
         EXPECT_EQ(run.exitCode, 3) << args[0];
         EXPECT_NE(run.err.find("not running"), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
@@ -176,13 +177,13 @@ TEST_F(ClientCliTest, WithoutVelomarkEveryActionThatNeedsItExitsThree) {
     std::strcpy(address.sun_path, SocketPath().c_str());
     ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
     close(fd);
-    ProgramResult stale = Client({"command", "OnFileAcquire"});
+    ProgramOutput stale = Client({"command", "OnFileAcquire"});
     EXPECT_EQ(stale.exitCode, 3) << stale.err;
 }
 
 TEST_F(ClientCliTest, AcquireTimesOutWhenNoImageComes) {
     StartVelomark({"--images", "1"});
-    ProgramResult run = Client({"acquire", "-n", "2", "-o", Folder(), "-t", "0.5"});
+    ProgramOutput run = Client({"acquire", "-n", "2", "-o", Folder(), "-t", "0.5"});
     EXPECT_EQ(run.exitCode, 4) << run.err;
     EXPECT_EQ(run.out, Folder() + "/image-001.bmp\n") << "the one image that came is kept";
     EXPECT_NE(run.err.find("image 2 of 2"), std::string::npos) << run.err;
@@ -190,7 +191,7 @@ TEST_F(ClientCliTest, AcquireTimesOutWhenNoImageComes) {
 
 TEST_F(ClientCliTest, RefusedCommandExitsFive) {
     StartVelomark({"--refuse-text-command"});
-    ProgramResult run = Client({"command", "OnFileAcquire"});
+    ProgramOutput run = Client({"command", "OnFileAcquire"});
     EXPECT_EQ(run.exitCode, 5) << run.err;
     EXPECT_NE(run.err.find("refused"), std::string::npos) << run.err;
 }
@@ -212,13 +213,13 @@ TEST_F(ClientCliTest, BadArgumentsExitTwoWithAMessage) {
              {"set-text", "a", "b"},
              {"get-text", "-n", "2"},
          }) {
-        ProgramResult run = Client(args);
+        ProgramOutput run = Client(args);
         std::string shown =
             args.empty() ? "(none)" : args[0] + (args.size() > 1 ? " " + args[1] : "");
         EXPECT_EQ(run.exitCode, 2) << shown;
         EXPECT_FALSE(run.err.empty()) << shown;
     }
-    ProgramResult help = Client({"--help"});
+    ProgramOutput help = Client({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
 }

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/ProgramRun.h"
 #include "tests/client/ChildProcess.h"
 #include "tests/client/ClientTestFixture.h"
 #include "tests/client/SyntheticImage.h"
@@ -11,9 +12,9 @@
 namespace velomark::testing {
 namespace {
 
-ProgramResult Python(std::vector<std::string> args) {
+ProgramOutput Python(std::vector<std::string> args) {
     args.insert(args.begin(), {VELOMARK_PYTHON, PYTHON_CLIENT_PATH});
-    return ChildProcess::Run(args);
+    return RunProgram(args);
 }
 
 std::string ReadFile(const std::string& path) {
@@ -33,11 +34,11 @@ protected:
 
 TEST_F(ClientPythonTest, AcquireSavesTheSameFilesAsTheCClient) {
     StartVelomark({"--images", "2", "--bits", "8"});
-    ProgramResult python = Python({"acquire", "-n", "2", "-o", Folder() + "/py", "-t", "10"});
+    ProgramOutput python = Python({"acquire", "-n", "2", "-o", Folder() + "/py", "-t", "10"});
     ASSERT_EQ(python.exitCode, 0) << python.err;
     EXPECT_EQ(python.out, Folder() + "/py/image-001.bmp\n" + Folder() + "/py/image-002.bmp\n");
-    ProgramResult c = ChildProcess::Run(
-        {VELOMARK_CLIENT_PATH, "acquire", "-n", "2", "-o", Folder() + "/c", "-t", "10"});
+    ProgramOutput c =
+        RunProgram({VELOMARK_CLIENT_PATH, "acquire", "-n", "2", "-o", Folder() + "/c", "-t", "10"});
     ASSERT_EQ(c.exitCode, 0) << c.err;
     for (int image = 0; image < 2; ++image) {
         const std::string name = "/image-00" + std::to_string(image + 1) + ".bmp";
@@ -57,7 +58,7 @@ TEST_F(ClientPythonTest, AcquireSavesTheSameFilesAsTheCClient) {
 
 TEST_F(ClientPythonTest, CommandTextAndStatusActions) {
     StartVelomark({"--images", "0"});
-    ProgramResult reply = Python({"command", "OnFileAcquire"});
+    ProgramOutput reply = Python({"command", "OnFileAcquire"});
     EXPECT_EQ(reply.exitCode, 0) << reply.err;
     EXPECT_EQ(reply.out, "Wait For OnFileAcquire\n");
     EXPECT_TRUE(m_velomark.WaitForEvent("acquire"));
@@ -65,13 +66,13 @@ TEST_F(ClientPythonTest, CommandTextAndStatusActions) {
     EXPECT_EQ(Python({"set-text", "from python"}).exitCode, 0);
     EXPECT_EQ(Python({"get-text"}).out, "from python\n");
     EXPECT_EQ(Python({"status"}).out, "0 (idle)\n");
-    ProgramResult select = Python({"select", "-t", "5"});
+    ProgramOutput select = Python({"select", "-t", "5"});
     EXPECT_EQ(select.exitCode, 0) << select.err;
     EXPECT_TRUE(m_velomark.WaitForEvent("select"));
 }
 
 TEST_F(ClientPythonTest, ExitCodesForNotRunningTimeoutAndBadArguments) {
-    ProgramResult absent = Python({"acquire", "-o", Folder()});
+    ProgramOutput absent = Python({"acquire", "-o", Folder()});
     EXPECT_EQ(absent.exitCode, 3) << absent.err;
     EXPECT_NE(absent.err.find("not running"), std::string::npos) << absent.err;
     EXPECT_EQ(Python({"command", "OnFileAcquire"}).exitCode, 3);
@@ -81,7 +82,7 @@ TEST_F(ClientPythonTest, ExitCodesForNotRunningTimeoutAndBadArguments) {
     EXPECT_EQ(Python({"command", std::string(300, 'x')}).exitCode, 2);
 
     StartVelomark({"--images", "0"});
-    ProgramResult late = Python({"acquire", "-o", Folder(), "-t", "0.3"});
+    ProgramOutput late = Python({"acquire", "-o", Folder(), "-t", "0.3"});
     EXPECT_EQ(late.exitCode, 4) << late.err;
     EXPECT_NE(late.err.find("image 1 of 1"), std::string::npos) << late.err;
 }

@@ -11,6 +11,7 @@
 
 #include "client/velomark_client.h"
 #include "dib/Dib.h"
+#include "tests/ProgramRun.h"
 #include "tests/client/ChildProcess.h"
 #include "tests/client/ClientTestFixture.h"
 #include "tests/sources/TestChartPages.h"
@@ -89,16 +90,14 @@ void ExpectFileShowsPage(const std::string& path, const TestChartSettings& setti
     EXPECT_EQ(wrong, 0) << path << " page " << page;
 }
 
-class HeadlessAcquireTest : public HeadlessTest,
-                            public ::testing::WithParamInterface<ChartCase> {};
+class HeadlessAcquireTest : public HeadlessTest, public ::testing::WithParamInterface<ChartCase> {};
 
 TEST_P(HeadlessAcquireTest, ClientReceivesEveryPageOfTheBatchAtTwentyFourBits) {
     setenv("VELOMARK_TESTCHART_TYPE", GetParam().name, 1);
     StartVelomark();
     const std::string out = Folder() + "/out";
-    ProgramResult result =
-        ChildProcess::Run({VELOMARK_CLIENT_PATH, "acquire", "-n", "3", "-o", out, "-t", "30"},
-                          60000);
+    ProgramOutput result =
+        RunProgram({VELOMARK_CLIENT_PATH, "acquire", "-n", "3", "-o", out, "-t", "30"}, 60000);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(m_velomark.WaitForEvents("image 173 61 ", 3));
     const TestChartSettings settings = SmallChart(GetParam().type, 173, 61, 3, 150);
@@ -150,8 +149,8 @@ TEST_F(HeadlessTest, DescriptionsAreTheSourcesOwnAndImagesTheirExpansion) {
         for (int y = 0; y < 61; ++y)
             for (int x = 0; x < 173; ++x) {
                 const COLORREF c = received.GetPixelRGB(x, y);
-                wrong += c != ColorAt(expected, x, y) ||
-                         GetRValue(c) != GetGValue(c) || GetGValue(c) != GetBValue(c);
+                wrong += c != ColorAt(expected, x, y) || GetRValue(c) != GetGValue(c) ||
+                         GetGValue(c) != GetBValue(c);
             }
         EXPECT_EQ(wrong, 0) << page;
     }
@@ -160,14 +159,13 @@ TEST_F(HeadlessTest, DescriptionsAreTheSourcesOwnAndImagesTheirExpansion) {
 
 TEST_F(HeadlessTest, CommandTextsAreAnsweredAndCarriedOut) {
     StartVelomark();
-    ProgramResult result =
-        ChildProcess::Run({VELOMARK_CLIENT_PATH, "command", "OnFileAcquire"}, 30000);
+    ProgramOutput result = RunProgram({VELOMARK_CLIENT_PATH, "command", "OnFileAcquire"}, 30000);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "Wait For OnFileAcquire\n");
     EXPECT_TRUE(m_velomark.WaitForEvents("image", 3, 30000));
     EXPECT_EQ(CountEvents("acquire"), 1);
 
-    result = ChildProcess::Run({VELOMARK_CLIENT_PATH, "command", "OnSelectDataSource"}, 30000);
+    result = RunProgram({VELOMARK_CLIENT_PATH, "command", "OnSelectDataSource"}, 30000);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "Wait For OnFileSelectsource\n");
     EXPECT_TRUE(m_velomark.WaitForEvents("select", 1));

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/ProgramRun.h"
 #include "tests/client/ChildProcess.h"
 #include "tests/client/ClientTestFixture.h"
 #include "tests/sources/sane/SaneScanimage.h"
@@ -54,8 +55,8 @@ TEST_F(HeadlessSaneTest, PagesOfTheSaneTestDeviceReachTheClientAsScanimageSeesTh
     std::string error;
     ASSERT_TRUE(m_velomark.Start({}, error)) << error;
     const std::string out = Folder() + "/out";
-    ProgramResult result = ChildProcess::Run(
-        {VELOMARK_CLIENT_PATH, "acquire", "-n", "1", "-o", out, "-t", "60"}, 90000);
+    ProgramOutput result =
+        RunProgram({VELOMARK_CLIENT_PATH, "acquire", "-n", "1", "-o", out, "-t", "60"}, 90000);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(m_velomark.WaitForEvents("image ", 1));
 

@@ -182,23 +182,3 @@ TEST_F(DsmDialogTest, WithoutSourcesNoDialogIsShown) {
 }
 
 }  // namespace
-
-class DialogTestApp : public wxApp {
-public:
-    bool OnInit() override { return true; }
-};
-
-wxIMPLEMENT_APP_NO_MAIN(DialogTestApp);
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    if (!wxEntryStart(argc, argv)) {
-        std::fprintf(stderr, "cannot start wxWidgets (is there an X display?)\n");
-        return 1;
-    }
-    wxTheApp->CallOnInit();
-    const int result = RUN_ALL_TESTS();
-    wxTheApp->OnExit();
-    wxEntryCleanup();
-    return result;
-}

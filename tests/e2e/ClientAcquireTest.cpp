@@ -42,7 +42,7 @@ class ClientAcquirePixelTypeTest : public ClientAcquireTest,
 TEST_P(ClientAcquirePixelTypeTest, ClientSavesEveryPageOfTheBatchAtTwentyFourBits) {
     ASSERT_NO_FATAL_FAILURE(StartUnattended(GetParam().name));
     const std::string out = Folder() + "/out";
-    const ProgramOutput result =
+    const testing::ProgramOutput result =
         RunClient({"acquire", "-n", std::to_string(kPages), "-o", out, "-t", "60"});
     ASSERT_EQ(result.exitCode, 0) << result.err << "\nevents:\n" << Velomark().EventText();
 
@@ -113,7 +113,7 @@ TEST_F(ClientAcquireTest, LibraryGetsTheSourcesDescriptionsWithTheExpandedPages)
 
 TEST_F(ClientAcquireTest, CommandTextsAreAnsweredAndCarriedOut) {
     ASSERT_NO_FATAL_FAILURE(StartUnattended("gray"));
-    ProgramOutput result = RunClient({"command", "OnFileAcquire", "-t", "60"});
+    testing::ProgramOutput result = RunClient({"command", "OnFileAcquire", "-t", "60"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "Wait For OnFileAcquire\n");
     EXPECT_TRUE(Velomark().WaitForEvents("image ", kPages, kImageTimeoutMs))

@@ -119,10 +119,11 @@ void E2eFixture::ExitAndExpectCleanEnd() {
     EXPECT_EQ(m_velomark->CountEvents("exit"), 1) << m_velomark->EventText();
 }
 
-ProgramOutput E2eFixture::RunClient(const std::vector<std::string>& arguments, int timeoutMs) {
+testing::ProgramOutput E2eFixture::RunClient(const std::vector<std::string>& arguments,
+                                             int timeoutMs) {
     std::vector<std::string> argv{VELOMARK_CLIENT_PATH};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return RunProgram(argv, timeoutMs);
+    return testing::RunProgram(argv, timeoutMs);
 }
 
 }  // namespace velomark::e2e

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "sources/testchart/TestChartSettings.h"
-#include "tests/e2e/ProgramRun.h"
+#include "tests/ProgramRun.h"
 #include "tests/e2e/VelomarkProcess.h"
 
 namespace velomark::e2e {
@@ -39,7 +39,8 @@ protected:
     void AnswerFileDialog(const char* title, const char* selectKeys, const std::string& path);
 
     // velomark-client with the test's channel.
-    ProgramOutput RunClient(const std::vector<std::string>& arguments, int timeoutMs = 90000);
+    testing::ProgramOutput RunClient(const std::vector<std::string>& arguments,
+                                     int timeoutMs = 90000);
 
     VelomarkProcess& Velomark() { return *m_velomark; }
     const std::string& Folder() const { return m_folder; }

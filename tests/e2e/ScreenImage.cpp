@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "dib/Dib.h"
+#include "tests/ProgramRun.h"
 #include "tests/e2e/ChartPages.h"
-#include "tests/e2e/ProgramRun.h"
 
 namespace velomark::e2e {
 
@@ -28,13 +28,14 @@ bool ReadHeaderNumber(const std::string& bytes, size_t& at, int& value) {
 }  // namespace
 
 bool ScreenImage::Capture(const std::string& pngPath, std::string& error) {
-    const ProgramOutput shot = RunProgram({kImport, "-window", "root", pngPath}, 30000);
+    const testing::ProgramOutput shot =
+        testing::RunProgram({kImport, "-window", "root", pngPath}, 30000);
     if (shot.exitCode != 0) {
         error = "import failed: " + shot.err;
         return false;
     }
-    const ProgramOutput ppm =
-        RunProgram({VELOMARK_CONVERT, pngPath, "-depth", "8", "ppm:-"}, 30000);
+    const testing::ProgramOutput ppm =
+        testing::RunProgram({VELOMARK_CONVERT, pngPath, "-depth", "8", "ppm:-"}, 30000);
     if (ppm.exitCode != 0) {
         error = "convert failed: " + ppm.err;
         return false;

@@ -36,7 +36,7 @@ protected:
         const std::optional<WindowBox> main = X11Input::WaitForWindow(kMainTitle);
         ASSERT_TRUE(main.has_value());
         m_main = *main;
-        const ProgramOutput result =
+        const testing::ProgramOutput result =
             RunClient({"acquire", "-n", "1", "-o", Folder() + "/out", "-t", "60"});
         ASSERT_EQ(result.exitCode, 0) << result.err << Velomark().EventText();
         ASSERT_TRUE(Velomark().WaitForEvents("image ", 1, kImageTimeoutMs));
@@ -91,9 +91,9 @@ TEST_F(ScreenTest, AcquiredPageShowsAtTheTopLeftOfItsWindow) {
         const std::string window = std::to_string(m_main.width) + "x" +
                                    std::to_string(m_main.height) + "+" + std::to_string(m_main.x) +
                                    "+" + std::to_string(m_main.y);
-        const ProgramOutput crop =
-            RunProgram({VELOMARK_CONVERT, m_lastShot, "-crop", window, "+repage",
-                        VELOMARK_SOURCE_DIR "/docs/screenshot.png"});
+        const testing::ProgramOutput crop =
+            testing::RunProgram({VELOMARK_CONVERT, m_lastShot, "-crop", window, "+repage",
+                                 VELOMARK_SOURCE_DIR "/docs/screenshot.png"});
         EXPECT_EQ(crop.exitCode, 0) << crop.err;
     }
     ExitAndExpectCleanEnd();

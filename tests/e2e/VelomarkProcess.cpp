@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "bridge/CommandSocketClient.h"
-#include "tests/e2e/ProgramRun.h"
+#include "tests/ProgramRun.h"
 
 extern char** environ;
 
@@ -61,8 +61,8 @@ bool VelomarkProcess::Start(const std::map<std::string, std::string>& extra, std
     environment["VELOMARK_EVENT_LOG"] = m_eventLog;
     std::vector<std::string> command = {VELOMARK_PROGRAM_PATH};
     command.insert(command.end(), arguments.begin(), arguments.end());
-    m_pid =
-        SpawnProgram(command, EnvironmentWith(environment), m_folder + "/velomark.out", m_errPath);
+    m_pid = testing::SpawnProgram(command, EnvironmentWith(environment), m_folder + "/velomark.out",
+                                  m_errPath);
     if (m_pid < 0) {
         error = "cannot start " VELOMARK_PROGRAM_PATH;
         return false;
@@ -123,7 +123,7 @@ int VelomarkProcess::ExitByMenu(int timeoutMs) {
 
 int VelomarkProcess::WaitForEnd(int timeoutMs) {
     if (m_pid < 0) return -1;
-    const int code = WaitForExit(m_pid, timeoutMs);
+    const int code = testing::WaitForExit(m_pid, timeoutMs);
     if (code == -1) {
         Kill();
         return -1;

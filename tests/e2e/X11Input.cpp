@@ -4,7 +4,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/e2e/ProgramRun.h"
+#include "tests/ProgramRun.h"
 
 namespace velomark::e2e {
 
@@ -20,7 +20,7 @@ constexpr int kKeyDelayMs = 30;
 bool Xdotool(const std::vector<std::string>& arguments, std::string* out = nullptr) {
     std::vector<std::string> argv{kXdotool};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
-    const ProgramOutput result = RunProgram(argv, 20000);
+    const testing::ProgramOutput result = testing::RunProgram(argv, 20000);
     if (out) *out = result.out;
     return result.exitCode == 0;
 }

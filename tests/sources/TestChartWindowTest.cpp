@@ -282,38 +282,3 @@ TEST_F(TestChartWindowTest, AWindowTheToolkitDestroysLeavesTheSourceWorking) {
     EXPECT_FALSE(m_twain->IsSourceOpen());
     EXPECT_FALSE(m_twain->SourceEnabled());
 }
-
-namespace {
-
-// Runs the tests from inside the main loop, with a main frame as the program has.
-class WindowTestApp : public wxApp {
-public:
-    bool OnInit() override {
-        SetExitOnFrameDelete(false);
-        auto* frame = new wxFrame(nullptr, wxID_ANY, "Velomark");
-        frame->Show();
-        SetTopWindow(frame);
-        CallAfter([this, frame] {
-            m_result = RUN_ALL_TESTS();
-            frame->Destroy();
-            ExitMainLoop();
-        });
-        return true;
-    }
-    int OnRun() override {
-        wxApp::OnRun();
-        return m_result;
-    }
-
-private:
-    int m_result = 1;
-};
-
-}  // namespace
-
-wxIMPLEMENT_APP_NO_MAIN(WindowTestApp);
-
-int main(int argc, char** argv) {
-    testing::InitGoogleTest(&argc, argv);
-    return wxEntry(argc, argv);
-}

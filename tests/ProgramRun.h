@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace velomark::e2e {
+namespace velomark::testing {
 
 struct ProgramOutput {
     int exitCode = -1;  // -1 when it was killed or did not end in time
@@ -19,6 +19,10 @@ struct ProgramOutput {
 // and kills it after timeoutMs.
 ProgramOutput RunProgram(const std::vector<std::string>& argv, int timeoutMs = 20000);
 
+// Starts argv with the given standard streams and the test's environment; -1 on
+// failure. The child gets a process group of its own.
+pid_t SpawnWithStreams(const std::vector<std::string>& argv, int in, int out, int err);
+
 // Starts argv with the environment `environment` (NAME=value entries), standard
 // input from /dev/null and the two outputs appended to the files; -1 on failure.
 pid_t SpawnProgram(const std::vector<std::string>& argv,
@@ -29,4 +33,4 @@ pid_t SpawnProgram(const std::vector<std::string>& argv,
 // ended it, or -1 when it still runs.
 int WaitForExit(pid_t pid, int timeoutMs);
 
-}  // namespace velomark::e2e
+}  // namespace velomark::testing

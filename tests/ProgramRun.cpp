@@ -1,4 +1,4 @@
-#include "tests/e2e/ProgramRun.h"
+#include "tests/ProgramRun.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,7 +10,7 @@
 
 extern char** environ;
 
-namespace velomark::e2e {
+namespace velomark::testing {
 
 namespace {
 
@@ -107,6 +107,10 @@ ProgramOutput RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
     return result;
 }
 
+pid_t SpawnWithStreams(const std::vector<std::string>& argv, int in, int out, int err) {
+    return Spawn(argv, nullptr, in, out, err);
+}
+
 pid_t SpawnProgram(const std::vector<std::string>& argv,
                    const std::vector<std::string>& environment, const std::string& outPath,
                    const std::string& errPath) {
@@ -120,4 +124,4 @@ pid_t SpawnProgram(const std::vector<std::string>& argv,
     return pid;
 }
 
-}  // namespace velomark::e2e
+}  // namespace velomark::testing

@@ -1,18 +1,21 @@
-// The document/view tests run under a real wx application (under Xvfb): windows are
-// created, shown and painted.
+// main() of the test programs that need a graphical wx application but not its
+// main loop (Xvfb in the suite): the toolkit is started, the tests run, and it ends.
 #include <gtest/gtest.h>
 #include <wx/app.h>
-#include <wx/image.h>
 #include <wx/init.h>
 
 #include <cstdio>
 
-class DocviewTestApp : public wxApp {
+namespace {
+
+class PlainTestApp : public wxApp {
 public:
     bool OnInit() override { return true; }
 };
 
-wxIMPLEMENT_APP_NO_MAIN(DocviewTestApp);
+}  // namespace
+
+wxIMPLEMENT_APP_NO_MAIN(PlainTestApp);
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
