@@ -174,6 +174,13 @@ bool CMainFrame::IsCommandEnabled(int toolkitId) {
     return true;
 }
 
+bool CMainFrame::ProcessEvent(wxEvent& event) {
+    if (event.IsCommandEvent())
+        if (auto* origin = dynamic_cast<wxWindow*>(event.GetEventObject()))
+            if (wxGetTopLevelParent(origin) != this) return false;
+    return wxDocMDIParentFrame::ProcessEvent(event);
+}
+
 bool CMainFrame::RouteMenuCommand(int toolkitId) {
     if (toolkitId < 0 || !IsCommandEnabled(toolkitId)) return false;
     wxCommandEvent command(wxEVT_MENU, toolkitId);

@@ -56,6 +56,12 @@ public:
     void RunOnUiThread(std::function<void()> task) override;
     bool ExecuteCommand(uint16_t id) override;
 
+    // Commands and update events that climb up from another top-level window (a
+    // source's own window, whose parent the frame is) are not the frame's: they
+    // would reach its document manager, whose File Close shares wxID_CLOSE with a
+    // source's Close button.
+    bool ProcessEvent(wxEvent& event) override;
+
     // Where the documents of acquired images come from.
     velomark::ImageDocument* OpenNewDocument() override;
 

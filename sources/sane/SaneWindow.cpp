@@ -67,9 +67,6 @@ SaneWindow::SaneWindow(wxWindow* parent, SaneSession& session, const SaneUiModel
       m_session(&session),
       m_model(model),
       m_timer(this) {
-    // The window's commands and update events stay here: the program's frame, its
-    // parent, has handlers of its own for ids such as wxID_CLOSE.
-    SetExtraStyle(GetExtraStyle() | wxWS_EX_BLOCK_EVENTS);
     BuildAreas();
     BuildControls();
     Bind(wxEVT_CLOSE_WINDOW, &SaneWindow::OnCloseWindow, this);

@@ -42,9 +42,6 @@ TestChartWindow::TestChartWindow(wxWindow* parent, TestChartSession& session,
       m_session(&session),
       m_settings(settings),
       m_timer(this) {
-    // The window's commands and update events stay here: the program's frame, its
-    // parent, has handlers of its own for ids such as wxID_CLOSE.
-    SetExtraStyle(GetExtraStyle() | wxWS_EX_BLOCK_EVENTS);
     BuildControls();
     Bind(wxEVT_CLOSE_WINDOW, &TestChartWindow::OnCloseWindow, this);
     Bind(wxEVT_TIMER, &TestChartWindow::OnTimer, this);
