@@ -19,6 +19,7 @@
 #include "bridge/ChannelRequests.h"
 #include "bridge/ImageDocument.h"
 #include "bridge/ImageHandoff.h"
+#include "bridge/PlainImageDocument.h"
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
 #include "platform/HeapTuning.h"
@@ -33,18 +34,11 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-struct Document : velomark::ImageDocument {
-    CDIB image;
-    CDIB& Image() override { return image; }
-    void UpdateAllViews() override {}
-    void Discard() override {}
-};
-
 // Keeps only the latest document, as a user closing windows would.
 struct Documents : velomark::ImageDocumentFactory {
-    std::unique_ptr<Document> latest;
+    std::unique_ptr<velomark::PlainImageDocument> latest;
     velomark::ImageDocument* OpenNewDocument() override {
-        latest = std::make_unique<Document>();
+        latest = std::make_unique<velomark::PlainImageDocument>();
         return latest.get();
     }
 };

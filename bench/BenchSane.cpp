@@ -28,6 +28,7 @@
 #include "bridge/ChannelRequests.h"
 #include "bridge/ImageDocument.h"
 #include "bridge/ImageHandoff.h"
+#include "bridge/PlainImageDocument.h"
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
 #include "platform/HeapTuning.h"
@@ -55,13 +56,6 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-struct Document : velomark::ImageDocument {
-    CDIB image;
-    CDIB& Image() override { return image; }
-    void UpdateAllViews() override {}
-    void Discard() override {}
-};
-
 // The program's frame without windows: the TWAIN client, the channel's actions and
 // the document factory in one (the latest document only).
 class PageTwain : public CTwain,
@@ -78,7 +72,7 @@ public:
         handedOff = Clock::now();
     }
     velomark::ImageDocument* OpenNewDocument() override {
-        latest = std::make_unique<Document>();
+        latest = std::make_unique<velomark::PlainImageDocument>();
         return latest.get();
     }
     size_t bytes = 0;
@@ -86,7 +80,7 @@ public:
     velomark::PublishResult lastResult = velomark::PublishResult::NoDocument;
     Clock::time_point handedOff;
     CDIB dibShared;
-    std::unique_ptr<Document> latest;
+    std::unique_ptr<velomark::PlainImageDocument> latest;
 };
 
 // A SANE configuration of the benchmark's own: the test backend, one device, a scan
@@ -183,8 +177,8 @@ BENCHMARK(BM_SaneColourLetter)->Arg(300)->Arg(200)->Unit(benchmark::kMillisecond
 bool ScannedFrame(std::vector<uint8_t>* bytes, SANE_Parameters* parameters) {
     const fs::path folder = WriteSaneConfig();
     const fs::path file = folder / "page.pnm";
-    const std::string command = "scanimage -d test:0 --format=pnm " + ScanimageArguments(300) +
-                                " > " + file.string();
+    const std::string command =
+        "scanimage -d test:0 --format=pnm " + ScanimageArguments(300) + " > " + file.string();
     const bool scanned = std::system(command.c_str()) == 0;
     std::ifstream in(file, std::ios::binary);
     std::string magic;

@@ -28,6 +28,7 @@
 #include "bridge/CommandServer.h"
 #include "bridge/ImageDocument.h"
 #include "bridge/ImageHandoff.h"
+#include "bridge/PlainImageDocument.h"
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
 #include "platform/GlobalMemory.h"
@@ -51,24 +52,14 @@ void Event(const std::string& line) {
     std::fflush(stdout);
 }
 
-class PlainDocument : public velomark::ImageDocument {
-public:
-    CDIB& Image() override { return m_image; }
-    void UpdateAllViews() override {}
-    void Discard() override {}
-
-private:
-    CDIB m_image;
-};
-
 class DocumentList : public velomark::ImageDocumentFactory {
 public:
     velomark::ImageDocument* OpenNewDocument() override {
-        return m_documents.emplace_back(std::make_unique<PlainDocument>()).get();
+        return m_documents.emplace_back(std::make_unique<velomark::PlainImageDocument>()).get();
     }
 
 private:
-    std::vector<std::unique_ptr<PlainDocument>> m_documents;
+    std::vector<std::unique_ptr<velomark::PlainImageDocument>> m_documents;
 };
 
 class Scanner : public velomark::ChannelActions {

@@ -23,6 +23,7 @@
 #include "bridge/CommandServer.h"
 #include "bridge/ImageDocument.h"
 #include "bridge/ImageHandoff.h"
+#include "bridge/PlainImageDocument.h"
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
 #include "platform/HeapTuning.h"
@@ -40,18 +41,6 @@ void Event(const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
-
-class PlainDocument : public velomark::ImageDocument {
-public:
-    CDIB& Image() override { return m_image; }
-    void UpdateAllViews() override {}
-    void Discard() override { m_discarded = true; }
-    bool Discarded() const { return m_discarded; }
-
-private:
-    CDIB m_image;
-    bool m_discarded = false;
-};
 
 class HeadlessFrame : public CTwain,
                       public velomark::ChannelActions,
@@ -84,7 +73,7 @@ public:
     }
 
     velomark::ImageDocument* OpenNewDocument() override {
-        return m_documents.emplace_back(std::make_unique<PlainDocument>()).get();
+        return m_documents.emplace_back(std::make_unique<velomark::PlainImageDocument>()).get();
     }
 
     void RunOnUiThread(std::function<void()> task) override {
@@ -127,7 +116,7 @@ public:
 private:
     MessageWindow m_window;
     CDIB m_dibShared;
-    std::vector<std::unique_ptr<PlainDocument>> m_documents;
+    std::vector<std::unique_ptr<velomark::PlainImageDocument>> m_documents;
     velomark::testing::UiTaskQueue m_queue;
 };
 
