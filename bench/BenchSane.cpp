@@ -64,6 +64,7 @@ class PageTwain : public CTwain,
 public:
     BOOL SelectSource() override { return CTwain::SelectSource(); }
     BOOL Acquire(int nImages) override { return CTwain::Acquire(nImages); }
+    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
     void ReceiveImage(HGLOBAL image, const TW_IMAGEINFO& info) override {
         bytes += GlobalSize(image);
         ++pages;

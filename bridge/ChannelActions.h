@@ -11,6 +11,10 @@ public:
     virtual ~ChannelActions() = default;
     virtual BOOL SelectSource() = 0;
     virtual BOOL Acquire(int nImages) = 0;
+    // True while an acquisition runs or its source has not closed yet: a request
+    // then waits until it has, instead of meeting an enabled source that would
+    // refuse it.
+    virtual bool AcquisitionRunning() const { return false; }
 };
 
 }  // namespace velomark

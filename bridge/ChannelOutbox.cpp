@@ -2,34 +2,68 @@
 
 namespace velomark {
 
-void ChannelOutbox::Push(HGLOBAL packed, size_t size, const TW_IMAGEINFO& info) {
-    m_images.push_back(Image{packed, size, info});
-    m_nBytes += size;
-    // The newest image always stays: it is the one the client would see last.
-    while (m_images.size() > 1 &&
-           (m_images.size() > kMaxPendingImages || m_nBytes > kMaxPendingBytes))
-        DropOldest();
+bool ChannelOutbox::Push(HGLOBAL packed, size_t size, const TW_IMAGEINFO& info,
+                         std::string* error) {
+    if (m_nMemoryBytes + size <= m_nBudget) {
+        m_images.push_back(Entry{packed, 0, size, info});
+        m_nMemoryBytes += size;
+        return true;
+    }
+    uint64_t offset = 0;
+    const void* bytes = GlobalLock(packed);
+    const bool spooled = bytes && m_spool.Append(bytes, size, &offset, error);
+    if (bytes) GlobalUnlock(packed);
+    GlobalFree(packed);
+    if (!spooled) {
+        if (!bytes) *error = "out of memory";
+        return false;
+    }
+    m_images.push_back(Entry{nullptr, offset, size, info});
+    ++m_nSpooled;
+    return true;
 }
 
-ChannelOutbox::Image ChannelOutbox::Pop() {
-    Image image = m_images.front();
+bool ChannelOutbox::Pop(Image* image, std::string* error) {
+    const Entry entry = m_images.front();
     m_images.pop_front();
-    m_nBytes -= image.size;
-    return image;
+    Forget(entry);
+    if (entry.packed) {
+        *image = Image{entry.packed, entry.size, entry.info};
+        return true;
+    }
+    HGLOBAL packed = GlobalAlloc(GMEM_MOVEABLE, entry.size);
+    void* bytes = packed ? GlobalLock(packed) : nullptr;
+    const bool read = bytes && m_spool.Read(entry.spoolOffset, bytes, entry.size, error);
+    if (bytes) GlobalUnlock(packed);
+    if (m_nSpooled == 0) m_spool.Reset();
+    if (!read) {
+        if (!bytes) *error = "out of memory reading the spool file";
+        if (packed) GlobalFree(packed);
+        return false;
+    }
+    *image = Image{packed, entry.size, entry.info};
+    return true;
 }
 
 void ChannelOutbox::PushFront(const Image& image) {
-    m_images.push_front(image);
-    m_nBytes += image.size;
+    m_images.push_front(Entry{image.packed, 0, image.size, image.info});
+    m_nMemoryBytes += image.size;
 }
 
-void ChannelOutbox::DropOldest() {
-    GlobalFree(Pop().packed);
-    ++m_nDropped;
+void ChannelOutbox::Forget(const Entry& entry) {
+    if (entry.packed)
+        m_nMemoryBytes -= entry.size;
+    else
+        --m_nSpooled;
 }
 
 void ChannelOutbox::Clear() {
-    while (!m_images.empty()) GlobalFree(Pop().packed);
+    for (const Entry& entry : m_images)
+        if (entry.packed) GlobalFree(entry.packed);
+    m_images.clear();
+    m_nMemoryBytes = 0;
+    m_nSpooled = 0;
+    m_spool.Reset();
 }
 
 }  // namespace velomark

@@ -1,17 +1,19 @@
-// Images waiting for the client. A source may deliver a whole batch within one
-// transfer loop, faster than any client reads; an image that arrives while the
-// client has not yet taken the previous one (the status word still says 5) waits
-// here, and the poll places it once the client has written something else. So a
-// client that takes every image gets every image, and never a half-written one.
-//
-// Bounded: beyond kMaxPendingImages or kMaxPendingBytes the oldest waiting image
-// is dropped (a client that stopped reading would otherwise hold memory forever).
+// Images waiting for the client, in transfer order. A source may deliver a whole
+// batch within one transfer loop, faster than any client reads; an image that
+// arrives while the client has not yet taken the previous one waits here, and the
+// poll places the oldest once the client has taken the one before. Nothing is
+// dropped for lack of room: up to the memory budget (256 MiB) images wait in
+// memory, beyond it in the spool file, and come back in order. Only an image the
+// spool cannot take (disk full) is refused.
 // User-interface thread only.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
+#include <string>
 
+#include "bridge/SpoolFile.h"
 #include "platform/GlobalMemory.h"
 #include "twain/TwainTypes.h"
 
@@ -19,38 +21,51 @@ namespace velomark {
 
 class ChannelOutbox {
 public:
-    static constexpr size_t kMaxPendingImages = 8;
-    static constexpr size_t kMaxPendingBytes = size_t(128) << 20;
+    static constexpr size_t kMemoryBudget = size_t(256) << 20;
 
-    ChannelOutbox() = default;
+    explicit ChannelOutbox(size_t memoryBudget = kMemoryBudget) : m_nBudget(memoryBudget) {}
     ~ChannelOutbox() { Clear(); }
     ChannelOutbox(const ChannelOutbox&) = delete;
     ChannelOutbox& operator=(const ChannelOutbox&) = delete;
 
-    // Takes over `packed` (a packed DIB of `size` bytes); may drop older images.
-    void Push(HGLOBAL packed, size_t size, const TW_IMAGEINFO& info);
+    // Takes over `packed` (a packed DIB of `size` bytes) as the newest waiting
+    // image. False when it could be kept neither in memory nor in the spool: it is
+    // freed, and *error says why.
+    bool Push(HGLOBAL packed, size_t size, const TW_IMAGEINFO& info, std::string* error);
     bool Empty() const { return m_images.empty(); }
     size_t Count() const { return m_images.size(); }
-    // Images dropped since the outbox was made.
-    size_t DroppedCount() const { return m_nDropped; }
+    // Bytes of the waiting images held in memory, and in the spool.
+    size_t MemoryBytes() const { return m_nMemoryBytes; }
+    size_t SpooledCount() const { return m_nSpooled; }
 
     struct Image {
         HGLOBAL packed;
         size_t size;
         TW_IMAGEINFO info;
     };
-    // The oldest waiting image, now the caller's (free `packed`). Only when not Empty.
-    Image Pop();
+    // The oldest waiting image, now the caller's (free `packed`), read back from
+    // the spool if it was there. Only when not Empty. False when the spool could
+    // not give it back: it has left the queue, and *error says why.
+    bool Pop(Image* image, std::string* error);
     // Puts back an image that Pop gave, as the oldest again.
     void PushFront(const Image& image);
+    // Removes every waiting image.
     void Clear();
 
 private:
-    void DropOldest();
+    struct Entry {
+        HGLOBAL packed;  // null when spooled
+        uint64_t spoolOffset;
+        size_t size;
+        TW_IMAGEINFO info;
+    };
+    void Forget(const Entry& entry);
 
-    std::deque<Image> m_images;
-    size_t m_nBytes = 0;
-    size_t m_nDropped = 0;
+    size_t m_nBudget;
+    std::deque<Entry> m_images;
+    size_t m_nMemoryBytes = 0;
+    size_t m_nSpooled = 0;
+    SpoolFile m_spool;
 };
 
 }  // namespace velomark

@@ -1,6 +1,5 @@
 #include "bridge/ChannelRequests.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "bridge/ChannelActions.h"
@@ -12,12 +11,18 @@ namespace velomark {
 
 namespace {
 
-// Writes text and its zero byte at the start of the block, never past its end.
-void WriteReply(unsigned char* block, size_t blockSize, const char* text) {
-    if (blockSize == 0) return;
-    const size_t length = std::min(std::strlen(text), blockSize - 1);
-    std::memcpy(block, text, length);
-    block[length] = 0;
+bool IsRequest(int32_t status) {
+    return status == CHANNEL_SELECT_SOURCE || status == CHANNEL_ACQUIRE;
+}
+
+// A request supersedes the images still waiting from before it (they stay in their
+// windows), then runs.
+void CarryOut(SharedChannel& channel, ChannelActions& actions, int32_t request) {
+    channel.Outbox().Clear();
+    if (request == CHANNEL_SELECT_SOURCE)
+        actions.SelectSource();
+    else
+        actions.Acquire(-1);
 }
 
 }  // namespace
@@ -25,14 +30,16 @@ void WriteReply(unsigned char* block, size_t blockSize, const char* text) {
 void PollChannel(SharedChannel& channel, ChannelActions& actions) {
     const int32_t status = channel.LoadStatus();
     if (status == CHANNEL_IMAGE_READY) return;
+    if (IsRequest(status) && actions.AcquisitionRunning()) return;  // stays in the word
     if (status != CHANNEL_IDLE) {
         // A client that wrote again since the read wins; its request waits for the
         // next poll.
         if (!channel.ExchangeStatus(status, CHANNEL_IDLE)) return;
-        if (status == CHANNEL_SELECT_SOURCE)
-            actions.SelectSource();
-        else if (status == CHANNEL_ACQUIRE)
-            actions.Acquire(-1);
+        if (IsRequest(status)) CarryOut(channel, actions, status);
+    } else if (channel.DeferredRequest() != 0 && !actions.AcquisitionRunning()) {
+        const int32_t request = channel.DeferredRequest();
+        channel.SetDeferredRequest(0);
+        CarryOut(channel, actions, request);
     }
     if (!channel.Outbox().Empty()) DeliverPendingImage(channel);
 }
@@ -40,26 +47,24 @@ void PollChannel(SharedChannel& channel, ChannelActions& actions) {
 void PollChannel(ChannelActions& actions) { PollChannel(SharedChannel::Instance(), actions); }
 
 void HandleCommandText(SharedChannel& channel, ChannelActions& actions) {
-    unsigned char* block = channel.DataBlock();
-    if (!block) return;
     char text[kCommandTextMax + 1];
-    const size_t limit = std::min(kCommandTextMax, channel.DataBlockSize());
-    size_t length = 0;
-    while (length < limit && block[length] != 0) {
-        text[length] = static_cast<char>(block[length]);
-        ++length;
-    }
-    text[length] = 0;
+    if (!channel.ReadText(text, kCommandTextMax)) return;
 
+    int32_t request = CHANNEL_IDLE;
     if (std::strcmp(text, kSelectSourceCommand) == 0) {
-        WriteReply(block, channel.DataBlockSize(), kSelectSourceReply);
-        channel.HoldImagesForReply();
-        actions.SelectSource();
+        channel.WriteText(kSelectSourceReply);
+        request = CHANNEL_SELECT_SOURCE;
     } else if (std::strcmp(text, kAcquireCommand) == 0) {
-        WriteReply(block, channel.DataBlockSize(), kAcquireReply);
-        channel.HoldImagesForReply();
-        actions.Acquire(-1);
+        channel.WriteText(kAcquireReply);
+        request = CHANNEL_ACQUIRE;
+    } else {
+        return;
     }
+    channel.HoldImagesForReply();
+    if (actions.AcquisitionRunning())
+        channel.SetDeferredRequest(request);
+    else
+        CarryOut(channel, actions, request);
 }
 
 void HandleCommandText(ChannelActions& actions) {

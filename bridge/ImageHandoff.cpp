@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "bridge/ChannelLayout.h"
 #include "bridge/ImageDocument.h"
@@ -27,22 +28,23 @@ bool ChannelTakesImage(SharedChannel& channel, int32_t* status) {
 
 // Copies the packed image and its description, then sets 5 with one
 // compare-and-exchange against the word read (release ordering: a client that reads
-// 5 finds both complete). False when the client wrote the word meanwhile: its word
-// wins and the image has to wait.
+// 5 finds both complete). False when the client wrote the word meanwhile (its word
+// wins and the image has to wait), or damaged a section under the copy.
 bool PlaceImage(SharedChannel& channel, const void* packed, size_t size,
                 const TW_IMAGEINFO& info, int32_t status) {
-    std::memcpy(channel.DataBlock(), packed, size);
-    std::memcpy(channel.StatusBlock() + kImageInfoOffset, &info, kImageInfoSize);
-    return channel.ExchangeStatus(status, CHANNEL_IMAGE_READY);
+    return channel.WriteData(0, packed, size) &&
+           channel.WriteStatusBlock(kImageInfoOffset, &info, kImageInfoSize) &&
+           channel.ExchangeStatus(status, CHANNEL_IMAGE_READY);
 }
 
 // Whether the channel can carry the image at all: Published when it can.
-PublishResult ChannelRoomFor(const CDIB& image, const SharedChannel& channel) {
+// The data section is looked at afresh first: a client may have grown it.
+PublishResult ChannelRoomFor(const CDIB& image, SharedChannel& channel) {
+    channel.RefreshDataBlock();
     if (!channel.DataBlock() || channel.StatusBlockSize() < kImageInfoOffset + kImageInfoSize)
         return PublishResult::ChannelClosed;
     const size_t packedSize = static_cast<size_t>(image.GetDIBSize());
-    if (packedSize > std::min(kChannelBlockSize, channel.DataBlockSize()))
-        return PublishResult::TooLarge;
+    if (packedSize > channel.DataBlockSize()) return PublishResult::TooLarge;
     return PublishResult::Published;
 }
 
@@ -63,7 +65,11 @@ PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
         if (packed) GlobalFree(packed);
         return PublishResult::OutOfMemory;
     }
-    channel.Outbox().Push(packed, packedSize, info);
+    std::string error;
+    if (!channel.Outbox().Push(packed, packedSize, info, &error)) {
+        channel.Notice("an image could not wait for the client and was not sent: " + error);
+        return PublishResult::SpoolFailed;
+    }
     return PublishResult::Queued;
 }
 
@@ -71,12 +77,24 @@ PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
 
 bool DeliverPendingImage(SharedChannel& channel) {
     ChannelOutbox& outbox = channel.Outbox();
+    if (outbox.Empty()) return false;
+    channel.RefreshDataBlock();
     int32_t status = 0;
-    if (outbox.Empty() || !ChannelTakesImage(channel, &status)) return false;
-    const ChannelOutbox::Image next = outbox.Pop();
-    const void* bytes = GlobalLock(next.packed);
-    const bool placed = PlaceImage(channel, bytes, next.size, next.info, status);
-    GlobalUnlock(next.packed);
+    if (!ChannelTakesImage(channel, &status)) return false;
+    ChannelOutbox::Image next{};
+    std::string error;
+    while (!outbox.Pop(&next, &error)) {
+        channel.Notice("a waiting image was lost: " + error);
+        if (outbox.Empty()) return false;
+    }
+    // An image larger than a section the client has made smaller waits until the
+    // client grows it again, or a new request supersedes it.
+    bool placed = next.size <= channel.DataBlockSize();
+    if (placed) {
+        const void* bytes = GlobalLock(next.packed);
+        placed = bytes && PlaceImage(channel, bytes, next.size, next.info, status);
+        GlobalUnlock(next.packed);
+    }
     if (!placed) {
         outbox.PushFront(next);
         return false;
@@ -97,6 +115,8 @@ const char* PublishResultText(PublishResult result) {
         case PublishResult::ChannelClosed:
             return "The image was not sent: the client's channel is not open";
         case PublishResult::OutOfMemory: return "The image was not sent: out of memory";
+        case PublishResult::SpoolFailed:
+            return "The image was not sent: it could not wait for the client (see the message)";
     }
     return "";
 }

@@ -20,6 +20,7 @@ enum class PublishResult {
     TooLarge,       // in its window; larger than the data block, channel untouched
     ChannelClosed,  // in its window; the channel is not mapped
     OutOfMemory,    // in its window; no memory to pack it for the channel
+    SpoolFailed,    // in its window; it could not wait (spool file full or unwritable)
 };
 
 // Short text for the status bar: why an image did not reach the client.
@@ -35,8 +36,10 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
 
 // Places the oldest waiting image of the channel's outbox when the client has
 // taken the previous one (the status word is neither 5 nor a request not yet taken
-// up) and no command reply is being held for the client. Status 5 is set with one compare-and-exchange, so a request that the client
-// writes meanwhile is kept and the image waits on. True when one was placed.
+// up) and no command reply is being held for the client. Status 5 is set with one
+// compare-and-exchange, so a request that the client writes meanwhile is kept and
+// the image waits on; so does an image whose copy a damaged section cut short, or
+// that is larger than the section has become. True when one was placed.
 bool DeliverPendingImage(SharedChannel& channel);
 
 // A new 24-bit image of the source's size from a 1, 4 or 8-bit image, each pixel

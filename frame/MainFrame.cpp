@@ -7,6 +7,7 @@
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
 
+#include <cstdio>
 #include <string>
 
 #include "bridge/ChannelLayout.h"
@@ -49,11 +50,22 @@ CMainFrame* CMainFrame::s_pHooked = nullptr;
 CMainFrame::CMainFrame() : CTwain(), m_heartbeat(this) {
     // Sources post from their own threads; the wake queues the drain on this loop.
     m_twainWindow.SetWakeHandler([this] { CallAfter(&CMainFrame::DrainPosted); });
-    velomark::OpenSharedChannel();
+    velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
+    channel.Open();
+    // Without the channel (no room in /dev/shm, say) Velomark runs on: documents,
+    // and the command socket, still work.
+    if (!channel.OpenError().empty())
+        std::fprintf(stderr, "velomark: the client's channel is off: %s\n",
+                     channel.OpenError().c_str());
+    channel.SetNoticeHandler([this](const std::string& text) {
+        ShowStatus(wxString::FromUTF8(text));
+        velomark::ReportEvent("notice " + text);
+    });
 }
 
 CMainFrame::~CMainFrame() {
     if (s_pHooked == this) s_pHooked = nullptr;
+    velomark::SharedChannel::Instance().SetNoticeHandler(nullptr);
     m_heartbeat.Stop();
     if (m_commandServer) m_commandServer->Stop();
     ReleaseTwain();
@@ -121,6 +133,9 @@ int CMainFrame::OnCreate() {
         velomark::ReportEvent("ready -");
         m_commandServer.reset();
     }
+    const std::string& channelError = velomark::SharedChannel::Instance().OpenError();
+    if (!channelError.empty())
+        ShowStatus(wxString::FromUTF8("The client's channel is off: " + channelError));
     m_heartbeat.Start(kHeartbeatMs);
     return 0;
 }
@@ -130,7 +145,10 @@ BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
     BusyScope busy(m_nBusy);
     velomark::PollChannel(*this);
     MSG copy = *pMsg;
+    const BOOL wasEnabled = IsSourceEnabled();
     FilterMessage(copy);
+    // A request that waited for the source to close is taken up at once.
+    if (wasEnabled && !IsSourceEnabled()) velomark::PollChannel(*this);
     return FALSE;
 }
 
@@ -205,9 +223,29 @@ void CMainFrame::OnCharHook(wxKeyEvent& event) {
     RouteMenuCommand(toolkitId);
 }
 
-BOOL CMainFrame::SelectSource() { return CTwain::SelectSource(); }
+BOOL CMainFrame::SelectSource() {
+    if (!IsDsmLoaded()) {
+        ShowStatus("No source can be selected: the TWAIN driver is not loaded");
+        return FALSE;
+    }
+    const BOOL selected = CTwain::SelectSource();
+    if (m_nReturnCode == TWRC_CANCEL)
+        ShowStatus("Source selection cancelled");
+    else if (!selected)
+        ShowStatus("No data source could be selected");
+    return selected;
+}
 
-BOOL CMainFrame::Acquire(int nImages) { return CTwain::Acquire(nImages); }
+BOOL CMainFrame::Acquire(int nImages) {
+    if (CTwain::Acquire(nImages)) return TRUE;
+    if (!IsDsmLoaded())
+        ShowStatus("Nothing can be acquired: the TWAIN driver is not loaded");
+    else if (!IsSourceOpen())
+        ShowStatus("Nothing can be acquired: the data source could not be opened");
+    else
+        ShowStatus("The data source refused to start the acquisition");
+    return FALSE;
+}
 
 void CMainFrame::OnActivate(wxActivateEvent& event) {
     // Back in the program's window, the keys go to the active document's canvas.
@@ -242,9 +280,11 @@ void CMainFrame::OnGetDibBites(wxCommandEvent&) {
 void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     const velomark::PublishResult result = velomark::PublishImage(
         hDib, info.BitsPerPixel, info, *this, m_dibShared, velomark::SharedChannel::Instance());
-    if (result != velomark::PublishResult::Published)
+    if (result == velomark::PublishResult::Queued)
+        ShowWaitingImages();
+    else if (result != velomark::PublishResult::Published &&
+             result != velomark::PublishResult::SpoolFailed)  // its notice is shown
         ShowStatus(velomark::PublishResultText(result));
-    if (result == velomark::PublishResult::Queued) m_bImagesWaiting = true;
     velomark::ReportEvent(
         "image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) + " " +
         std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));
@@ -292,12 +332,20 @@ void CMainFrame::OnHeartbeat(wxTimerEvent&) {
     RunDeferredTasks();
     if (++m_nHeartbeats % kIndicatorEvery == 0 && GetStatusBar()) {
         m_indicators.Update(*GetStatusBar());
-        // Once the client has taken every waiting image, "waiting" is no longer true.
-        if (m_bImagesWaiting && velomark::SharedChannel::Instance().Outbox().Empty()) {
-            m_bImagesWaiting = false;
-            ShowStatus(LoadResourceString(AFX_IDS_IDLEMESSAGE));
-        }
+        ShowWaitingImages();
     }
+}
+
+void CMainFrame::ShowWaitingImages() {
+    const size_t waiting = velomark::SharedChannel::Instance().Outbox().Count();
+    if (waiting == m_nImagesShownWaiting) return;
+    m_nImagesShownWaiting = waiting;
+    if (waiting == 0)
+        ShowStatus(LoadResourceString(AFX_IDS_IDLEMESSAGE));
+    else if (waiting == 1)
+        ShowStatus("1 image waiting for the client");
+    else
+        ShowStatus(wxString::Format("%zu images waiting for the client", waiting));
 }
 
 void CMainFrame::OnViewToolbar(wxCommandEvent&) {

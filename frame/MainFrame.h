@@ -51,6 +51,7 @@ public:
     // The TWAIN client's actions, shared by the menu and the channel.
     BOOL SelectSource() override;
     BOOL Acquire(int nImages) override;
+    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
 
     // The command socket's side.
     void RunOnUiThread(std::function<void()> task) override;
@@ -97,6 +98,9 @@ private:
     void OnCharHook(wxKeyEvent& event);
     void OnActivate(wxActivateEvent& event);
     void ShowStatus(const wxString& text);
+    // "3 images waiting for the client" while the count changes; the idle
+    // message once none waits.
+    void ShowWaitingImages();
 
     CDIB m_dibShared;
     MessageWindow m_twainWindow;
@@ -106,7 +110,7 @@ private:
     std::unique_ptr<velomark::CommandServer> m_commandServer;
     std::deque<std::function<void()>> m_deferredTasks;
     int m_nBusy = 0;
-    bool m_bImagesWaiting = false;
+    size_t m_nImagesShownWaiting = 0;
     int m_nHeartbeats = 0;
 
     static CMainFrame* s_pHooked;

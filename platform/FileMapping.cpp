@@ -45,8 +45,9 @@ DWORD ErrorFromErrno(int error) {
         case ENOENT: return ERROR_FILE_NOT_FOUND;
         case EACCES:
         case EPERM: return ERROR_ACCESS_DENIED;
-        case ENOMEM:
         case ENOSPC:
+        case EFBIG: return ERROR_DISK_FULL;
+        case ENOMEM:
         case EMFILE:
         case ENFILE: return ERROR_NOT_ENOUGH_MEMORY;
         default: return ERROR_INVALID_PARAMETER;
@@ -127,7 +128,13 @@ HANDLE CreateFileMappingA(HANDLE hFile, void* /*lpAttributes*/, DWORD flProtect,
         if (fd >= 0) {
             // Nobody may use it before it has its size: hold it exclusively until then.
             flock(fd, LOCK_EX);
-            if (ftruncate(fd, static_cast<off_t>(size)) != 0) {
+            // The memory is reserved now, so that a full /dev/shm fails here, with a
+            // clear error, instead of as SIGBUS at some later write.
+            int reserved = ftruncate(fd, static_cast<off_t>(size)) == 0
+                               ? posix_fallocate(fd, 0, static_cast<off_t>(size))
+                               : errno;
+            if (reserved != 0) {
+                errno = reserved;
                 int error = errno;
                 shm_unlink(objectName.c_str());
                 close(fd);
@@ -213,6 +220,14 @@ BOOL UnmapViewOfFile(const void* lpBaseAddress) {
     g_views.erase(it);
     ReleaseLocked(section);
     return TRUE;
+}
+
+size_t MappingObjectSize(HANDLE hFileMappingObject) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    auto* section = static_cast<Section*>(hFileMappingObject);
+    struct stat st{};
+    if (!g_handles.count(section) || fstat(section->fd, &st) != 0) return 0;
+    return static_cast<size_t>(st.st_size);
 }
 
 size_t MappedViewSize(const void* lpBaseAddress) {

@@ -24,10 +24,12 @@ constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_DISK_FULL = 112;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 
-// Creates the named section with the given size, or opens it when it exists; then
+// Creates the named section with the given size, its memory reserved at once (a full
+// /dev/shm fails with ERROR_DISK_FULL), or opens it when it exists; then
 // GetLastError() is ERROR_ALREADY_EXISTS (and the existing size is kept). Only
 // paging-file sections (hFile INVALID_HANDLE_VALUE) with PAGE_READWRITE. Null on
 // failure, with the reason in GetLastError().
@@ -46,6 +48,10 @@ BOOL UnmapViewOfFile(const void* lpBaseAddress);
 
 // Bytes of the view that starts at lpBaseAddress; 0 when it is not a view.
 size_t MappedViewSize(const void* lpBaseAddress);
+
+// The object's current size, which another process may have changed since it was
+// mapped; 0 when the handle is not a section's.
+size_t MappingObjectSize(HANDLE hFileMappingObject);
 
 // Closes a section handle (only handles made by the two calls above).
 BOOL CloseHandle(HANDLE hObject);

@@ -39,6 +39,8 @@ public:
     BOOL IsDsmLoaded() const;
     BOOL IsDsmOpen() const;
     BOOL IsSourceOpen() const;
+    // An acquisition runs: the source is enabled and has not been closed yet.
+    BOOL IsSourceEnabled() const { return m_bSourceEnabled; }
     void GetDefaultSource();
     void CloseSource();
     void CloseDsm();

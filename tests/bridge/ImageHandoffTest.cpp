@@ -1,5 +1,10 @@
 // One acquired image on its way to a new document and into the channel.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "bridge/ChannelLayout.h"
@@ -143,7 +148,7 @@ TEST_F(ImageHandoffTest, ImagesWaitUntilTheClientTookThePreviousOne) {
     EXPECT_EQ(actions.selects + actions.acquires, 0);
 }
 
-TEST_F(ImageHandoffTest, ARequestInsteadOfTheAcknowledgementIsTakenUpBeforeTheNextImage) {
+TEST_F(ImageHandoffTest, ARequestSupersedesTheImagesStillWaiting) {
     TW_IMAGEINFO info;
     Publish(MakeChannelImage(1, 8, 8, &info), 24, info);
     Publish(MakeChannelImage(2, 8, 8, &info), 24, info);
@@ -155,22 +160,44 @@ TEST_F(ImageHandoffTest, ARequestInsteadOfTheAcknowledgementIsTakenUpBeforeTheNe
     CountingActions actions;
     PollChannel(Channel(), actions);
     EXPECT_EQ(actions.acquires, 1);
-    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
-    EXPECT_EQ(Description().XResolution.Whole, 2);
+    // Images 2 and 3 came before the request: the client never gets them.
+    EXPECT_TRUE(Channel().Outbox().Empty());
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_EQ(documents.documents.size(), 3u);
+    EXPECT_EQ(Publish(MakeChannelImage(4, 8, 8, &info), 24, info), PublishResult::Published);
 }
 
-TEST_F(ImageHandoffTest, AClientThatStopsReadingCostsAtMostTheOutboxBound) {
-    TW_IMAGEINFO info;
-    const int total = static_cast<int>(ChannelOutbox::kMaxPendingImages) + 3;
-    for (int serial = 1; serial <= total; ++serial)
-        Publish(MakeChannelImage(serial, 8, 8, &info), 24, info);
-    EXPECT_EQ(Channel().Outbox().Count(), ChannelOutbox::kMaxPendingImages);
-    EXPECT_EQ(Channel().Outbox().DroppedCount(), 2u);  // images 2 and 3, the oldest waiting
-    Channel().StoreStatus(CHANNEL_IDLE);
-    CountingActions actions;
+TEST_F(ImageHandoffTest, ARequestWaitsWhileTheAcquisitionRuns) {
+    struct Running : CountingActions {
+        bool running = true;
+        bool AcquisitionRunning() const override { return running; }
+    } actions;
+    Channel().StoreStatus(CHANNEL_ACQUIRE);
     PollChannel(Channel(), actions);
-    EXPECT_EQ(Description().XResolution.Whole, 4);
-    Channel().Close();  // what still waits is freed (LeakSanitizer would tell)
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_ACQUIRE);
+    EXPECT_EQ(actions.acquires, 0);
+    actions.running = false;  // the source has closed
+    PollChannel(Channel(), actions);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_EQ(actions.acquires, 1);
+}
+
+TEST_F(ImageHandoffTest, AGrownSectionCarriesALargerImage) {
+    // 2400 x 2236 at 24 bits packs to 16,099,240 bytes, more than the usual section.
+    constexpr size_t kPacked = 40 + size_t(7200) * 2236;
+    const std::string name = "/" + ChannelSectionName(kDataSectionName);
+    const int fd = shm_open(name.c_str(), O_RDWR, 0);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, kPacked + 4096), 0);  // as a client grows it
+    close(fd);
+    Channel().StoreStatus(CHANNEL_IDLE);
+    HGLOBAL h = GlobalAlloc(GHND, kPacked);
+    BITMAPINFOHEADER header = DibHeader(2400, 2236, 24);
+    std::memcpy(GlobalLock(h), &header, 40);
+    GlobalUnlock(h);
+    EXPECT_EQ(Publish(h, 24, Info(24, 2400, 2236)), PublishResult::Published);
+    EXPECT_EQ(Channel().DataBlockSize(), kPacked + 4096);
+    EXPECT_EQ(DataHeader().biWidth, 2400);
 }
 
 TEST_F(ImageHandoffTest, ImageLargerThanTheBlockIsShownButLeavesTheChannelAlone) {

@@ -1,12 +1,19 @@
 // The two sections between real processes: who creates them, what is zeroed, how
 // long they live, and a section that a client made too small.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "bridge/ChannelLayout.h"
 #include "bridge/ChannelRequests.h"
 #include "bridge/ImageHandoff.h"
 #include "bridge/SharedMemExports.h"
+#include "platform/SectionGuard.h"
 #include "tests/bridge/ChannelImages.h"
 #include "tests/bridge/ChannelTestSupport.h"
 #include "tests/bridge/PeerProcess.h"
@@ -155,6 +162,53 @@ TEST_F(SharedChannelTest, SectionsThatAClientMadeSmallAreNeverWrittenPastTheirEn
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
     peer.WriteLine("bye");
     EXPECT_EQ(peer.Wait(), 0);
+}
+
+TEST_F(SharedChannelTest, AClientCuttingTheSectionsUnderVelomarkIsReportedNotFatal) {
+    Channel().Open();
+    std::vector<std::string> notices;
+    Channel().SetNoticeHandler([&](const std::string& text) { notices.push_back(text); });
+    auto resize = [](const char* base, off_t size) {
+        const int fd = shm_open(("/" + ChannelSectionName(base)).c_str(), O_RDWR, 0);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(ftruncate(fd, size), 0);
+        close(fd);
+    };
+    resize(kDataSectionName, 4096);
+    resize(kStatusSectionName, 0);
+
+    const std::vector<unsigned char> image(100000, 7);
+    EXPECT_FALSE(Channel().WriteData(0, image.data(), image.size()));  // cut short
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_FALSE(Channel().ExchangeStatus(CHANNEL_IDLE, CHANNEL_IMAGE_READY));
+    ASSERT_EQ(notices.size(), 2u);
+    EXPECT_NE(notices[0].find("to 4096 bytes"), std::string::npos) << notices[0];
+
+    // Mapped afresh at the new size before the next use: what fits goes through.
+    EXPECT_TRUE(Channel().WriteData(0, image.data(), 4096));
+    EXPECT_EQ(Channel().DataBlockSize(), 4096u);
+    resize(kDataSectionName, kChannelBlockSize);  // the client puts it right
+    resize(kStatusSectionName, kChannelBlockSize);
+    Channel().RefreshDataBlock();
+    EXPECT_TRUE(Channel().WriteData(0, image.data(), image.size()));
+    Channel().StoreStatus(CHANNEL_ACQUIRE);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_ACQUIRE);
+    Channel().SetNoticeHandler(nullptr);
+}
+
+TEST(SectionGuardTest, AFaultOutsideAnyGuardStillEndsTheProcess) {
+    EXPECT_DEATH(
+        {
+            const int fd = shm_open("/velomark-guard-death", O_RDWR | O_CREAT, 0600);
+            shm_unlink("/velomark-guard-death");
+            if (ftruncate(fd, 8192) != 0) return;
+            auto* view = static_cast<volatile char*>(
+                mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+            { SectionGuard armed(const_cast<char*>(view), 4096); }
+            if (ftruncate(fd, 0) != 0) return;
+            view[0] = 1;
+        },
+        "");
 }
 
 TEST_F(SharedChannelTest, ClosedChannelLeavesEveryOperationHarmless) {

@@ -63,6 +63,7 @@ public:
         Event("acquire");
         return CTwain::Acquire(nImages);
     }
+    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
 
     void ReceiveImage(HGLOBAL hImage, const TW_IMAGEINFO& info) override {
         const velomark::PublishResult result =
