@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/RunningVelomark.h"
 #include "client/velomark_client.h"
 #include "platform/GlobalMemory.h"
 #include "sources/testchart/TestChartPage.h"
@@ -25,8 +26,8 @@
 
 namespace {
 
-namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::RunningVelomark;
 
 constexpr int kRequests = 20;
 
@@ -34,80 +35,6 @@ double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values.empty() ? 0 : values[values.size() / 2];
 }
-
-fs::path ProgramPath() {
-    return fs::read_symlink("/proc/self/exe").parent_path() / "velomark";
-}
-
-// One Velomark process with a channel, socket folder and settings of its own.
-class RunningVelomark {
-public:
-    explicit RunningVelomark(int dpi) {
-        char folder[] = "/tmp/velomark-bench-XXXXXX";
-        if (!mkdtemp(folder)) return;
-        m_folder = folder;
-        fs::create_directories(m_folder / "sane");
-        const std::string suffix = "-bench-" + std::to_string(getpid());
-        setenv("VELOMARK_CHANNEL_SUFFIX", suffix.c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", m_folder.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
-        setenv("SANE_CONFIG_DIR", (m_folder / "sane").c_str(), 1);
-        setenv("VELOMARK_UNATTENDED", "1", 1);
-        setenv("VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart", 1);
-        setenv("VELOMARK_TESTCHART_TYPE", "rgb", 1);
-        setenv("VELOMARK_TESTCHART_DPI", std::to_string(dpi).c_str(), 1);
-        setenv("VELOMARK_TESTCHART_PAGES", "1", 1);
-        const std::string program = ProgramPath().string();
-        m_pid = fork();
-        if (m_pid == 0) {
-            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        if (velomark_open(&m_client) != VELOMARK_OK) return;
-        for (int i = 0; i < 200; ++i) {
-            if (velomark_check_running(m_client, 100) == VELOMARK_OK) {
-                m_ready = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-    }
-    ~RunningVelomark() {
-        if (m_client && m_ready) velomark_send_command(m_client, 57665, 1, 2000);  // Exit
-        if (m_client) velomark_close(m_client);
-        if (m_pid > 0) {
-            for (int i = 0; i < 100 && waitpid(m_pid, nullptr, WNOHANG) == 0; ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            if (waitpid(m_pid, nullptr, WNOHANG) == 0) {
-                kill(m_pid, SIGKILL);
-                waitpid(m_pid, nullptr, 0);
-            }
-        }
-        std::error_code ignored;
-        if (!m_folder.empty()) fs::remove_all(m_folder, ignored);
-    }
-
-    bool Ready() const { return m_ready; }
-
-    // Status 2 to status 5, in seconds; negative when no image came.
-    double Request(size_t* imageBytes) {
-        const Clock::time_point start = Clock::now();
-        if (velomark_request(m_client, VELOMARK_STATUS_ACQUIRE) != VELOMARK_OK) return -1;
-        if (velomark_wait_image(m_client, 30000) != VELOMARK_OK) return -1;
-        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        velomark_image_size(m_client, imageBytes);
-        velomark_acknowledge(m_client);
-        // The source closes after its batch; the next request finds it closed.
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return seconds;
-    }
-
-private:
-    fs::path m_folder;
-    pid_t m_pid = -1;
-    velomark_client* m_client = nullptr;
-    bool m_ready = false;
-};
 
 double SourcePageSeconds(int dpi) {
     TestChartSettings settings;
@@ -136,7 +63,7 @@ double MemcpySeconds(size_t bytes) {
 
 void BM_RequestToImageReady(benchmark::State& state) {
     const int dpi = static_cast<int>(state.range(0));
-    RunningVelomark velomark(dpi);
+    RunningVelomark velomark(dpi, 1);
     if (!velomark.Ready()) {
         state.SkipWithError("Velomark did not start (is there a display?)");
         return;

@@ -38,13 +38,16 @@ bool PlaceImage(SharedChannel& channel, const void* packed, size_t size,
 }
 
 // Whether the channel can carry the image at all: Published when it can.
-// The data section is looked at afresh first: a client may have grown it.
+// The data section is looked at afresh first: a client may have grown it, or cut
+// it for a while (then the image waits until the client gives the room back).
 PublishResult ChannelRoomFor(const CDIB& image, SharedChannel& channel) {
     channel.RefreshDataBlock();
     if (!channel.DataBlock() || channel.StatusBlockSize() < kImageInfoOffset + kImageInfoSize)
         return PublishResult::ChannelClosed;
     const size_t packedSize = static_cast<size_t>(image.GetDIBSize());
-    if (packedSize > channel.DataBlockSize()) return PublishResult::TooLarge;
+    // Larger than a section the client shrank for a while: it waits for the room.
+    if (packedSize > std::max(channel.DataBlockSize(), channel.LargestDataBlockSize()))
+        return PublishResult::TooLarge;
     return PublishResult::Published;
 }
 

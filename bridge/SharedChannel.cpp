@@ -71,6 +71,7 @@ void SharedChannel::Open() {
     if (m_data.mapping || m_status.mapping) return;
     m_openError.clear();
     if (!MapSection(m_data, &m_openError)) return;
+    m_nLargestDataSize = m_data.size;
     if (m_data.created) Zero(m_data, kChannelBlockSize);
     if (!MapSection(m_status, &m_openError)) return;
     if (m_status.created) Zero(m_status, kStatusZeroedBytes);
@@ -82,6 +83,7 @@ void SharedChannel::Close() {
     m_deferredRequest = 0;
     UnmapSection(m_data);
     UnmapSection(m_status);
+    m_nLargestDataSize = 0;
 }
 
 void SharedChannel::Notice(const std::string& text) {
@@ -98,6 +100,7 @@ void SharedChannel::Remap(Section& section) {
     // A section cut to nothing cannot be mapped: tried again at each use, until the
     // client gives it a size again.
     section.damaged = view == nullptr;
+    if (&section == &m_data) m_nLargestDataSize = std::max(m_nLargestDataSize, section.size);
 }
 
 void SharedChannel::ReportDamage(Section& section) {
@@ -132,8 +135,11 @@ void SharedChannel::Zero(Section& section, size_t bytes) {
 
 void SharedChannel::RefreshDataBlock() {
     if (!m_data.mapping) return;
-    if (m_data.damaged || !m_data.view || MappingObjectSize(m_data.mapping) != m_data.size)
-        Remap(m_data);
+    const size_t objectSize = MappingObjectSize(m_data.mapping);
+    if (!m_data.damaged && m_data.view && objectSize == m_data.size) return;
+    // Growing is the client's right; shrinking is damage the user should hear of.
+    if (!m_data.damaged && m_data.view && objectSize < m_data.size) ReportDamage(m_data);
+    Remap(m_data);
 }
 
 bool SharedChannel::WriteData(size_t offset, const void* bytes, size_t size) {

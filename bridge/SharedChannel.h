@@ -49,6 +49,10 @@ public:
     bool CreatedDataBlock() const { return m_data.created; }
     bool CreatedStatusBlock() const { return m_status.created; }
 
+    // The largest size the data block has been mapped at: a client that shrank the
+    // section is expected to give the room back, so images that fitted wait for it.
+    size_t LargestDataBlockSize() const { return m_nLargestDataSize; }
+
     // Maps the data section afresh when its object's size differs from the view's
     // (a client grew or shrank it) or a guard caught damage. Before placing an image.
     void RefreshDataBlock();
@@ -118,6 +122,7 @@ private:
     std::function<void(const std::string&)> m_noticeHandler;
     std::chrono::steady_clock::time_point m_replyHeldUntil{};
     int32_t m_deferredRequest = 0;
+    size_t m_nLargestDataSize = 0;
 };
 
 // The channel's two lifecycle steps on the process-wide channel.

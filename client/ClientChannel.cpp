@@ -77,6 +77,31 @@ void ClientChannel::Close() {
     UnmapSection(m_hStatus, m_pStatus, m_nStatusSize);
 }
 
+bool ClientChannel::GrowData(size_t bytes, std::string& error) {
+    if (!m_hData) {
+        error = "the channel is not open";
+        return false;
+    }
+    if (!GrowMappingObject(m_hData, bytes)) {
+        error = "cannot grow the data section to " + std::to_string(bytes) + " bytes: " +
+                MappingErrorText(GetLastError());
+        return false;
+    }
+    RefreshData();
+    if (m_nDataSize < bytes) {
+        error = "cannot map the grown data section";
+        return false;
+    }
+    return true;
+}
+
+void ClientChannel::RefreshData() {
+    if (!m_hData || MappingObjectSize(m_hData) == m_nDataSize) return;
+    if (m_pData) UnmapViewOfFile(m_pData);
+    m_pData = static_cast<unsigned char*>(MapViewOfFile(m_hData, FILE_MAP_WRITE, 0, 0, 0));
+    m_nDataSize = m_pData ? MappedViewSize(m_pData) : 0;
+}
+
 int32_t ClientChannel::LoadStatus() const {
     if (!HasStatusWord()) return CHANNEL_IDLE;
     return std::atomic_ref<int32_t>(*reinterpret_cast<int32_t*>(m_pStatus))

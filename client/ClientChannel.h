@@ -31,6 +31,12 @@ public:
     int32_t LoadStatus() const;
     void StoreStatus(int32_t value);
 
+    // Makes the data section at least `bytes` large (never smaller) and maps it
+    // whole; false with the reason in `error`.
+    bool GrowData(size_t bytes, std::string& error);
+    // Maps the data section again when its size changed (grown by another client).
+    void RefreshData();
+
     // The size of the packed 24-bit image at the start of the data block, from its
     // header; 0 with the reason in `error` when the header is not one or claims
     // more bytes than the block holds.

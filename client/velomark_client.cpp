@@ -78,6 +78,8 @@ velomark_result WaitFor(velomark_client* client, int timeoutMs, Condition done, 
 velomark_result NeedImage(velomark_client* client, size_t& size) {
     if (client->channel.LoadStatus() != VELOMARK_STATUS_IMAGE_READY)
         return Fail(client, VELOMARK_E_NO_IMAGE, "no image is ready (the status word is not 5)");
+    // Another client may have grown the section for a larger image.
+    client->channel.RefreshData();
     std::string error;
     size = client->channel.PackedImageSize(error);
     if (size == 0) return Fail(client, VELOMARK_E_BAD_IMAGE, error);
@@ -255,6 +257,13 @@ velomark_result velomark_copy_image(velomark_client* client, void* buffer, size_
         return Fail(client, VELOMARK_E_BUFFER,
                     "the image needs " + std::to_string(imageSize) + " bytes");
     std::memcpy(buffer, client->channel.Data(), imageSize);
+    return Succeed(client);
+}
+
+velomark_result velomark_grow_data(velomark_client* client, size_t bytes) {
+    if (!client) return VELOMARK_E_ARGUMENT;
+    std::string error;
+    if (!client->channel.GrowData(bytes, error)) return Fail(client, VELOMARK_E_SECTION, error);
     return Succeed(client);
 }
 

@@ -97,6 +97,10 @@ VELOMARK_CLIENT_API velomark_result velomark_image_size(velomark_client* client,
 /* Copies the packed image (header, rows) into buffer; *size receives its size. */
 VELOMARK_CLIENT_API velomark_result velomark_copy_image(velomark_client* client, void* buffer,
                                                         size_t buffer_size, size_t* size);
+/* Makes the data section at least `bytes` large, so that Velomark can place images
+ * up to that size (the section starts at 16,096,000 bytes). It only ever grows:
+ * never make it smaller while Velomark runs. */
+VELOMARK_CLIENT_API velomark_result velomark_grow_data(velomark_client* client, size_t bytes);
 /* Copies the 42-byte image description (TW_IMAGEINFO, 2-byte packed). */
 VELOMARK_CLIENT_API velomark_result
 velomark_copy_image_info(velomark_client* client, unsigned char info[VELOMARK_IMAGE_INFO_SIZE]);

@@ -57,10 +57,8 @@ CMainFrame::CMainFrame() : CTwain(), m_heartbeat(this) {
     if (!channel.OpenError().empty())
         std::fprintf(stderr, "velomark: the client's channel is off: %s\n",
                      channel.OpenError().c_str());
-    channel.SetNoticeHandler([this](const std::string& text) {
-        ShowStatus(wxString::FromUTF8(text));
-        velomark::ReportEvent("notice " + text);
-    });
+    channel.SetNoticeHandler(
+        [this](const std::string& text) { ShowStatus(wxString::FromUTF8(text)); });
 }
 
 CMainFrame::~CMainFrame() {
@@ -386,5 +384,6 @@ void CMainFrame::RefreshRecentFiles() {
 }
 
 void CMainFrame::ShowStatus(const wxString& text) {
+    velomark::ReportEvent("status " + text.ToStdString(wxConvUTF8));
     if (wxStatusBar* bar = GetStatusBar()) bar->SetStatusText(text, 0);
 }

@@ -230,6 +230,23 @@ size_t MappingObjectSize(HANDLE hFileMappingObject) {
     return static_cast<size_t>(st.st_size);
 }
 
+BOOL GrowMappingObject(HANDLE hFileMappingObject, uint64_t size) {
+    std::lock_guard<std::mutex> guard(g_lock);
+    auto* section = static_cast<Section*>(hFileMappingObject);
+    struct stat st{};
+    if (!g_handles.count(section) || fstat(section->fd, &st) != 0) {
+        t_lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (static_cast<uint64_t>(st.st_size) >= size) return TRUE;
+    const int error = posix_fallocate(section->fd, 0, static_cast<off_t>(size));
+    if (error != 0) {
+        t_lastError = ErrorFromErrno(error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 size_t MappedViewSize(const void* lpBaseAddress) {
     std::lock_guard<std::mutex> guard(g_lock);
     auto it = g_views.find(lpBaseAddress);

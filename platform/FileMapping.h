@@ -53,6 +53,10 @@ size_t MappedViewSize(const void* lpBaseAddress);
 // mapped; 0 when the handle is not a section's.
 size_t MappingObjectSize(HANDLE hFileMappingObject);
 
+// Grows the object behind the handle to `size` bytes, its memory reserved, and
+// never shrinks it. Views keep their size: map again to reach the new bytes.
+BOOL GrowMappingObject(HANDLE hFileMappingObject, uint64_t size);
+
 // Closes a section handle (only handles made by the two calls above).
 BOOL CloseHandle(HANDLE hObject);
 

@@ -129,6 +129,7 @@ class _Section:
                 fcntl.flock(fd, fcntl.LOCK_EX)
                 try:
                     os.ftruncate(fd, BLOCK_SIZE)
+                    os.posix_fallocate(fd, 0, BLOCK_SIZE)  # a full /dev/shm fails here
                 except OSError:
                     os.unlink(self.path)
                     os.close(fd)
@@ -171,6 +172,20 @@ class _Section:
     @property
     def size(self):
         return len(self.map)
+
+    def refresh(self):
+        """Maps the object again when another process changed its size."""
+        size = os.fstat(self.fd).st_size
+        if size != len(self.map) and size > 0:
+            self.map.close()
+            self.map = mmap.mmap(self.fd, size, mmap.MAP_SHARED,
+                                 mmap.PROT_READ | mmap.PROT_WRITE)
+
+    def grow(self, size):
+        """Makes the object at least `size` bytes (never smaller), memory reserved."""
+        if os.fstat(self.fd).st_size < size:
+            os.posix_fallocate(self.fd, 0, size)
+        self.refresh()
 
     def close(self):
         if self.map is not None:
@@ -228,6 +243,11 @@ class Channel:
         return self._data.size
 
     # The status word.
+    def grow_data(self, size):
+        """Makes the data section at least `size` bytes, so that Velomark can place
+        images up to that size. It only ever grows."""
+        self._data.grow(size)
+
     def status(self):
         if self._status_word is None:
             raise VelomarkError("the status block holds no status word")
@@ -279,6 +299,7 @@ class Channel:
         """The packed 24-bit image's size from its header, checked against the block."""
         if self.status() != STATUS_IMAGE_READY:
             raise VelomarkError("no image is ready (the status word is not 5)")
+        self._data.refresh()  # another client may have grown it for a larger image
         block = self._data.map
         if len(block) < 40:
             raise VelomarkError("the data block is too small for an image header")

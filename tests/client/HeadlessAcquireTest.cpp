@@ -13,7 +13,7 @@
 #include "dib/Dib.h"
 #include "tests/ProgramRun.h"
 #include "tests/client/ChildProcess.h"
-#include "tests/client/ClientTestFixture.h"
+#include "tests/client/HeadlessFixture.h"
 #include "tests/sources/TestChartPages.h"
 
 namespace velomark::testing {
@@ -23,54 +23,6 @@ struct ChartCase {
     const char* name;
     ChartPixelType type;
 };
-
-class HeadlessTest : public ClientTestFixture {
-protected:
-    void SetUp() override {
-        ClientTestFixture::SetUp();
-        const std::string config = Folder() + "/config";
-        std::filesystem::create_directories(config);
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        setenv("VELOMARK_UNATTENDED", "1", 1);
-        setenv("VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart", 1);
-        setenv("VELOMARK_TESTCHART_SIZE", "173x61", 1);
-        setenv("VELOMARK_TESTCHART_DPI", "150", 1);
-        setenv("VELOMARK_TESTCHART_PAGES", "3", 1);
-        unsetenv("VELOMARK_DSM");
-    }
-    void TearDown() override {
-        ClientTestFixture::TearDown();
-        for (const char* name :
-             {"XDG_CONFIG_HOME", "VELOMARK_UNATTENDED", "VELOMARK_DEFAULT_SOURCE",
-              "VELOMARK_TESTCHART_SIZE", "VELOMARK_TESTCHART_DPI", "VELOMARK_TESTCHART_PAGES",
-              "VELOMARK_TESTCHART_TYPE", "VELOMARK_DSM"})
-            unsetenv(name);
-    }
-    void EndPrograms() override { m_velomark.Stop(); }
-
-    void StartVelomark() {
-        std::string error;
-        ASSERT_TRUE(m_velomark.Start({}, error)) << error;
-    }
-    int CountEvents(const std::string& prefix) const {
-        int n = 0;
-        for (const std::string& event : m_velomark.Events()) n += event.rfind(prefix, 0) == 0;
-        return n;
-    }
-
-    FakeVelomark m_velomark{HEADLESS_VELOMARK_PATH};
-};
-
-// The colour of a pixel of a 1, 4, 8 or 24-bit image, decoded here on its own.
-COLORREF ColorAt(const CDIB& dib, int x, int y) {
-    const BYTE* row = dib.GetRowPtr(y);
-    switch (dib.m_pInfo->biBitCount) {
-        case 1: return dib.GetPaletteColor((row[x / 8] >> (7 - x % 8)) & 1);
-        case 4: return dib.GetPaletteColor(x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4);
-        case 8: return dib.GetPaletteColor(row[x]);
-        default: return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
-    }
-}
 
 // Every pixel of the saved file equals the colour of the generator's page.
 void ExpectFileShowsPage(const std::string& path, const TestChartSettings& settings, int page) {

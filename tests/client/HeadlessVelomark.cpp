@@ -7,7 +7,7 @@
 //
 // Prints "ready <socket path>" once it serves ("no-twain" after it when the DSM
 // could not be loaded), then one line per event ("select", "acquire",
-// "image W H BITS <result>"). Ends when its standard input closes.
+// "image W H BITS <result>", "notice <text>"). Ends when its standard input closes.
 #include <poll.h>
 #include <unistd.h>
 
@@ -49,8 +49,13 @@ class HeadlessFrame : public CTwain,
 public:
     HeadlessFrame() {
         m_window.SetWakeHandler([] {});
+        velomark::SharedChannel::Instance().SetNoticeHandler(
+            [](const std::string& text) { Event("notice " + text); });
     }
-    ~HeadlessFrame() override { ReleaseTwain(); }
+    ~HeadlessFrame() override {
+        velomark::SharedChannel::Instance().SetNoticeHandler(nullptr);
+        ReleaseTwain();
+    }
 
     bool Start() { return InitTwain(m_window.Handle()); }
 
@@ -106,7 +111,9 @@ public:
         MSG msg;
         if (m_window.Wait(&msg, 5)) {
             velomark::PollChannel(*this);
+            const BOOL wasEnabled = IsSourceEnabled();
             FilterMessage(msg);
+            if (wasEnabled && !IsSourceEnabled()) velomark::PollChannel(*this);
         } else {
             velomark::PollChannel(*this);
         }

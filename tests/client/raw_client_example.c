@@ -35,7 +35,8 @@ static int open_section(struct section* s, const char* base, size_t zero_bytes) 
     s->fd = shm_open(s->name, O_RDWR | O_CREAT | O_EXCL, 0600);
     if (s->fd >= 0) {
         flock(s->fd, LOCK_EX); /* nobody uses it before it has its size */
-        if (ftruncate(s->fd, BLOCK_SIZE) != 0) return -1;
+        if (ftruncate(s->fd, BLOCK_SIZE) != 0 || posix_fallocate(s->fd, 0, BLOCK_SIZE) != 0)
+            return -1;
         flock(s->fd, LOCK_SH);
         created = 1;
     } else if (errno == EEXIST) {

@@ -111,6 +111,37 @@ TEST_F(ClientAcquireTest, LibraryGetsTheSourcesDescriptionsWithTheExpandedPages)
     ExitAndExpectCleanEnd();
 }
 
+TEST_F(ClientAcquireTest, ANewRequestSupersedesThePagesStillWaiting) {
+    ASSERT_NO_FATAL_FAILURE(StartUnattended("rgb"));
+    const TestChartSettings settings = SmallChart(ChartPixelType::Rgb, kWidth, kHeight, kPages, kDpi);
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    auto expectPage = [&](int page) {
+        ASSERT_EQ(velomark_wait_image(client, kImageTimeoutMs), VELOMARK_OK)
+            << Velomark().EventText();
+        size_t size = 0;
+        ASSERT_EQ(velomark_image_size(client, &size), VELOMARK_OK);
+        HGLOBAL copy = GlobalAlloc(GHND, size);
+        ASSERT_EQ(velomark_copy_image(client, GlobalLock(copy), size, &size), VELOMARK_OK);
+        GlobalUnlock(copy);
+        CDIB received, expected;
+        const bool loaded = received.CreateFromHandle(copy, 24) != FALSE;
+        GlobalFree(copy);
+        ASSERT_TRUE(loaded && LoadChartPage(settings, page, expected));
+        EXPECT_EQ(CountDifferentPixels(received, expected), 0) << "page " << page;
+    };
+    ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    expectPage(1);
+    ASSERT_TRUE(Velomark().WaitForEvents("image ", kPages, kImageTimeoutMs));
+    // Pages 2 and 3 wait; a new request instead of the acknowledgement drops them
+    // from the channel (not from their windows): the next image is a new page 1.
+    ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    expectPage(1);
+    EXPECT_TRUE(Velomark().WaitForEvents("document ", 2 * kPages, kImageTimeoutMs));
+    velomark_close(client);
+    ExitAndExpectCleanEnd();
+}
+
 TEST_F(ClientAcquireTest, CommandTextsAreAnsweredAndCarriedOut) {
     ASSERT_NO_FATAL_FAILURE(StartUnattended("gray"));
     testing::ProgramOutput result = RunClient({"command", "OnFileAcquire", "-t", "60"});

@@ -40,6 +40,10 @@ TEST_F(NoDsmTest, BoxIsShownOnceAndTheProgramWorksWithoutTwain) {
     int32_t status = -1;
     EXPECT_EQ(velomark_get_status(client, &status), VELOMARK_OK);
     EXPECT_EQ(status, 0);
+    // Nothing follows; the status bar says why.
+    EXPECT_TRUE(Velomark().WaitForEvents(
+        "status Nothing can be acquired: the TWAIN driver is not loaded", 1, 20000))
+        << Velomark().EventText();
     velomark_close(client);
 
     // Documents still come and go: Close is refused without one and taken with one.
