@@ -4,6 +4,11 @@
 // per request, median of 20. Beside it, in the same run: the test chart making the
 // same page in this process (the work outside Velomark: its share of the request)
 // and a memcpy of the page's bytes (the ratio). Needs a display: run under xvfb-run.
+//
+// BM_FirstRequestWithSlowListing: the first request after start, with a source library
+// beside the test chart that takes 3 s to list (bench/SlowListingSource.cpp), made as
+// soon as the program answers (arg 0) or once the listing had time to end (arg 1),
+// beside the median of the requests after it in the same program.
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -28,8 +33,10 @@ namespace {
 
 using bench::Clock;
 using bench::RunningVelomark;
+namespace fs = std::filesystem;
 
 constexpr int kRequests = 20;
+constexpr int kSlowListingMs = 3000;
 
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -93,6 +100,55 @@ BENCHMARK(BM_RequestToImageReady)
     ->Arg(100)
     ->Arg(200)
     ->Iterations(kRequests)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+fs::path SlowListingFolder() {
+    return fs::read_symlink("/proc/self/exe").parent_path().parent_path() / "bench" / "sources";
+}
+
+void BM_FirstRequestWithSlowListing(benchmark::State& state) {
+    const bool afterListing = state.range(0) != 0;
+    constexpr int kDpi = 100;
+    std::vector<double> firsts, laters;
+    size_t bytes = 0;
+    for (auto _ : state) {
+        setenv("VELOMARK_SOURCE_PATH", SlowListingFolder().c_str(), 1);
+        setenv("VELOMARK_BENCH_LISTING_MS", std::to_string(kSlowListingMs).c_str(), 1);
+        RunningVelomark velomark(kDpi, 1);
+        unsetenv("VELOMARK_SOURCE_PATH");
+        if (!velomark.Ready()) {
+            state.SkipWithError("Velomark did not start (is there a display?)");
+            return;
+        }
+        if (afterListing) {
+            // The listing starts with the program; a margin for a loaded machine.
+            const double wait = kSlowListingMs / 1e3 + 0.5 - velomark.SinceStart().count();
+            if (wait > 0) std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+        }
+        const double first = velomark.Request(&bytes);
+        if (first < 0) {
+            state.SkipWithError("no image reached the channel");
+            return;
+        }
+        firsts.push_back(first);
+        state.SetIterationTime(first);
+        for (int i = 0; i < 5; ++i) laters.push_back(velomark.Request(&bytes));
+    }
+    const double first = Median(firsts);
+    const double later = Median(laters);
+    const double source = SourcePageSeconds(kDpi);
+    state.counters["first_ms"] = first * 1e3;
+    state.counters["later_ms"] = later * 1e3;
+    state.counters["source_page_ms"] = source * 1e3;
+    state.counters["first_per_later"] = first / later;
+    state.counters["first_per_source_page"] = first / source;
+    state.counters["x_memcpy"] = first / MemcpySeconds(bytes);
+}
+BENCHMARK(BM_FirstRequestWithSlowListing)
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(3)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -43,6 +43,7 @@ public:
         setenv("VELOMARK_TESTCHART_DPI", std::to_string(dpi).c_str(), 1);
         setenv("VELOMARK_TESTCHART_PAGES", std::to_string(pages).c_str(), 1);
         const std::string program = ProgramPath().string();
+        m_started = Clock::now();
         m_pid = fork();
         if (m_pid == 0) {
             execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
@@ -74,6 +75,7 @@ public:
 
     bool Ready() const { return m_ready; }
     pid_t Pid() const { return m_pid; }
+    std::chrono::duration<double> SinceStart() const { return Clock::now() - m_started; }
     velomark_client* Client() const { return m_client; }
 
     // Status 2 to status 5, in seconds; negative when no image came.
@@ -90,6 +92,7 @@ public:
     }
 
 private:
+    Clock::time_point m_started = Clock::now();
     fs::path m_folder;
     pid_t m_pid = -1;
     velomark_client* m_client = nullptr;

@@ -8,9 +8,12 @@
 #include <vector>
 
 #include "dsm/DefaultSourceStore.h"
+#include "dsm/ListingWait.h"
 #include "dsm/SourceCatalog.h"
+#include "dsm/SourceListing.h"
 #include "dsm/SourceSearchPath.h"
 #include "dsm/SourceSelectDialog.h"
+#include "platform/Window.h"
 
 struct SourceManager::Session {
     SourceCatalog catalog;
@@ -18,6 +21,9 @@ struct SourceManager::Session {
     size_t nextListed = 0;  // the source MSG_GETNEXT answers; Count() when the list is done
     const ListedSource* openSource = nullptr;
     TW_UINT16 condition = TWCC_SUCCESS;
+    // The listing under way, if any; after the catalog, so that it ends first. Shared
+    // with a wait that may outlive the session.
+    std::shared_ptr<SourceListing> listing;
 };
 
 namespace {
@@ -41,7 +47,8 @@ SourceManager& SourceManager::Instance() {
 }
 
 SourceManager::SourceManager() = default;
-SourceManager::~SourceManager() = default;
+// Sessions first: a listing thread still running uses the Id counter.
+SourceManager::~SourceManager() { m_sessions.clear(); }
 
 TW_UINT16 SourceManager::Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
                                TW_UINT16 msg, TW_MEMREF data) {
@@ -101,7 +108,10 @@ SourceManager::Outcome SourceManager::ToIdentity(Lock& lock, pTW_IDENTITY origin
     Session* session = FindSession(origin->Id);
     if (!session) return {TWRC_FAILURE, TWCC_SEQERROR};
     if (!identity) return {TWRC_FAILURE, TWCC_BADVALUE};
-    if (msg != MSG_GETNEXT && msg != MSG_CLOSEDS) EnsureListed(*session);
+    if (msg != MSG_GETNEXT && msg != MSG_CLOSEDS) {
+        session = EnsureListed(lock, origin->Id);
+        if (!session) return {TWRC_FAILURE, TWCC_SEQERROR};
+    }
     switch (msg) {
         case MSG_GETDEFAULT: return GetDefault(*session, identity);
         case MSG_USERSELECT: return UserSelect(lock, origin, identity);
@@ -119,7 +129,11 @@ SourceManager::Outcome SourceManager::OpenDsm(pTW_IDENTITY origin, TW_MEMREF dat
     if (!data) return {TWRC_FAILURE, TWCC_BADVALUE};
     if (FindSession(origin->Id)) return {TWRC_FAILURE, TWCC_SEQERROR};
     auto session = std::make_unique<Session>();
-    origin->Id = m_nextId++;
+    origin->Id = NextId();
+    if (*static_cast<HWND*>(data)) {
+        session->listing = std::make_shared<SourceListing>(
+            session->catalog, SourceSearchPath::Folders(), [this] { return NextId(); });
+    }
     m_sessions.emplace(origin->Id, std::move(session));
     return {TWRC_SUCCESS, TWCC_SUCCESS};
 }
@@ -129,6 +143,7 @@ SourceManager::Outcome SourceManager::CloseDsm(pTW_IDENTITY origin) {
     if (it == m_sessions.end()) return {TWRC_FAILURE, TWCC_SEQERROR};
     std::unique_ptr<Session> session = std::move(it->second);
     m_sessions.erase(it);
+    if (session->listing) session->listing->Finish();
     if (const ListedSource* source = session->openSource) {
         TW_IDENTITY listed = source->identity;
         source->library->Call(origin, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &listed);
@@ -155,6 +170,8 @@ SourceManager::Outcome SourceManager::GetDefault(Session& session, pTW_IDENTITY 
 }
 
 SourceManager::Outcome SourceManager::GetNext(Session& session, pTW_IDENTITY identity) {
+    // A listing thread may still be filling the catalog.
+    if (!session.listed) return {TWRC_ENDOFLIST, TWCC_SUCCESS};
     if (session.nextListed >= session.catalog.Count()) {
         session.nextListed = session.catalog.Count();
         return {TWRC_ENDOFLIST, TWCC_SUCCESS};
@@ -236,14 +253,31 @@ SourceManager::Outcome SourceManager::CloseSource(Session& session, pTW_IDENTITY
     return {answer, TWCC_SUCCESS};
 }
 
-void SourceManager::EnsureListed(Session& session) {
-    if (session.listed) return;
-    session.listed = true;
-    session.catalog.Scan(SourceSearchPath::Folders(), [this] { return m_nextId++; });
+SourceManager::Session* SourceManager::EnsureListed(Lock& lock, TW_UINT32 applicationId) {
+    Session* session = FindSession(applicationId);
+    if (session->listed) return session;
+    if (!session->listing) {
+        SourceListing::ListNow(session->catalog, SourceSearchPath::Folders(),
+                               [this] { return NextId(); });
+    } else {
+        if (!session->listing->Done() && ListingWait::KeepsUiRunning()) {
+            // The window stays live meanwhile; its loop may call in, even to close this session.
+            const std::shared_ptr<SourceListing> listing = session->listing;
+            lock.unlock();
+            ListingWait::RunUiUntil([&listing] { return listing->Done(); });
+            lock.lock();
+            session = FindSession(applicationId);
+            if (!session || session->listed) return session;
+        }
+        session->listing->Finish();
+        session->listing.reset();
+    }
+    session->listed = true;
     // MSG_GETNEXT before any MSG_GETFIRST has nothing to continue.
-    session.nextListed = session.catalog.Count();
-    for (const std::string& note : session.catalog.Notes())
+    session->nextListed = session->catalog.Count();
+    for (const std::string& note : session->catalog.Notes())
         std::fprintf(stderr, "velomark-dsm: %s\n", note.c_str());
+    return session;
 }
 
 SourceManager::Session* SourceManager::FindSession(TW_UINT32 originId) {

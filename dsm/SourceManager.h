@@ -3,11 +3,15 @@
 // condition code of its last triplet that the DSM answered itself.
 //
 // Conventions beyond the plain protocol values:
-// - Sources are looked for and listed at a session's first triplet that needs
-//   identities (MSG_GETDEFAULT, MSG_USERSELECT, MSG_GETFIRST, MSG_OPENDS), not
-//   at MSG_OPENDSM: a library may take long to list its devices (a scanner on
-//   the network), and the program's start-up should not wait for it. MSG_GETNEXT
-//   before that lists nothing.
+// - Sources are looked for and listed once per session. A session opened with a
+//   window (MSG_OPENDSM's handle not null: an application with a user who waits)
+//   starts listing at once on a thread of its own (SourceListing), so that a
+//   scanner library that takes seconds to list its devices does so during the
+//   program's start-up. The first triplet that needs identities (MSG_GETDEFAULT,
+//   MSG_USERSELECT, MSG_GETFIRST, MSG_OPENDS) waits for what is still missing, on
+//   the user-interface thread with the toolkit's loop running (ListingWait). A
+//   session opened without a window lists at that first triplet, on the caller's
+//   thread. MSG_GETNEXT before the list is complete lists nothing.
 // - Ids come from one counter per loaded DSM, so an application and every
 //   source listed in any session have distinct Ids. Sources get theirs when
 //   the session lists them, so every identity handed out already carries it.
@@ -23,6 +27,7 @@
 //   source open. MSG_CLOSEDSM closes the open source whatever it answers.
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -66,13 +71,16 @@ private:
     Outcome OpenSource(Session& session, pTW_IDENTITY origin, pTW_IDENTITY identity);
     Outcome CloseSource(Session& session, pTW_IDENTITY origin, pTW_IDENTITY identity);
 
-    // Lists the session's sources if it has not yet.
-    void EnsureListed(Session& session);
+    // Completes the session's list of sources if it is not yet. Null when the session
+    // was closed meanwhile (the wait runs the user interface, which may close it).
+    Session* EnsureListed(Lock& lock, TW_UINT32 applicationId);
+    TW_UINT32 NextId() { return m_nextId.fetch_add(1); }
     Session* FindSession(TW_UINT32 originId);
     TW_UINT16& ConditionFor(TW_UINT32 originId);
 
     std::recursive_mutex m_mutex;
     std::map<TW_UINT32, std::unique_ptr<Session>> m_sessions;
     TW_UINT16 m_unattachedCondition = TWCC_SUCCESS;
-    TW_UINT32 m_nextId = 1;
+    // Atomic: a listing thread takes Ids for the sources it lists.
+    std::atomic<TW_UINT32> m_nextId{1};
 };

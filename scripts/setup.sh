@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           imagemagick libwxgtk3.2-dev xvfb xauth xdotool python3
-          libsane1 sane-utils)
+          libsane1 sane-utils
+          appstream desktop-file-utils dpkg-dev file)
 
 install_missing() {
     local missing=()

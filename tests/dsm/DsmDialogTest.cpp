@@ -181,4 +181,17 @@ TEST_F(DsmDialogTest, WithoutSourcesNoDialogIsShown) {
     EXPECT_FALSE(driver.seen);
 }
 
+TEST_F(DsmDialogTest, WaitingForTheListingKeepsTheEventLoopRunning) {
+    SetEnv("VELOMARK_SOURCE_PATH", FAKE_SOURCE_DIR_SLOW);
+    MessageWindow window;
+    m_window = window.Handle();
+    OpenDsm();
+    bool ranMeanwhile = false;
+    wxTheApp->CallAfter([&ranMeanwhile] { ranMeanwhile = true; });
+    TW_IDENTITY identity{};
+    ASSERT_EQ(Dsm(DAT_IDENTITY, MSG_GETDEFAULT, &identity), TWRC_SUCCESS);
+    EXPECT_STREQ(identity.ProductName, "Fake Slow");
+    EXPECT_TRUE(ranMeanwhile);
+}
+
 }  // namespace

@@ -1,7 +1,9 @@
 // When the DSM looks for sources (at a session's first triplet that needs identities,
-// not at MSG_OPENDSM), the notes libraries give for the selection dialog, and the other
+// not at MSG_OPENDSM; at once, on a thread, for a session opened with a window), the notes libraries give for the selection dialog, and the other
 // names by which VELOMARK_DEFAULT_SOURCE may name a source.
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "tests/dsm/DsmFixture.h"
 #include "tests/dsm/FakeSourceProbe.h"
@@ -11,6 +13,7 @@ namespace {
 using DsmListingTest = DsmFixture;
 
 const std::string kTwin = "10-fake-twin.ds";
+const std::string kSlow = std::string(FAKE_SOURCE_DIR_SLOW) + "/10-fake-slow.ds";
 
 TEST_F(DsmListingTest, OpeningTheDsmLoadsNoSource) {
     testing::internal::CaptureStderr();
@@ -47,6 +50,31 @@ TEST_F(DsmListingTest, EachTripletThatNeedsIdentitiesListsTheSourcesOnce) {
         if (msg == MSG_OPENDS) Dsm(DAT_IDENTITY, MSG_CLOSEDS, &identity);
         CloseDsm();
     }
+}
+
+TEST_F(DsmListingTest, ASessionOpenedWithAWindowListsAtOnceAndAsksEachLibraryOnce) {
+    SetEnv("VELOMARK_SOURCE_PATH", FAKE_SOURCE_DIR_SLOW);
+    MessageWindow window;
+    m_window = window.Handle();
+    OpenDsm();
+    // No triplet yet: the listing loads the library on its own.
+    for (int i = 0; i < 500 && !FakeSourceProbe::IsLoaded(kSlow); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(FakeSourceProbe::IsLoaded(kSlow));
+    EXPECT_EQ(ListedNames(), std::vector<std::string>{"Fake Slow"});
+    FakeSourceProbe slow(kSlow);
+    size_t getFirst = 0;
+    for (const FakeSourceCall& call : slow.Calls()) getFirst += call.msg == MSG_GETFIRST;
+    EXPECT_EQ(getFirst, 1u);
+}
+
+TEST_F(DsmListingTest, ClosingWhileTheListingRunsEndsItAndUnloadsTheSources) {
+    SetEnv("VELOMARK_SOURCE_PATH", FAKE_SOURCE_DIR_SLOW);
+    MessageWindow window;
+    m_window = window.Handle();
+    OpenDsm();
+    CloseDsm();
+    EXPECT_FALSE(FakeSourceProbe::IsLoaded(kSlow));
 }
 
 TEST_F(DsmListingTest, NotesOfLibrariesWithAndWithoutSourcesAreKept) {

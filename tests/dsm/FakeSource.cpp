@@ -4,11 +4,14 @@
 //   FAKE_GET_ONLY      refuses MSG_GETFIRST and answers MSG_GET with the first name
 //   FAKE_ENDLESS       never answers TWRC_ENDOFLIST
 //   FAKE_NO_ENTRY      exports no DS_Entry at all
+//   FAKE_LIST_DELAY_MS takes this long to answer MSG_GETFIRST, as a scanner library does
 //   FAKE_NOTE          answers DAT_VELOMARK_NOTE with this text, and DAT_VELOMARK_LONGNAME
 //                      with "fake:long:" and the product name
 // Plain arrays, not library containers, so that the library unloads when closed.
 #include <cstdio>
 #include <cstring>
+
+#include <unistd.h>
 
 #include "tests/dsm/FakeSourceRecord.h"
 #include "twain/DataSource.h"
@@ -67,7 +70,12 @@ TW_UINT16 AnswerIdentity(TW_UINT16 msg, pTW_IDENTITY identity) {
 #ifdef FAKE_GET_ONLY
         case MSG_GET: return FillIdentity(0, identity);
 #else
-        case MSG_GETFIRST: g_nextName = 0; return FillIdentity(g_nextName++, identity);
+        case MSG_GETFIRST:
+#ifdef FAKE_LIST_DELAY_MS
+            usleep(FAKE_LIST_DELAY_MS * 1000);
+#endif
+            g_nextName = 0;
+            return FillIdentity(g_nextName++, identity);
 #ifdef FAKE_ENDLESS
         case MSG_GETNEXT: return FillIdentity(0, identity);
 #else

@@ -119,9 +119,14 @@ void E2eFixture::ExitAndExpectCleanEnd() {
     EXPECT_EQ(m_velomark->CountEvents("exit"), 1) << m_velomark->EventText();
 }
 
+void E2eFixture::UseProgramsIn(const std::string& binFolder) {
+    m_velomark->SetProgram(binFolder + "/velomark");
+    m_client = binFolder + "/velomark-client";
+}
+
 testing::ProgramOutput E2eFixture::RunClient(const std::vector<std::string>& arguments,
                                              int timeoutMs) {
-    std::vector<std::string> argv{VELOMARK_CLIENT_PATH};
+    std::vector<std::string> argv{m_client};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     return testing::RunProgram(argv, timeoutMs);
 }

@@ -38,6 +38,8 @@ protected:
     // entry, the path typed, then Return until the dialog is gone.
     void AnswerFileDialog(const char* title, const char* selectKeys, const std::string& path);
 
+    // velomark and velomark-client from `binFolder` instead of the build's.
+    void UseProgramsIn(const std::string& binFolder);
     // velomark-client with the test's channel.
     testing::ProgramOutput RunClient(const std::vector<std::string>& arguments,
                                      int timeoutMs = 90000);
@@ -52,6 +54,7 @@ protected:
 private:
     std::string m_folder;
     std::string m_suffix;
+    std::string m_client = VELOMARK_CLIENT_PATH;
     std::map<std::string, std::string> m_programEnvironment;
     std::unique_ptr<VelomarkProcess> m_velomark;
 };

@@ -59,12 +59,12 @@ bool VelomarkProcess::Start(const std::map<std::string, std::string>& extra, std
                             const std::vector<std::string>& arguments) {
     std::map<std::string, std::string> environment = extra;
     environment["VELOMARK_EVENT_LOG"] = m_eventLog;
-    std::vector<std::string> command = {VELOMARK_PROGRAM_PATH};
+    std::vector<std::string> command = {m_program};
     command.insert(command.end(), arguments.begin(), arguments.end());
     m_pid = testing::SpawnProgram(command, EnvironmentWith(environment), m_folder + "/velomark.out",
                                   m_errPath);
     if (m_pid < 0) {
-        error = "cannot start " VELOMARK_PROGRAM_PATH;
+        error = "cannot start " + m_program;
         return false;
     }
     return true;

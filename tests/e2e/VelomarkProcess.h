@@ -32,6 +32,8 @@ public:
     VelomarkProcess(const VelomarkProcess&) = delete;
     VelomarkProcess& operator=(const VelomarkProcess&) = delete;
 
+    // The program to start instead of the build's.
+    void SetProgram(std::string path) { m_program = std::move(path); }
     // Starts the program with the test's environment plus `extra` (which wins), and
     // the command-line arguments given.
     bool Start(const std::map<std::string, std::string>& extra, std::string& error,
@@ -64,6 +66,7 @@ public:
 private:
     int64_t Call(uint16_t id, bool post, int timeoutMs) const;
 
+    std::string m_program = VELOMARK_PROGRAM_PATH;
     std::string m_folder;
     std::string m_eventLog;
     std::string m_errPath;
