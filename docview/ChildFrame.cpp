@@ -2,15 +2,15 @@
 
 namespace {
 
-// The area a child will fill: until GTK lays out the new tab the child is tiny, and
+// The area a child will fill: until the new tab is laid out the child is tiny, and
 // a tiny window with scroll bars upsets GTK's layout.
-wxSize ChildAreaOf(wxMDIParentFrame* parent) {
+wxSize ChildAreaOf(wxAuiMDIParentFrame* parent) {
     wxWindow* area = parent ? parent->GetClientWindow() : nullptr;
     return area ? area->GetClientSize() : wxDefaultSize;
 }
 
 }  // namespace
 
-CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxMDIParentFrame* parent)
-    : wxDocMDIChildFrame(doc, view, parent, wxID_ANY, doc->GetUserReadableName(), wxDefaultPosition,
-                         ChildAreaOf(parent)) {}
+CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent)
+    : CChildFrameBase(doc, view, parent, wxID_ANY, doc->GetUserReadableName(), wxDefaultPosition,
+                      ChildAreaOf(parent)) {}

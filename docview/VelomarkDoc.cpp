@@ -25,6 +25,13 @@ CVelomarkDoc::~CVelomarkDoc() = default;
 
 bool CVelomarkDoc::OnNewDocument() { return wxDocument::OnNewDocument(); }
 
+bool CVelomarkDoc::Save() {
+    // The toolkit skips a save when nothing changed; a person who asks for one (the
+    // file deleted meanwhile, say) gets the file written.
+    if (GetDocumentSaved() && !GetFilename().empty()) return OnSaveDocument(GetFilename());
+    return wxDocument::Save();
+}
+
 bool CVelomarkDoc::DoSaveDocument(const wxString& path) {
     // The image goes to a new file beside the target that then replaces it, so that a
     // failed save leaves an existing file as it was.
@@ -79,7 +86,11 @@ bool CVelomarkDoc::DoOpenDocument(const wxString& path) {
     return true;
 }
 
-void CVelomarkDoc::ImageSideAdapter::UpdateAllViews() { m_doc.UpdateAllViews(); }
+void CVelomarkDoc::ImageSideAdapter::UpdateAllViews() {
+    // An acquired page exists nowhere else until it is saved or reaches the client.
+    m_doc.Modify(true);
+    m_doc.UpdateAllViews();
+}
 
 void CVelomarkDoc::ImageSideAdapter::Discard() {
     // Nothing of an image that never arrived is worth keeping: close without asking.

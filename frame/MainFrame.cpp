@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 
 #include <wx/app.h>
+#include <wx/aui/auibook.h>
 #include <wx/docview.h>
 #include <wx/evtloop.h>
 #include <wx/msgdlg.h>
@@ -30,6 +31,10 @@ constexpr int kHeartbeatMs = 20;
 // The lock-key panes are read every this many heartbeats.
 constexpr int kIndicatorEvery = 10;
 constexpr long kToolBarStyle = wxTB_HORIZONTAL | wxTB_FLAT | wxTB_TOP;
+// A close button on every tab; tabs stay in one row (no splitting by dragging).
+constexpr long kTabsAdded = wxAUI_NB_CLOSE_ON_ALL_TABS;
+constexpr long kTabsRemoved = wxAUI_NB_CLOSE_ON_ACTIVE_TAB | wxAUI_NB_TAB_SPLIT |
+                              wxAUI_NB_TAB_EXTERNAL_MOVE;
 
 class BusyScope {
 public:
@@ -60,9 +65,12 @@ CMainFrame::~CMainFrame() {
 }
 
 bool CMainFrame::LoadFrame(wxDocManager* manager) {
+    // Menu 128 carries its own Window menu.
     if (!Create(manager, nullptr, wxID_ANY, LoadResourceString(IDR_MAINFRAME), wxDefaultPosition,
-                wxSize(900, 700), wxDEFAULT_FRAME_STYLE))
+                wxSize(900, 700), wxDEFAULT_FRAME_STYLE | wxFRAME_NO_WINDOW_MENU))
         return false;
+    if (wxAuiNotebook* tabs = GetNotebook())
+        tabs->SetWindowStyleFlag((tabs->GetWindowStyleFlag() | kTabsAdded) & ~kTabsRemoved);
     return OnCreate() == 0;
 }
 
@@ -91,6 +99,7 @@ int CMainFrame::OnCreate() {
     Bind(wxEVT_TIMER, &CMainFrame::OnHeartbeat, this);
     Bind(wxEVT_CHAR_HOOK, &CMainFrame::OnCharHook, this);
     Bind(wxEVT_ACTIVATE, &CMainFrame::OnActivate, this);
+    Bind(wxEVT_IDLE, &CMainFrame::OnIdleTitle, this);
     Bind(wxEVT_MENU, &CMainFrame::OnViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
     Bind(wxEVT_MENU, &CMainFrame::OnViewStatusBar, this, ToolkitId(ID_VIEW_STATUS_BAR));
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
@@ -129,6 +138,7 @@ BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
     if (!CanDispatch()) return FALSE;
     BusyScope busy(m_nBusy);
     velomark::PollChannel(*this);
+    m_waitingPages.Update(velomark::SharedChannel::Instance().Outbox().Count());
     MSG copy = *pMsg;
     FilterMessage(copy);
     return FALSE;
@@ -178,7 +188,7 @@ bool CMainFrame::ProcessEvent(wxEvent& event) {
     if (event.IsCommandEvent())
         if (auto* origin = dynamic_cast<wxWindow*>(event.GetEventObject()))
             if (wxGetTopLevelParent(origin) != this) return false;
-    return wxDocMDIParentFrame::ProcessEvent(event);
+    return CMainFrameBase::ProcessEvent(event);
 }
 
 bool CMainFrame::RouteMenuCommand(int toolkitId) {
@@ -240,10 +250,24 @@ void CMainFrame::OnGetDibBites(wxCommandEvent&) {
 }
 
 void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
-    const velomark::PublishResult result = velomark::PublishImage(
-        hDib, info.BitsPerPixel, info, *this, m_dibShared, velomark::SharedChannel::Instance());
-    if (result != velomark::PublishResult::Published)
-        ShowStatus(velomark::PublishResultText(result));
+    velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
+    const size_t droppedBefore = channel.Outbox().DroppedCount();
+    m_newPage = nullptr;
+    const velomark::PublishResult result =
+        velomark::PublishImage(hDib, info.BitsPerPixel, info, *this, m_dibShared, channel);
+    CVelomarkDoc* page = m_newPage.get();
+    if (result == velomark::PublishResult::Published && page) page->MarkSentToClient();
+    if (result == velomark::PublishResult::Queued)
+        m_waitingPages.Add(page, channel.Outbox().DroppedCount() - droppedBefore);
+    const wxString progress = BatchProgressText();
+    if (result != velomark::PublishResult::Published) {
+        ShowStatus(progress + " - " + velomark::PublishResultText(result));
+    } else {
+        ShowStatus(progress);
+    }
+    // The batch runs without returning to the loop: the bar shows each page now.
+    if (GetStatusBar()) GetStatusBar()->Update();
+    velomark::ReportEvent("progress " + progress.ToStdString());
     if (result == velomark::PublishResult::Queued) m_bImagesWaiting = true;
     velomark::ReportEvent(
         "image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) + " " +
@@ -256,13 +280,33 @@ velomark::ImageDocument* CMainFrame::OpenNewDocument() {
     auto* document = dynamic_cast<CVelomarkDoc*>(manager->CreateDocument(wxString(), wxDOC_NEW));
     if (!document) return nullptr;
     velomark::ReportEvent("document " + document->GetUserReadableName().ToStdString());
+    m_newPage = document;
     return &document->ImageSide();
+}
+
+wxString CMainFrame::BatchProgressText() const {
+    const int size = BatchSize();
+    return size > 0 ? wxString::Format("Page %d of %d", BatchPage(), size)
+                    : wxString::Format("Page %d", BatchPage());
+}
+
+void CMainFrame::OnIdleTitle(wxIdleEvent& event) {
+    event.Skip();
+    wxDocManager* manager = GetDocumentManager();
+    const wxDocument* active = manager ? manager->GetCurrentDocument() : nullptr;
+    wxString title = LoadResourceString(IDR_MAINFRAME);
+    if (active) title += " - " + active->GetUserReadableName();
+    if (title == GetTitle()) return;
+    SetTitle(title);
+    velomark::ReportEvent("title " + title.ToStdString());
 }
 
 void CMainFrame::OnClose(wxCloseEvent& event) {
     // Documents are asked first, so that TWAIN and the channel are released only
     // once the close goes ahead.
     wxDocManager* manager = GetDocumentManager();
+    // Pages the client took since the last message need no question.
+    m_waitingPages.Update(velomark::SharedChannel::Instance().Outbox().Count());
     if (event.CanVeto() && manager) {
         for (wxDocument* document : manager->GetDocumentsVector()) {
             if (document->IsModified() && !document->OnSaveModified()) {
@@ -278,6 +322,9 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     if (m_commandServer) m_commandServer->Stop();
     ReleaseTwain();
     velomark::CloseSharedChannel();
+    // A close that cannot be refused asks nothing: closing a document would ask again.
+    if (manager && !event.CanVeto())
+        for (wxDocument* document : manager->GetDocumentsVector()) document->Modify(false);
     try {
         if (manager) manager->Clear(true);
     } catch (...) {
