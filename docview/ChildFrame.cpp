@@ -11,6 +11,9 @@ wxSize ChildAreaOf(wxAuiMDIParentFrame* parent) {
 
 }  // namespace
 
-CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent)
-    : CChildFrameBase(doc, view, parent, wxID_ANY, doc->GetUserReadableName(), wxDefaultPosition,
-                      ChildAreaOf(parent)) {}
+CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent) {
+    // Created here rather than by the base constructor, so that the window's creation
+    // already calls this class's overrides.
+    Create(doc, view, parent, wxID_ANY, doc->GetUserReadableName(), wxDefaultPosition,
+           ChildAreaOf(parent));
+}

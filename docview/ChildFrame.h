@@ -2,6 +2,7 @@
 // button that asks about an unsaved page as File > Close does.
 #pragma once
 
+#include <wx/defs.h>  // before tabmdi.h, which tests wxUSE_AUI first
 #include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 
@@ -10,4 +11,10 @@ using CChildFrameBase = wxDocChildFrameAny<wxAuiMDIChildFrame, wxAuiMDIParentFra
 class CChildFrame : public CChildFrameBase {
 public:
     CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent);
+
+#ifdef __WXGTK__
+    // A tab is a plain GTK widget: the top-level window's handling of its
+    // realisation (resize grip, decorations) does not apply and makes GTK complain.
+    void GTKHandleRealized() override { wxWindow::GTKHandleRealized(); }
+#endif
 };

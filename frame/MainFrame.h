@@ -5,6 +5,7 @@
 // to the image hand-off and releases everything when it closes.
 #pragma once
 
+#include <wx/defs.h>  // before tabmdi.h, which tests wxUSE_AUI first
 #include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/timer.h>

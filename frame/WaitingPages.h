@@ -4,10 +4,11 @@
 // unsaved. A page closed meanwhile is simply skipped.
 #pragma once
 
-#include <wx/weakref.h>
-
 #include <cstddef>
 #include <deque>
+#include <type_traits>  // wx/weakref.h uses std::is_base_of without including it
+
+#include <wx/weakref.h>
 
 #include "docview/VelomarkDoc.h"
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <wx/defs.h>  // before tabmdi.h, which tests wxUSE_AUI first
 #include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/image.h>
