@@ -1,5 +1,7 @@
 #include "docview/ChildFrame.h"
 
+#include <wx/toplevel.h>
+
 namespace {
 
 // The area a child will fill: until the new tab is laid out the child is tiny, and
@@ -9,6 +11,11 @@ wxSize ChildAreaOf(wxAuiMDIParentFrame* parent) {
     return area ? area->GetClientSize() : wxDefaultSize;
 }
 
+bool IsMainWindowActive(wxWindow* child) {
+    auto* top = dynamic_cast<wxTopLevelWindow*>(wxGetTopLevelParent(child));
+    return !top || top->IsActive();
+}
+
 }  // namespace
 
 CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent) {
@@ -16,4 +23,14 @@ CChildFrame::CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* par
     // already calls this class's overrides.
     Create(doc, view, parent, wxID_ANY, doc->GetUserReadableName(), wxDefaultPosition,
            ChildAreaOf(parent));
+}
+
+void CChildFrame::SetFocus() {
+    if (IsMainWindowActive(this)) CChildFrameBase::SetFocus();
+}
+
+void CChildFrame::Activate() {
+    wxAuiMDIParentFrame* parent = GetMDIParentFrame();
+    if (parent && parent->GetActiveChild() == this && !IsMainWindowActive(this)) return;
+    CChildFrameBase::Activate();
 }

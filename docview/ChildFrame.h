@@ -12,6 +12,13 @@ class CChildFrame : public CChildFrameBase {
 public:
     CChildFrame(wxDocument* doc, wxView* view, wxAuiMDIParentFrame* parent);
 
+    // A tab that becomes the selected one takes the focus, and activating the
+    // selected one focuses its tab row; for either the toolkit raises an inactive
+    // main window. A page that arrives while the person works in another window (a
+    // source's, say) must not pull the main window over it.
+    void SetFocus() override;
+    void Activate() override;
+
 #ifdef __WXGTK__
     // A tab is a plain GTK widget: the top-level window's handling of its
     // realisation (resize grip, decorations) does not apply and makes GTK complain.
