@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/HeapTuning.h"
+
 wxIMPLEMENT_DYNAMIC_CLASS(CVelomarkDoc, wxDocument);
 
 namespace {
@@ -21,7 +23,11 @@ wxString ReasonFromErrno(int error, const wxString& fallback) {
 
 CVelomarkDoc::CVelomarkDoc() = default;
 
-CVelomarkDoc::~CVelomarkDoc() = default;
+CVelomarkDoc::~CVelomarkDoc() {
+    // A closed page's memory goes back to the system, not only to the heap.
+    m_dib.Destroy();
+    ReleaseFreeImageMemory();
+}
 
 bool CVelomarkDoc::OnNewDocument() { return wxDocument::OnNewDocument(); }
 

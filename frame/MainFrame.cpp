@@ -260,14 +260,12 @@ void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     if (result == velomark::PublishResult::Queued)
         m_waitingPages.Add(page, channel.Outbox().DroppedCount() - droppedBefore);
     const wxString progress = BatchProgressText();
-    if (result != velomark::PublishResult::Published) {
-        ShowStatus(progress + " - " + velomark::PublishResultText(result));
-    } else {
-        ShowStatus(progress);
-    }
+    velomark::ReportEvent("progress " + progress.ToStdString());
+    ShowStatus(result == velomark::PublishResult::Published
+                   ? progress
+                   : progress + " - " + velomark::PublishResultText(result));
     // The batch runs without returning to the loop: the bar shows each page now.
     if (GetStatusBar()) GetStatusBar()->Update();
-    velomark::ReportEvent("progress " + progress.ToStdString());
     if (result == velomark::PublishResult::Queued) m_bImagesWaiting = true;
     velomark::ReportEvent(
         "image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) + " " +
