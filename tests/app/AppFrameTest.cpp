@@ -25,7 +25,9 @@
 #include "app/ScanprobeApp.h"
 #include "bridge/ChannelLayout.h"
 #include "bridge/SharedChannel.h"
+#include "docview/VelomarkDoc.h"
 #include "frame/MainFrame.h"
+#include "frame/WaitingPages.h"
 #include "res/CommandMap.h"
 #include "res/ResourceIds.h"
 
@@ -175,6 +177,30 @@ TEST(AppCommandTest, SaveStaysForASavedDocumentAndCloseAllEmptiesTheList) {
     EXPECT_TRUE(Frame().ExecuteCommand(velomark::res::ID_WINDOW_CLOSE_ALL));
     EXPECT_TRUE(DocumentTitles().empty());
     EXPECT_FALSE(Frame().ExecuteCommand(velomark::res::ID_WINDOW_CLOSE_ALL));
+}
+
+TEST(AppWaitingPagesTest, PagesWhoseImagesLeftTheOutboxAreSentDroppedOnesStayUnsaved) {
+    CloseAllDocuments();
+    std::vector<CVelomarkDoc*> pages;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(Frame().ExecuteCommand(57600));
+        pages.push_back(dynamic_cast<CVelomarkDoc*>(Documents().GetCurrentDocument()));
+        ASSERT_NE(pages.back(), nullptr);
+        pages.back()->Modify(true);
+    }
+    velomark::WaitingPages waiting;
+    waiting.Add(pages[0], 0);
+    waiting.Add(pages[1], 0);
+    waiting.Add(pages[2], 1);  // the outbox dropped the first page's image
+    waiting.Update(1);         // one image left: the second page's
+    EXPECT_TRUE(pages[0]->IsModified());
+    EXPECT_FALSE(pages[1]->IsModified());
+    EXPECT_TRUE(pages[2]->IsModified());
+    // A page closed while its image waits is passed over.
+    pages[2]->Modify(false);
+    ASSERT_TRUE(Documents().CloseDocument(pages[2], true));
+    waiting.Update(0);
+    CloseAllDocuments();
 }
 
 TEST(AppStartTest, MenuPromptsShowInTheStatusBar) {
