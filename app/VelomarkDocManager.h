@@ -1,6 +1,6 @@
 // The document manager: untitled documents are named Velomark1, Velomark2, ...,
-// the recent-file list holds four entries, and the main frame's File menu follows
-// every change to the list.
+// the recent-file list holds four entries, the main frame's File menu follows
+// every change to the list, and Save is there for any active document.
 #pragma once
 
 #include <wx/docview.h>
@@ -22,6 +22,7 @@ public:
 
 private:
     void HistoryChanged();
+    void OnUpdateSave(wxUpdateUIEvent& event);
 
     std::function<void()> m_historyChanged;
     int m_nUntitled = 0;

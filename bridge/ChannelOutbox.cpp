@@ -29,6 +29,7 @@ bool ChannelOutbox::Pop(Image* image, std::string* error) {
     Forget(entry);
     if (entry.packed) {
         *image = Image{entry.packed, entry.size, entry.info};
+        ++m_nDelivered;
         return true;
     }
     HGLOBAL packed = GlobalAlloc(GMEM_MOVEABLE, entry.size);
@@ -39,13 +40,16 @@ bool ChannelOutbox::Pop(Image* image, std::string* error) {
     if (!read) {
         if (!bytes) *error = "out of memory reading the spool file";
         if (packed) GlobalFree(packed);
+        ++m_nRemoved;
         return false;
     }
     *image = Image{packed, entry.size, entry.info};
+    ++m_nDelivered;
     return true;
 }
 
 void ChannelOutbox::PushFront(const Image& image) {
+    --m_nDelivered;
     m_images.push_front(Entry{image.packed, 0, image.size, image.info});
     m_nMemoryBytes += image.size;
 }
@@ -60,6 +64,7 @@ void ChannelOutbox::Forget(const Entry& entry) {
 void ChannelOutbox::Clear() {
     for (const Entry& entry : m_images)
         if (entry.packed) GlobalFree(entry.packed);
+    m_nRemoved += m_images.size();
     m_images.clear();
     m_nMemoryBytes = 0;
     m_nSpooled = 0;

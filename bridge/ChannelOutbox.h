@@ -34,6 +34,11 @@ public:
     bool Push(HGLOBAL packed, size_t size, const TW_IMAGEINFO& info, std::string* error);
     bool Empty() const { return m_images.empty(); }
     size_t Count() const { return m_images.size(); }
+    // Running counts: images taken from the queue for good (handed on to the
+    // client), and images removed without reaching it (a new request, a spool
+    // that could not give one back).
+    size_t DeliveredCount() const { return m_nDelivered; }
+    size_t RemovedCount() const { return m_nRemoved; }
     // Bytes of the waiting images held in memory, and in the spool.
     size_t MemoryBytes() const { return m_nMemoryBytes; }
     size_t SpooledCount() const { return m_nSpooled; }
@@ -47,7 +52,7 @@ public:
     // the spool if it was there. Only when not Empty. False when the spool could
     // not give it back: it has left the queue, and *error says why.
     bool Pop(Image* image, std::string* error);
-    // Puts back an image that Pop gave, as the oldest again.
+    // Puts back an image that Pop gave (it was not handed on), as the oldest again.
     void PushFront(const Image& image);
     // Removes every waiting image.
     void Clear();
@@ -65,6 +70,8 @@ private:
     std::deque<Entry> m_images;
     size_t m_nMemoryBytes = 0;
     size_t m_nSpooled = 0;
+    size_t m_nDelivered = 0;
+    size_t m_nRemoved = 0;
     SpoolFile m_spool;
 };
 

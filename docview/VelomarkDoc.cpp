@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/HeapTuning.h"
+
 wxIMPLEMENT_DYNAMIC_CLASS(CVelomarkDoc, wxDocument);
 
 namespace {
@@ -21,9 +23,20 @@ wxString ReasonFromErrno(int error, const wxString& fallback) {
 
 CVelomarkDoc::CVelomarkDoc() = default;
 
-CVelomarkDoc::~CVelomarkDoc() = default;
+CVelomarkDoc::~CVelomarkDoc() {
+    // A closed page's memory goes back to the system, not only to the heap.
+    m_dib.Destroy();
+    ReleaseFreeImageMemory();
+}
 
 bool CVelomarkDoc::OnNewDocument() { return wxDocument::OnNewDocument(); }
+
+bool CVelomarkDoc::Save() {
+    // The toolkit skips a save when nothing changed; a person who asks for one (the
+    // file deleted meanwhile, say) gets the file written.
+    if (GetDocumentSaved() && !GetFilename().empty()) return OnSaveDocument(GetFilename());
+    return wxDocument::Save();
+}
 
 bool CVelomarkDoc::DoSaveDocument(const wxString& path) {
     // The image goes to a new file beside the target that then replaces it, so that a
@@ -79,7 +92,11 @@ bool CVelomarkDoc::DoOpenDocument(const wxString& path) {
     return true;
 }
 
-void CVelomarkDoc::ImageSideAdapter::UpdateAllViews() { m_doc.UpdateAllViews(); }
+void CVelomarkDoc::ImageSideAdapter::UpdateAllViews() {
+    // An acquired page exists nowhere else until it is saved or reaches the client.
+    m_doc.Modify(true);
+    m_doc.UpdateAllViews();
+}
 
 void CVelomarkDoc::ImageSideAdapter::Discard() {
     // Nothing of an image that never arrived is worth keeping: close without asking.

@@ -1,6 +1,7 @@
 // One image, one document: the document owns its CDIB. Acquired images reach it
-// through the image hand-off (ImageSide()); File Save writes the image as a BMP
-// file and File Open reads one.
+// through the image hand-off (ImageSide()) and count as unsaved until they are
+// saved or sent to the client; File Save writes the image as a BMP file and File
+// Open reads one.
 #pragma once
 
 #include <wx/docview.h>
@@ -16,6 +17,11 @@ public:
     ~CVelomarkDoc() override;
 
     bool OnNewDocument() override;
+    // Save writes the file again also when nothing changed since the last save.
+    bool Save() override;
+
+    // The page reached the client: closing it loses nothing, so no question.
+    void MarkSentToClient() { Modify(false); }
 
     // What the image hand-off sees of this document.
     velomark::ImageDocument& ImageSide() { return m_imageSide; }

@@ -2,7 +2,6 @@
 
 #include <wx/app.h>
 #include <wx/log.h>
-#include <wx/mdi.h>
 #include <wx/print.h>
 
 #include <memory>
@@ -20,7 +19,7 @@ wxIMPLEMENT_DYNAMIC_CLASS(CVelomarkView, wxView);
 bool CVelomarkView::OnCreate(wxDocument* doc, long flags) {
     if (!wxView::OnCreate(doc, flags)) return false;
     // dynamic_cast, not wxDynamicCast: the macro's downcast trips UBSan on another type.
-    auto* parent = dynamic_cast<wxMDIParentFrame*>(wxTheApp->GetTopWindow());
+    auto* parent = dynamic_cast<wxAuiMDIParentFrame*>(wxTheApp->GetTopWindow());
     if (!parent) {
         wxLogError("Cannot show \"%s\": the main window is missing.", doc->GetUserReadableName());
         return false;

@@ -1,6 +1,7 @@
 #include "frame/MainFrame.h"
 
 #include <wx/app.h>
+#include <wx/aui/auibook.h>
 #include <wx/docview.h>
 #include <wx/evtloop.h>
 #include <wx/msgdlg.h>
@@ -31,6 +32,10 @@ constexpr int kHeartbeatMs = 20;
 // The lock-key panes are read every this many heartbeats.
 constexpr int kIndicatorEvery = 10;
 constexpr long kToolBarStyle = wxTB_HORIZONTAL | wxTB_FLAT | wxTB_TOP;
+// A close button on every tab; tabs stay in one row (no splitting by dragging).
+constexpr long kTabsAdded = wxAUI_NB_CLOSE_ON_ALL_TABS;
+constexpr long kTabsRemoved = wxAUI_NB_CLOSE_ON_ACTIVE_TAB | wxAUI_NB_TAB_SPLIT |
+                              wxAUI_NB_TAB_EXTERNAL_MOVE;
 
 class BusyScope {
 public:
@@ -70,9 +75,12 @@ CMainFrame::~CMainFrame() {
 }
 
 bool CMainFrame::LoadFrame(wxDocManager* manager) {
+    // Menu 128 carries its own Window menu.
     if (!Create(manager, nullptr, wxID_ANY, LoadResourceString(IDR_MAINFRAME), wxDefaultPosition,
-                wxSize(900, 700), wxDEFAULT_FRAME_STYLE))
+                wxSize(900, 700), wxDEFAULT_FRAME_STYLE | wxFRAME_NO_WINDOW_MENU))
         return false;
+    if (wxAuiNotebook* tabs = GetNotebook())
+        tabs->SetWindowStyleFlag((tabs->GetWindowStyleFlag() | kTabsAdded) & ~kTabsRemoved);
     return OnCreate() == 0;
 }
 
@@ -101,6 +109,7 @@ int CMainFrame::OnCreate() {
     Bind(wxEVT_TIMER, &CMainFrame::OnHeartbeat, this);
     Bind(wxEVT_CHAR_HOOK, &CMainFrame::OnCharHook, this);
     Bind(wxEVT_ACTIVATE, &CMainFrame::OnActivate, this);
+    Bind(wxEVT_IDLE, &CMainFrame::OnIdleTitle, this);
     Bind(wxEVT_MENU, &CMainFrame::OnViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
     Bind(wxEVT_MENU, &CMainFrame::OnViewStatusBar, this, ToolkitId(ID_VIEW_STATUS_BAR));
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateViewToolbar, this, ToolkitId(ID_VIEW_TOOLBAR));
@@ -142,11 +151,15 @@ BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
     if (!CanDispatch()) return FALSE;
     BusyScope busy(m_nBusy);
     velomark::PollChannel(*this);
+    FollowWaitingPages();
     MSG copy = *pMsg;
     const BOOL wasEnabled = IsSourceEnabled();
     FilterMessage(copy);
     // A request that waited for the source to close is taken up at once.
-    if (wasEnabled && !IsSourceEnabled()) velomark::PollChannel(*this);
+    if (wasEnabled && !IsSourceEnabled()) {
+        velomark::PollChannel(*this);
+        FollowWaitingPages();
+    }
     return FALSE;
 }
 
@@ -194,7 +207,7 @@ bool CMainFrame::ProcessEvent(wxEvent& event) {
     if (event.IsCommandEvent())
         if (auto* origin = dynamic_cast<wxWindow*>(event.GetEventObject()))
             if (wxGetTopLevelParent(origin) != this) return false;
-    return wxDocMDIParentFrame::ProcessEvent(event);
+    return CMainFrameBase::ProcessEvent(event);
 }
 
 bool CMainFrame::RouteMenuCommand(int toolkitId) {
@@ -273,16 +286,28 @@ void CMainFrame::OnUpdateFileAcquire(wxUpdateUIEvent& event) {
 void CMainFrame::OnGetDibBites(wxCommandEvent&) {
     BusyScope busy(m_nBusy);
     velomark::HandleCommandText(*this);
+    FollowWaitingPages();
 }
 
 void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
-    const velomark::PublishResult result = velomark::PublishImage(
-        hDib, info.BitsPerPixel, info, *this, m_dibShared, velomark::SharedChannel::Instance());
+    velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
+    m_newPage = nullptr;
+    const velomark::PublishResult result =
+        velomark::PublishImage(hDib, info.BitsPerPixel, info, *this, m_dibShared, channel);
+    CVelomarkDoc* page = m_newPage.get();
+    if (result == velomark::PublishResult::Published && page) page->MarkSentToClient();
+    if (result == velomark::PublishResult::Queued) m_waitingPages.Add(page);
+    const wxString progress = BatchProgressText();
+    velomark::ReportEvent("progress " + progress.ToStdString());
+    wxString text = progress;
+    m_nImagesShownWaiting = channel.Outbox().Count();
     if (result == velomark::PublishResult::Queued)
-        ShowWaitingImages();
-    else if (result != velomark::PublishResult::Published &&
-             result != velomark::PublishResult::SpoolFailed)  // its notice is shown
-        ShowStatus(velomark::PublishResultText(result));
+        text += " - " + WaitingImagesText(m_nImagesShownWaiting);
+    else if (result != velomark::PublishResult::Published)
+        text += wxString(" - ") + velomark::PublishResultText(result);
+    ShowStatus(text);
+    // The batch runs without returning to the loop: the bar shows each page now.
+    if (GetStatusBar()) GetStatusBar()->Update();
     velomark::ReportEvent(
         "image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) + " " +
         std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));
@@ -294,13 +319,33 @@ velomark::ImageDocument* CMainFrame::OpenNewDocument() {
     auto* document = dynamic_cast<CVelomarkDoc*>(manager->CreateDocument(wxString(), wxDOC_NEW));
     if (!document) return nullptr;
     velomark::ReportEvent("document " + document->GetUserReadableName().ToStdString());
+    m_newPage = document;
     return &document->ImageSide();
+}
+
+wxString CMainFrame::BatchProgressText() const {
+    const int size = BatchSize();
+    return size > 0 ? wxString::Format("Page %d of %d", BatchPage(), size)
+                    : wxString::Format("Page %d", BatchPage());
+}
+
+void CMainFrame::OnIdleTitle(wxIdleEvent& event) {
+    event.Skip();
+    wxDocManager* manager = GetDocumentManager();
+    const wxDocument* active = manager ? manager->GetCurrentDocument() : nullptr;
+    wxString title = LoadResourceString(IDR_MAINFRAME);
+    if (active) title += " - " + active->GetUserReadableName();
+    if (title == GetTitle()) return;
+    SetTitle(title);
+    velomark::ReportEvent("title " + title.ToStdString());
 }
 
 void CMainFrame::OnClose(wxCloseEvent& event) {
     // Documents are asked first, so that TWAIN and the channel are released only
     // once the close goes ahead.
     wxDocManager* manager = GetDocumentManager();
+    // Pages the client took since the last message need no question.
+    FollowWaitingPages();
     if (event.CanVeto() && manager) {
         for (wxDocument* document : manager->GetDocumentsVector()) {
             if (document->IsModified() && !document->OnSaveModified()) {
@@ -316,6 +361,9 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     if (m_commandServer) m_commandServer->Stop();
     ReleaseTwain();
     velomark::CloseSharedChannel();
+    // A close that cannot be refused asks nothing: closing a document would ask again.
+    if (manager && !event.CanVeto())
+        for (wxDocument* document : manager->GetDocumentsVector()) document->Modify(false);
     try {
         if (manager) manager->Clear(true);
     } catch (...) {
@@ -334,16 +382,22 @@ void CMainFrame::OnHeartbeat(wxTimerEvent&) {
     }
 }
 
+void CMainFrame::FollowWaitingPages() {
+    const velomark::ChannelOutbox& outbox = velomark::SharedChannel::Instance().Outbox();
+    m_waitingPages.Update(outbox.DeliveredCount(), outbox.RemovedCount());
+}
+
+wxString CMainFrame::WaitingImagesText(size_t waiting) {
+    return waiting == 1 ? wxString("1 image waiting for the client")
+                        : wxString::Format("%zu images waiting for the client", waiting);
+}
+
 void CMainFrame::ShowWaitingImages() {
     const size_t waiting = velomark::SharedChannel::Instance().Outbox().Count();
     if (waiting == m_nImagesShownWaiting) return;
     m_nImagesShownWaiting = waiting;
-    if (waiting == 0)
-        ShowStatus(LoadResourceString(AFX_IDS_IDLEMESSAGE));
-    else if (waiting == 1)
-        ShowStatus("1 image waiting for the client");
-    else
-        ShowStatus(wxString::Format("%zu images waiting for the client", waiting));
+    ShowStatus(waiting == 0 ? wxString(LoadResourceString(AFX_IDS_IDLEMESSAGE))
+                            : WaitingImagesText(waiting));
 }
 
 void CMainFrame::OnViewToolbar(wxCommandEvent&) {

@@ -5,7 +5,9 @@
 // to the image hand-off and releases everything when it closes.
 #pragma once
 
-#include <wx/docmdi.h>
+#include <wx/defs.h>  // before tabmdi.h, which tests wxUSE_AUI first
+#include <wx/aui/tabmdi.h>
+#include <wx/docview.h>
 #include <wx/timer.h>
 
 #include <deque>
@@ -18,12 +20,16 @@
 #include "dib/Dib.h"
 #include "frame/KeyIndicators.h"
 #include "frame/RecentFilesMenu.h"
+#include "frame/WaitingPages.h"
 #include "platform/Window.h"
 #include "twain/Twain.h"
 
 class wxDocManager;
 
-class CMainFrame : public wxDocMDIParentFrame,
+// The document windows are tabs with close buttons.
+using CMainFrameBase = wxDocParentFrameAny<wxAuiMDIParentFrame>;
+
+class CMainFrame : public CMainFrameBase,
                    public CTwain,
                    public velomark::ChannelActions,
                    public velomark::ImageDocumentFactory,
@@ -84,6 +90,10 @@ private:
     void OnUpdateViewStatusBar(wxUpdateUIEvent& event);
     void OnUpdateRecentFile(wxUpdateUIEvent& event);
     void OnUpdateDisabled(wxUpdateUIEvent& event);
+    // "Velomark - <document>" while a document is active, "Velomark" otherwise.
+    void OnIdleTitle(wxIdleEvent& event);
+    // "Page 3 of 10", or "Page 3" when the batch's size is unknown.
+    wxString BatchProgressText() const;
 
     // True when the frame may run TWAIN and channel work now: hooked (TWAIN started,
     // not closing), not inside such work already, and on the main loop rather than a
@@ -101,6 +111,9 @@ private:
     // "3 images waiting for the client" while the count changes; the idle
     // message once none waits.
     void ShowWaitingImages();
+    static wxString WaitingImagesText(size_t waiting);
+    // Pages whose images left the outbox: sent ones need no save any more.
+    void FollowWaitingPages();
 
     CDIB m_dibShared;
     MessageWindow m_twainWindow;
@@ -109,6 +122,9 @@ private:
     std::unique_ptr<velomark::RecentFilesMenu> m_recentFiles;
     std::unique_ptr<velomark::CommandServer> m_commandServer;
     std::deque<std::function<void()>> m_deferredTasks;
+    // The document OpenNewDocument made for the image being received.
+    wxWeakRef<CVelomarkDoc> m_newPage;
+    velomark::WaitingPages m_waitingPages;
     int m_nBusy = 0;
     size_t m_nImagesShownWaiting = 0;
     int m_nHeartbeats = 0;

@@ -11,3 +11,5 @@ void KeepImageMemoryWarm() {
     mallopt(M_MMAP_THRESHOLD, kMapThreshold);
     mallopt(M_TRIM_THRESHOLD, kTrimThreshold);
 }
+
+void ReleaseFreeImageMemory() { malloc_trim(0); }

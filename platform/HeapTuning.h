@@ -6,3 +6,8 @@
 
 // Call once at program start, before the first image.
 void KeepImageMemoryWarm();
+
+// Returns the heap's free pages to the system: the blocks kept warm (and any freed
+// page sitting between live blocks) would otherwise stay resident after the images
+// that used them are gone for good, as when a person closes their pages.
+void ReleaseFreeImageMemory();

@@ -26,6 +26,7 @@ struct MenuEntry {
 const MenuEntry kFileMenu[] = {
     {"&New\tCtrl+N", ID_FILE_NEW},
     {"&Open...\tCtrl+O", ID_FILE_OPEN},
+    {"&Close\tCtrl+W", ID_FILE_CLOSE},
     {nullptr, 0},
     {"S&elect Source...", ID_FILE_SELECTSOURCE},
     {"A&cquire...", ID_FILE_ACQUIRE},
@@ -40,6 +41,10 @@ const MenuEntry kFileMenu[] = {
 const MenuEntry kViewMenu[] = {
     {"&Toolbar", ID_VIEW_TOOLBAR, false, true},
     {"&Status Bar", ID_VIEW_STATUS_BAR, false, true},
+};
+
+const MenuEntry kWindowMenu[] = {
+    {"Close &All", ID_WINDOW_CLOSE_ALL},
 };
 
 const MenuEntry kHelpMenu[] = {
@@ -72,6 +77,7 @@ struct AcceleratorEntry {
 const AcceleratorEntry kAccelerators[] = {
     {wxACCEL_CTRL, 'N', ID_FILE_NEW},         {wxACCEL_CTRL, 'O', ID_FILE_OPEN},
     {wxACCEL_CTRL, 'S', ID_FILE_SAVE},        {wxACCEL_CTRL, 'P', ID_FILE_PRINT},
+    {wxACCEL_CTRL, 'W', ID_FILE_CLOSE},       {wxACCEL_CTRL, WXK_F4, ID_FILE_CLOSE},
     {wxACCEL_CTRL, 'Z', ID_EDIT_UNDO},        {wxACCEL_CTRL, 'X', ID_EDIT_CUT},
     {wxACCEL_CTRL, 'C', ID_EDIT_COPY},        {wxACCEL_CTRL, 'V', ID_EDIT_PASTE},
     {wxACCEL_ALT, WXK_BACK, ID_EDIT_UNDO},    {wxACCEL_SHIFT, WXK_DELETE, ID_EDIT_CUT},
@@ -111,6 +117,7 @@ wxMenuBar* BuildMenuBar() {
     auto* bar = new wxMenuBar;
     bar->Append(BuildPopup(kFileMenu), "&File");
     bar->Append(BuildPopup(kViewMenu), "&View");
+    bar->Append(BuildPopup(kWindowMenu), "&Window");
     bar->Append(BuildPopup(kHelpMenu), "&Help");
     return bar;
 }

@@ -9,7 +9,7 @@ class wxIcon;
 
 namespace velomark::res {
 
-// Menu 128: File, View and Help with their items, mnemonics, shortcuts and prompts.
+// Menu 128: File, View, Window and Help with their items, mnemonics, shortcuts and prompts.
 wxMenuBar* BuildMenuBar();
 
 // Accelerator table 128.

@@ -13,6 +13,7 @@ constexpr unsigned IDR_VELOMARKTYPE = 129;
 constexpr unsigned ID_FILE_SELECTSOURCE = 32771;
 constexpr unsigned ID_FILE_ACQUIRE = 32772;
 constexpr unsigned ID_GET_DIB_BITES = 32783;
+constexpr unsigned ID_WINDOW_CLOSE_ALL = 32787;
 
 // The standard commands the menu, toolbar and accelerators carry
 constexpr unsigned ID_FILE_NEW = 57600;

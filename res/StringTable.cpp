@@ -27,6 +27,7 @@ constexpr StringEntry kStrings[] = {
     {32784, "Select Data Source\nSelect Data Source"},
     {32785, "Acquire\nAcquire"},
     {32786, "Close Datasource\nClose Datasource"},
+    {32787, "Close all document windows; prompts to save unsaved ones\nClose All"},
     {57344, "Velomark"},
     {57345, "Ready"},
     {57600, "Create a new document\nNew"},

@@ -70,6 +70,13 @@ public:
     static const char* DsmLibraryName();
 
 protected:
+    // Where the batch that TransferImages takes stands, for ReceiveImage: the pending
+    // image being transferred (1 for the batch's first) and the batch's size, -1 when
+    // unknown. The size is the count asked with CAP_XFERCOUNT until the first
+    // MSG_ENDXFER, then what the source reports pending after each.
+    int BatchPage() const { return m_nBatchPage; }
+    int BatchSize() const;
+
     HMODULE m_hDsmLibrary;
     DSMENTRYPROC m_pDsmEntry;
     TW_IDENTITY m_AppId;
@@ -83,4 +90,7 @@ protected:
     BOOL m_bSourceEnabled;
     BOOL m_bModalUI;
     TW_INT32 m_nImageCount;
+    int m_nBatchPage = 0;
+    // Pending images the batch had before the current one ended, -1 when unknown.
+    int m_nBatchPending = -1;
 };

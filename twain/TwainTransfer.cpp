@@ -123,6 +123,8 @@ void CTwain::FilterMessage(MSG msg) {
 }
 
 void CTwain::TransferImages() {
+    m_nBatchPage = 1;
+    m_nBatchPending = m_nImageCount;
     BOOL bMore = TRUE;
     int unansweredRounds = 0;
     while (bMore && m_bSourceEnabled) {
@@ -177,7 +179,14 @@ BOOL CTwain::EndTransfer() {
     TW_PENDINGXFERS pending{};
     if (!CallDsm(&m_AppId, &m_Source, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending))
         return FALSE;
+    ++m_nBatchPage;
+    // The count is 0xFFFF (-1) when the source does not know it, a feeder say.
+    m_nBatchPending = static_cast<TW_INT16>(pending.Count);
     return pending.Count != 0 ? TRUE : FALSE;
+}
+
+int CTwain::BatchSize() const {
+    return m_nBatchPending >= 0 ? m_nBatchPage - 1 + m_nBatchPending : -1;
 }
 
 void CTwain::CancelTransfers() {

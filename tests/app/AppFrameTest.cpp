@@ -25,8 +25,11 @@
 #include "app/ScanprobeApp.h"
 #include "bridge/ChannelLayout.h"
 #include "bridge/SharedChannel.h"
+#include "docview/VelomarkDoc.h"
 #include "frame/MainFrame.h"
+#include "frame/WaitingPages.h"
 #include "res/CommandMap.h"
+#include "res/ResourceIds.h"
 
 namespace {
 
@@ -57,6 +60,8 @@ std::vector<std::string> DocumentTitles() {
 }
 
 void CloseAllDocuments() {
+    // Acquired pages that never reached the client would ask.
+    for (wxDocument* document : Documents().GetDocumentsVector()) document->Modify(false);
     Documents().CloseDocuments(true);
     Spin(50);
 }
@@ -82,12 +87,14 @@ TEST(AppStartTest, FrameShowsMenuToolbarAndStatusBarWithNoDocument) {
 
     wxMenuBar* bar = frame.GetMenuBar();
     ASSERT_NE(bar, nullptr);
-    ASSERT_EQ(bar->GetMenuCount(), 3u);
+    ASSERT_EQ(bar->GetMenuCount(), 4u);
     EXPECT_EQ(bar->GetMenuLabel(0), "&File");
     EXPECT_EQ(bar->GetMenuLabel(1), "&View");
-    EXPECT_EQ(bar->GetMenuLabel(2), "&Help");
+    EXPECT_EQ(bar->GetMenuLabel(2), "&Window");
+    EXPECT_EQ(bar->GetMenuLabel(3), "&Help");
     const std::vector<std::string> file = {"&New\tCtrl+N",
                                            "&Open...\tCtrl+O",
+                                           "&Close\tCtrl+W",
                                            "-",
                                            "S&elect Source...",
                                            "A&cquire...",
@@ -99,7 +106,8 @@ TEST(AppStartTest, FrameShowsMenuToolbarAndStatusBarWithNoDocument) {
                                            "E&xit"};
     EXPECT_EQ(MenuLabels(*bar->GetMenu(0)), file);
     EXPECT_EQ(MenuLabels(*bar->GetMenu(1)), (std::vector<std::string>{"&Toolbar", "&Status Bar"}));
-    EXPECT_EQ(MenuLabels(*bar->GetMenu(2)), std::vector<std::string>{"&About Velomark..."});
+    EXPECT_EQ(MenuLabels(*bar->GetMenu(2)), std::vector<std::string>{"Close &All"});
+    EXPECT_EQ(MenuLabels(*bar->GetMenu(3)), std::vector<std::string>{"&About Velomark..."});
     EXPECT_EQ(bar->GetMenu(0)->FindItem(velomark::res::ToolkitId(32771))->GetHelp(), "");
     EXPECT_EQ(bar->GetMenu(0)->FindItem(wxID_NEW)->GetHelp(), "Create a new document");
 
@@ -152,6 +160,48 @@ TEST(AppCommandTest, UpdateRulesDecideWhatACommandMayDo) {
     EXPECT_TRUE(IsEnabled(velomark::res::ToolkitId(32772)));
 }
 
+TEST(AppCommandTest, SaveStaysForASavedDocumentAndCloseAllEmptiesTheList) {
+    CloseAllDocuments();
+    ASSERT_TRUE(Frame().ExecuteCommand(57600));
+    ASSERT_TRUE(Frame().ExecuteCommand(57600));
+    wxDocument* saved = Documents().GetCurrentDocument();
+    ASSERT_NE(saved, nullptr);
+    const std::string path = std::string(getenv("XDG_CONFIG_HOME")) + "/saved.bmp";
+    ASSERT_TRUE(saved->OnSaveDocument(path));
+    ASSERT_FALSE(saved->IsModified());
+    // Saved and unchanged, Save is still there, and writes the file again.
+    std::filesystem::remove(path);
+    EXPECT_TRUE(Frame().ExecuteCommand(57603));
+    EXPECT_TRUE(std::filesystem::exists(path));
+
+    EXPECT_TRUE(Frame().ExecuteCommand(velomark::res::ID_WINDOW_CLOSE_ALL));
+    EXPECT_TRUE(DocumentTitles().empty());
+    EXPECT_FALSE(Frame().ExecuteCommand(velomark::res::ID_WINDOW_CLOSE_ALL));
+}
+
+TEST(AppWaitingPagesTest, PagesWhoseImagesReachedTheClientAreSentRemovedOnesStayUnsaved) {
+    CloseAllDocuments();
+    std::vector<CVelomarkDoc*> pages;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(Frame().ExecuteCommand(57600));
+        pages.push_back(dynamic_cast<CVelomarkDoc*>(Documents().GetCurrentDocument()));
+        ASSERT_NE(pages.back(), nullptr);
+        pages.back()->Modify(true);
+    }
+    velomark::WaitingPages waiting;
+    for (CVelomarkDoc* page : pages) waiting.Add(page);
+    waiting.Update(1, 2);  // the first reached the client, a new request removed the rest
+    EXPECT_FALSE(pages[0]->IsModified());
+    EXPECT_TRUE(pages[1]->IsModified());
+    EXPECT_TRUE(pages[2]->IsModified());
+    // A page closed while its image waits is passed over.
+    waiting.Add(pages[2]);
+    pages[2]->Modify(false);
+    ASSERT_TRUE(Documents().CloseDocument(pages[2], true));
+    waiting.Update(2, 2);
+    CloseAllDocuments();
+}
+
 TEST(AppStartTest, MenuPromptsShowInTheStatusBar) {
     CMainFrame& frame = Frame();
     frame.DoGiveHelp(wxString::FromUTF8("Open an existing document"), true);
@@ -200,6 +250,7 @@ TEST(AppRecentFilesTest, MenuKeepsTheLastFourFiles) {
     const std::vector<std::string> labels = MenuLabels(file);
     const std::vector<std::string> expected = {"&New\tCtrl+N",
                                                "&Open...\tCtrl+O",
+                                               "&Close\tCtrl+W",
                                                "-",
                                                "S&elect Source...",
                                                "A&cquire...",
@@ -216,7 +267,7 @@ TEST(AppRecentFilesTest, MenuKeepsTheLastFourFiles) {
     EXPECT_TRUE(IsEnabled(wxID_FILE4));
 
     while (Documents().GetHistoryFilesCount() > 0) Documents().RemoveFileFromHistory(0);
-    EXPECT_EQ(MenuLabels(file)[8], "Recent File");
+    EXPECT_EQ(MenuLabels(file)[9], "Recent File");
     EXPECT_FALSE(file.FindItem(wxID_FILE1)->IsEnabled());
 }
 

@@ -158,9 +158,11 @@ TEST_F(DocumentFileTest, NewDocumentsAreUntitledEmptyAndUnmodified) {
     EXPECT_EQ(first->m_dib.m_pBlock, nullptr);
     EXPECT_EQ(first->GetUserReadableName(), "Velomark1");
     EXPECT_EQ(ViewOf(second)->GetFrame()->GetLabel(), "Velomark2");
-    // Filling the image through the hand-off's side does not ask to save on close.
+    // An acquired page is unsaved until it reaches the client.
     FillPattern24(first->ImageSide().Image(), 8, 8);
     first->ImageSide().UpdateAllViews();
+    EXPECT_TRUE(first->IsModified());
+    first->MarkSentToClient();
     EXPECT_FALSE(first->IsModified());
     EXPECT_TRUE(m_manager->CloseDocument(first, false));
     EXPECT_EQ(m_manager->GetDocuments().size(), 1u);

@@ -47,15 +47,19 @@ void DocviewFixture::SetUp() {
     m_manager = new TestDocManager;
     new wxDocTemplate(m_manager, "Velomark image", "*.bmp", "", "bmp", "Velomark Document",
                       "Velomark View", wxCLASSINFO(CVelomarkDoc), wxCLASSINFO(CVelomarkView));
-    m_parent = new wxDocMDIParentFrame(m_manager, nullptr, wxID_ANY, "Velomark test",
-                                       wxDefaultPosition, wxSize(820, 640));
+    m_parent = new wxDocParentFrameAny<wxAuiMDIParentFrame>(
+        m_manager, nullptr, wxID_ANY, "Velomark test", wxDefaultPosition, wxSize(820, 640));
     wxTheApp->SetTopWindow(m_parent);
     m_parent->Show();
     Pump(50);
 }
 
 void DocviewFixture::TearDown() {
-    if (m_manager) m_manager->CloseDocuments(true);
+    if (m_manager) {
+        // Unsaved pages would ask; the tests are done with them.
+        for (wxDocument* doc : m_manager->GetDocumentsVector()) doc->Modify(false);
+        m_manager->CloseDocuments(true);
+    }
     if (m_parent) m_parent->Destroy();
     Pump(20);
     delete m_manager;

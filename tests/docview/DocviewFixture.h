@@ -1,10 +1,11 @@
-// A wx document manager with the Velomark template and an MDI main window, as the
+// A wx document manager with the Velomark template and a tabbed main window, as the
 // desktop program sets them up, plus the helpers the document and view tests share:
 // test images, event pumping, captured log messages and drawing into memory.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <wx/docmdi.h>
+#include <wx/defs.h>  // before tabmdi.h, which tests wxUSE_AUI first
+#include <wx/aui/tabmdi.h>
 #include <wx/docview.h>
 #include <wx/image.h>
 #include <wx/log.h>
@@ -79,7 +80,7 @@ protected:
     std::string TempPath(const std::string& name) const { return m_folder + "/" + name; }
 
     TestDocManager* m_manager = nullptr;
-    wxDocMDIParentFrame* m_parent = nullptr;
+    wxDocParentFrameAny<wxAuiMDIParentFrame>* m_parent = nullptr;
     std::string m_folder;
 };
 

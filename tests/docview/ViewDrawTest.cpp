@@ -41,6 +41,7 @@ protected:
         if (!doc) return nullptr;
         FillPattern24(doc->ImageSide().Image(), width, height);
         doc->ImageSide().UpdateAllViews();
+        doc->MarkSentToClient();  // closes without a question
         return doc;
     }
 

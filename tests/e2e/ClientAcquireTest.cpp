@@ -132,14 +132,19 @@ TEST_F(ClientAcquireTest, ANewRequestSupersedesThePagesStillWaiting) {
     };
     ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
     expectPage(1);
+    ASSERT_EQ(velomark_acknowledge(client), VELOMARK_OK);
+    expectPage(2);
     ASSERT_TRUE(Velomark().WaitForEvents("image ", kPages, kImageTimeoutMs));
-    // Pages 2 and 3 wait; a new request instead of the acknowledgement drops them
-    // from the channel (not from their windows): the next image is a new page 1.
+    // Page 3 waits; a new request instead of the acknowledgement drops it from the
+    // channel (not from its window): the next image is a new page 1.
     ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
-    expectPage(1);
-    EXPECT_TRUE(Velomark().WaitForEvents("document ", 2 * kPages, kImageTimeoutMs));
+    for (int page = 1; page <= kPages; ++page) {
+        expectPage(page);
+        ASSERT_EQ(velomark_acknowledge(client), VELOMARK_OK);
+    }
+    EXPECT_EQ(Velomark().CountEvents("document "), 2 * kPages);
     velomark_close(client);
-    ExitAndExpectCleanEnd();
+    ExitAndExpectCleanEnd("alt+n");  // the dropped page never reached a client: unsaved
 }
 
 TEST_F(ClientAcquireTest, CommandTextsAreAnsweredAndCarriedOut) {

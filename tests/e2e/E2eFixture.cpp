@@ -112,8 +112,22 @@ void E2eFixture::AnswerFileDialog(const char* title, const char* selectKeys,
     ASSERT_TRUE(closed) << "the dialog stayed open";
 }
 
-void E2eFixture::ExitAndExpectCleanEnd() {
-    const int exitCode = m_velomark->ExitByMenu(kStartTimeoutMs);
+void E2eFixture::AnswerSaveQuestion(const char* keys) {
+    const std::optional<WindowBox> box = X11Input::WaitForWindow("^Velomark$");
+    ASSERT_TRUE(box.has_value()) << "no question; events:\n" << m_velomark->EventText();
+    ASSERT_TRUE(X11Input::PointAt(*box));
+    ASSERT_TRUE(X11Input::Key(keys));
+}
+
+void E2eFixture::ExitAndExpectCleanEnd(const char* saveAnswer) {
+    int exitCode = -1;
+    if (saveAnswer) {
+        ASSERT_EQ(m_velomark->Post(kCommandAppExit), 0);
+        ASSERT_NO_FATAL_FAILURE(AnswerSaveQuestion(saveAnswer));
+        exitCode = m_velomark->WaitForEnd(kStartTimeoutMs);
+    } else {
+        exitCode = m_velomark->ExitByMenu(kStartTimeoutMs);
+    }
     EXPECT_EQ(exitCode, 0) << "stderr:\n" << m_velomark->ErrorOutput();
     EXPECT_EQ(m_velomark->CountEvents("closing"), 1) << m_velomark->EventText();
     EXPECT_EQ(m_velomark->CountEvents("exit"), 1) << m_velomark->EventText();

@@ -31,8 +31,12 @@ protected:
     void UseTestChart(const char* type, int width, int height, int pages, int dpi = 100);
     // Starts Velomark and, unless told otherwise, waits until its frame is shown.
     void StartVelomark(bool waitUntilShown = true, const std::vector<std::string>& arguments = {});
-    // File > Exit, then: exit code 0 and the events of an orderly end.
-    void ExitAndExpectCleanEnd();
+    // File > Exit, then: exit code 0 and the events of an orderly end. With
+    // `saveAnswer`, an unsaved page's question comes first and gets those keys.
+    void ExitAndExpectCleanEnd(const char* saveAnswer = nullptr);
+    // The question an unsaved page asks before it closes: a box titled "Velomark"
+    // (the main window then carries the page's name), answered with `keys`.
+    void AnswerSaveQuestion(const char* keys);
 
     // Answers a GTK file dialog as a person would: `selectKeys` to reach the name
     // entry, the path typed, then Return until the dialog is gone.

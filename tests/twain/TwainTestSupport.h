@@ -15,6 +15,8 @@
 
 class TestTwain : public CTwain {
 public:
+    using CTwain::BatchPage;
+    using CTwain::BatchSize;
     using CTwain::m_AppId;
     using CTwain::m_bDsmOpen;
     using CTwain::m_bModalUI;

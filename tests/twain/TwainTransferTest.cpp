@@ -1,6 +1,7 @@
 // CTwain's acquisition against the scripted DSM: CAP_XFERCOUNT, enabling, the
 // event filter and the native transfer loop, call by call.
 #include <cstring>
+#include <utility>
 
 #include "dib/Dib.h"
 #include "tests/twain/TwainTestSupport.h"
@@ -185,6 +186,24 @@ TEST_F(FakeDsmTest, CountFFFFMeansMoreImages) {
     });
     twain.FilterMessage(Notification());
     EXPECT_EQ(twain.received.size(), 3u);
+}
+
+TEST_F(FakeDsmTest, BatchPositionFollowsTheAskedAndThePendingCounts) {
+    Enable();
+    twain.m_nImageCount = 3;
+    const TW_UINT16 counts[] = {0xFFFF, 1, 0};
+    int ends = 0;
+    dsm.On(DAT_PENDINGXFERS, MSG_ENDXFER, [&](const DsmCall&, TW_MEMREF data) {
+        static_cast<TW_PENDINGXFERS*>(data)->Count = counts[ends++];
+        return TWRC_SUCCESS;
+    });
+    std::vector<std::pair<int, int>> seen;
+    twain.onImage = [&](HGLOBAL, const TW_IMAGEINFO&) {
+        seen.emplace_back(twain.BatchPage(), twain.BatchSize());
+    };
+    twain.FilterMessage(Notification());
+    // The asked count, then unknown (0xFFFF), then one pending after the second.
+    EXPECT_EQ(seen, (std::vector<std::pair<int, int>>{{1, 3}, {2, -1}, {3, 3}}));
 }
 
 TEST_F(FakeDsmTest, SkippedImageIsEndedWithoutATransfer) {
