@@ -88,6 +88,8 @@ TEST(AppStartTest, FrameShowsMenuToolbarAndStatusBarWithNoDocument) {
     EXPECT_EQ(bar->GetMenuLabel(2), "&Help");
     const std::vector<std::string> file = {"&New\tCtrl+N",
                                            "&Open...\tCtrl+O",
+                                           "Save &As...\tCtrl+Shift+S",
+                                           "Save A&ll Pages...\tCtrl+Alt+S",
                                            "-",
                                            "S&elect Source...",
                                            "A&cquire...",
@@ -98,7 +100,10 @@ TEST(AppStartTest, FrameShowsMenuToolbarAndStatusBarWithNoDocument) {
                                            "-",
                                            "E&xit"};
     EXPECT_EQ(MenuLabels(*bar->GetMenu(0)), file);
-    EXPECT_EQ(MenuLabels(*bar->GetMenu(1)), (std::vector<std::string>{"&Toolbar", "&Status Bar"}));
+    EXPECT_EQ(MenuLabels(*bar->GetMenu(1)),
+              (std::vector<std::string>{"&Toolbar", "&Status Bar", "-", "Zoom &In\tCtrl++",
+                                        "Zoom &Out\tCtrl+-", "&Actual Size\tCtrl+0",
+                                        "Fit &Width"}));
     EXPECT_EQ(MenuLabels(*bar->GetMenu(2)), std::vector<std::string>{"&About Velomark..."});
     EXPECT_EQ(bar->GetMenu(0)->FindItem(velomark::res::ToolkitId(32771))->GetHelp(), "");
     EXPECT_EQ(bar->GetMenu(0)->FindItem(wxID_NEW)->GetHelp(), "Create a new document");
@@ -200,6 +205,8 @@ TEST(AppRecentFilesTest, MenuKeepsTheLastFourFiles) {
     const std::vector<std::string> labels = MenuLabels(file);
     const std::vector<std::string> expected = {"&New\tCtrl+N",
                                                "&Open...\tCtrl+O",
+                                               "Save &As...\tCtrl+Shift+S",
+                                               "Save A&ll Pages...\tCtrl+Alt+S",
                                                "-",
                                                "S&elect Source...",
                                                "A&cquire...",
@@ -216,7 +223,7 @@ TEST(AppRecentFilesTest, MenuKeepsTheLastFourFiles) {
     EXPECT_TRUE(IsEnabled(wxID_FILE4));
 
     while (Documents().GetHistoryFilesCount() > 0) Documents().RemoveFileFromHistory(0);
-    EXPECT_EQ(MenuLabels(file)[8], "Recent File");
+    EXPECT_EQ(MenuLabels(file)[10], "Recent File");
     EXPECT_FALSE(file.FindItem(wxID_FILE1)->IsEnabled());
 }
 
