@@ -5,6 +5,7 @@
 
 #include <wx/image.h>
 #include <wx/log.h>
+#include <wx/mstream.h>
 
 #include <cerrno>
 #include <cmath>
@@ -84,6 +85,18 @@ double OptionDpi(const wxImage& image, const char* option) {
     }
 }
 
+bool WriteAll(int fd, const void* data, size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    errno = 0;
+    while (size > 0) {
+        const ssize_t put = ::write(fd, p, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        p += put, size -= size_t(put);
+    }
+    return true;
+}
+
 LONG PelsPerMetre(double dpi) { return dpi > 0 ? LONG(std::lround(dpi / kMetresPerInch)) : 0; }
 
 bool WriteBmpFile(const CDIB& dib, PageResolution dpi, const std::string& path, std::string& reason) {
@@ -99,10 +112,10 @@ bool WriteBmpFile(const CDIB& dib, PageResolution dpi, const std::string& path, 
 }  // namespace
 
 double SnapDpi(double dpi) {
-    // Pixels per metre are whole numbers: 300 dpi is kept as 11811, which reads back as
-    // 299.9994. One unit of the file is less than 0.015 dpi.
+    // Pixels per metre are whole numbers, rounded or cut off: 300 dpi is kept as 11811,
+    // which reads back as 299.9994. One unit of the file is 0.0254 dpi.
     const double whole = std::round(dpi);
-    return std::fabs(dpi - whole) < 0.015 ? whole : dpi;
+    return std::fabs(dpi - whole) < 0.03 ? whole : dpi;
 }
 
 bool WriteImageFile(const CDIB& dib, PageResolution dpi, ImageFileFormat format,
@@ -121,16 +134,27 @@ bool WriteImageFile(const CDIB& dib, PageResolution dpi, ImageFileFormat format,
         image.SetOption(wxIMAGE_OPTION_RESOLUTIONY, int(std::lround(dpi.y)));
     }
     if (format == ImageFileFormat::Jpeg) image.SetOption(wxIMAGE_OPTION_QUALITY, kJpegQuality);
-    errno = 0;
-    bool saved = false;
+    // The handlers do not all notice a failed write: they encode into memory, and the
+    // bytes go to the file here, every write checked.
+    wxMemoryOutputStream encoded;
+    bool made = false;
     {
         wxLogNull quiet;  // the caller reports the failure, with the file's name
-        saved = image.SaveFile(wxString::FromUTF8(path), ToolkitType(format));
+        made = image.SaveFile(encoded, ToolkitType(format));
     }
-    if (!saved)
+    if (!made) {
+        reason = std::string("the ") + FormatName(format) + " image could not be made";
+        return false;
+    }
+    const wxStreamBuffer* buffer = encoded.GetOutputStreamBuffer();
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    bool written = fd >= 0 && WriteAll(fd, buffer->GetBufferStart(), size_t(encoded.GetLength()));
+    const int error = errno;
+    if (fd >= 0 && ::close(fd) != 0) written = false;
+    if (!written)
         reason = std::string("the ") + FormatName(format) + " image could not be written (" +
-                 ReasonOfErrno(errno, "write failed") + ")";
-    return saved;
+                 ReasonOfErrno(error, "write failed") + ")";
+    return written;
 }
 
 bool ReadImageFile(const std::string& path, CDIB& dib, PageResolution& dpi,
