@@ -8,7 +8,8 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           imagemagick libwxgtk3.2-dev xvfb xauth xdotool python3
-          libsane1 sane-utils)
+          libsane1 sane-utils
+          libcairo2-dev libtiff-dev poppler-utils)
 
 install_missing() {
     local missing=()
