@@ -95,7 +95,9 @@ bool CScanprobeApp::OnInit() {
         saveAllPages);
     Bind(
         wxEVT_UPDATE_UI,
-        [this](wxUpdateUIEvent& event) { event.Enable(!velomark::OpenPages(*m_pDocManager).empty()); },
+        [this](wxUpdateUIEvent& event) {
+            event.Enable(!velomark::OpenPages(*m_pDocManager).empty());
+        },
         saveAllPages);
 
     const CommandLineInfo commandLine = ParseCommandLine(argc, argv);

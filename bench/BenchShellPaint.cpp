@@ -178,7 +178,11 @@ void BM_PaintZoomedViewport600Dpi(benchmark::State& state) {
     state.counters["x_memcpy"] = paintSeconds / memcpySeconds;
 }
 BENCHMARK(BM_PaintZoomedViewport600Dpi)
-    ->Arg(25)->Arg(50)->Arg(200)->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Arg(25)
+    ->Arg(50)
+    ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_DrawBitmapViewport(benchmark::State& state) {
     EnsureWxStarted();

@@ -25,8 +25,8 @@ bool WriteFileAside(const std::string& path, const FileFiller& fill, std::string
     const mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0666;
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {
-        reason = "no file can be created in its folder (" + ReasonOfErrno(errno, "unknown reason") +
-                 ")";
+        reason =
+            "no file can be created in its folder (" + ReasonOfErrno(errno, "unknown reason") + ")";
         return false;
     }
     ::close(fd);
@@ -38,7 +38,8 @@ bool WriteFileAside(const std::string& path, const FileFiller& fill, std::string
     };
     errno = 0;
     std::string written;
-    if (!fill(temporary, written)) return fail(written.empty() ? "the file could not be written" : written);
+    if (!fill(temporary, written))
+        return fail(written.empty() ? "the file could not be written" : written);
     // On the disk before it takes the name, so that a crash never leaves a short file.
     const int sync = ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC);
     if (sync < 0 || ::fsync(sync) != 0) {

@@ -99,7 +99,8 @@ bool WriteAll(int fd, const void* data, size_t size) {
 
 LONG PelsPerMetre(double dpi) { return dpi > 0 ? LONG(std::lround(dpi / kMetresPerInch)) : 0; }
 
-bool WriteBmpFile(const CDIB& dib, PageResolution dpi, const std::string& path, std::string& reason) {
+bool WriteBmpFile(const CDIB& dib, PageResolution dpi, const std::string& path,
+                  std::string& reason) {
     // The header carries the resolution into the file.
     dib.m_pInfo->biXPelsPerMeter = PelsPerMetre(dpi.x);
     dib.m_pInfo->biYPelsPerMeter = PelsPerMetre(dpi.y);
@@ -157,8 +158,8 @@ bool WriteImageFile(const CDIB& dib, PageResolution dpi, ImageFileFormat format,
     return written;
 }
 
-bool ReadImageFile(const std::string& path, CDIB& dib, PageResolution& dpi,
-                   ImageFileFormat& tried, std::string& reason) {
+bool ReadImageFile(const std::string& path, CDIB& dib, PageResolution& dpi, ImageFileFormat& tried,
+                   std::string& reason) {
     unsigned char head[8] = {};
     ssize_t got = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -194,7 +195,8 @@ bool ReadImageFile(const std::string& path, CDIB& dib, PageResolution& dpi,
         reason = "not enough memory for its image";
         return false;
     }
-    dpi = {OptionDpi(image, wxIMAGE_OPTION_RESOLUTIONX), OptionDpi(image, wxIMAGE_OPTION_RESOLUTIONY)};
+    dpi = {OptionDpi(image, wxIMAGE_OPTION_RESOLUTIONX),
+           OptionDpi(image, wxIMAGE_OPTION_RESOLUTIONY)};
     if (!(dpi.x > 0 && dpi.y > 0)) dpi = {};
     return true;
 }

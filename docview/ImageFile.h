@@ -29,7 +29,7 @@ bool WriteImageFile(const CDIB& dib, PageResolution dpi, ImageFileFormat format,
 // Reads the image of `path`, whatever its name says, by its first bytes. `tried` is the
 // format the file was taken for (by its bytes, else its name, else BMP). On failure the
 // image may be empty and `reason` says why when the file could not be read at all.
-bool ReadImageFile(const std::string& path, CDIB& dib, PageResolution& dpi,
-                   ImageFileFormat& tried, std::string& reason);
+bool ReadImageFile(const std::string& path, CDIB& dib, PageResolution& dpi, ImageFileFormat& tried,
+                   std::string& reason);
 
 }  // namespace velomark

@@ -114,8 +114,9 @@ bool WritePdfPages(const std::vector<PageToWrite>& pages, const std::string& pat
     if (!ok || !closed) {
         if (reason.empty())
             reason = "the PDF could not be written (" +
-                     (target.error ? ReasonOfErrno(target.error, "") :
-                                     std::string(cairo_status_to_string(cairo_surface_status(pdf.get())))) +
+                     (target.error
+                          ? ReasonOfErrno(target.error, "")
+                          : std::string(cairo_status_to_string(cairo_surface_status(pdf.get())))) +
                      ")";
         return false;
     }

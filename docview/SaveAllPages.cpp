@@ -42,17 +42,17 @@ bool SavePagesAs(wxDocManager& manager, const wxString& path, PageSetFormat type
     const std::string name = path.utf8_string();
     const PageSetFormat format = FormatOfName(name, typeChosen);
     std::string reason;
-    const bool saved =
-        !pages.empty() &&
-        WriteFileAside(
-            name,
-            [&](const std::string& temporary, std::string& why) {
-                return format == PageSetFormat::Pdf ? WritePdfPages(pages, temporary, why)
-                                                    : WriteTiffPages(pages, temporary, why);
-            },
-            reason);
+    const bool saved = !pages.empty() && WriteFileAside(
+                                             name,
+                                             [&](const std::string& temporary, std::string& why) {
+                                                 return format == PageSetFormat::Pdf
+                                                            ? WritePdfPages(pages, temporary, why)
+                                                            : WriteTiffPages(pages, temporary, why);
+                                             },
+                                             reason);
     if (pages.empty()) reason = "no window holds a page";
-    if (!saved) wxLogError("Cannot save the pages as \"%s\": %s.", path, wxString::FromUTF8(reason));
+    if (!saved)
+        wxLogError("Cannot save the pages as \"%s\": %s.", path, wxString::FromUTF8(reason));
     return saved;
 }
 

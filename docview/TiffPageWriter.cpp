@@ -29,7 +29,9 @@ void KeepTiffError(const char*, const char* format, va_list args) {
 
 class ErrorHandlerScope {
 public:
-    ErrorHandlerScope() : m_previous(TIFFSetErrorHandler(KeepTiffError)) { g_lastTiffError.clear(); }
+    ErrorHandlerScope() : m_previous(TIFFSetErrorHandler(KeepTiffError)) {
+        g_lastTiffError.clear();
+    }
     ~ErrorHandlerScope() { TIFFSetErrorHandler(m_previous); }
 
 private:

@@ -30,7 +30,8 @@ int CVelomarkCanvas::DeviceScale() const {
 
 wxSize CVelomarkCanvas::LogicalExtent(wxSize image, double zoom, int deviceScale) {
     const double perPixel = zoom / std::max(1, deviceScale);
-    return wxSize(int(std::ceil(image.x * perPixel - 1e-9)), int(std::ceil(image.y * perPixel - 1e-9)));
+    return wxSize(int(std::ceil(image.x * perPixel - 1e-9)),
+                  int(std::ceil(image.y * perPixel - 1e-9)));
 }
 
 void CVelomarkCanvas::SetImageExtent(int width, int height) {

@@ -82,13 +82,15 @@ void CVelomarkView::BindZoomCommands() {
             if (m_canvas) m_canvas->SetZoom(zoomOf(m_canvas->Zoom()));
         };
     };
-    Bind(wxEVT_MENU, zoomTo([](double z) { return NextZoomStep(z, 1); }), ToolkitId(ID_VIEW_ZOOM_IN));
+    Bind(wxEVT_MENU, zoomTo([](double z) { return NextZoomStep(z, 1); }),
+         ToolkitId(ID_VIEW_ZOOM_IN));
     Bind(wxEVT_MENU, zoomTo([](double z) { return NextZoomStep(z, -1); }),
          ToolkitId(ID_VIEW_ZOOM_OUT));
     Bind(wxEVT_MENU, zoomTo([](double) { return 1.0; }), ToolkitId(ID_VIEW_ZOOM_ACTUAL));
     Bind(wxEVT_MENU, zoomTo([this](double) { return m_canvas->FitWidthZoom(); }),
          ToolkitId(ID_VIEW_ZOOM_FIT_WIDTH));
-    for (unsigned id : {ID_VIEW_ZOOM_IN, ID_VIEW_ZOOM_OUT, ID_VIEW_ZOOM_ACTUAL, ID_VIEW_ZOOM_FIT_WIDTH}) {
+    for (unsigned id :
+         {ID_VIEW_ZOOM_IN, ID_VIEW_ZOOM_OUT, ID_VIEW_ZOOM_ACTUAL, ID_VIEW_ZOOM_FIT_WIDTH}) {
         Bind(
             wxEVT_UPDATE_UI,
             [this](wxUpdateUIEvent& event) {

@@ -203,10 +203,12 @@ void CMainFrame::OnCharHook(wxKeyEvent& event) {
     // Zoom In's Ctrl++) is routed here.
     const unsigned command = AcceleratorCommand(event.GetModifiers(), event.GetKeyCode());
     const int toolkitId = command ? ToolkitId(command) : -1;
-    const wxMenuItem* item = toolkitId >= 0 && GetMenuBar() ? GetMenuBar()->FindItem(toolkitId) : nullptr;
+    const wxMenuItem* item =
+        toolkitId >= 0 && GetMenuBar() ? GetMenuBar()->FindItem(toolkitId) : nullptr;
     const std::unique_ptr<wxAcceleratorEntry> own(item ? item->GetAccel() : nullptr);
-    const bool menuRunsIt = item && (!own || (own->GetKeyCode() == event.GetKeyCode() &&
-                                              own->GetFlags() == AcceleratorFlags(event.GetModifiers())));
+    const bool menuRunsIt =
+        item && (!own || (own->GetKeyCode() == event.GetKeyCode() &&
+                          own->GetFlags() == AcceleratorFlags(event.GetModifiers())));
     if (toolkitId < 0 || menuRunsIt) {
         event.Skip();
         return;

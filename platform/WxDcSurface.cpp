@@ -44,8 +44,8 @@ void WxDcSurface::PutPixels(int x, int y, int w, int h, const uint32_t* colors, 
         m_dc.DrawBitmap(wxBitmap(image), x, y, false);
     } else {
         // A bitmap of scale factor s covers 1/s of its pixels in logical units.
-        m_dc.DrawBitmap(wxBitmap(image, wxBITMAP_SCREEN_DEPTH, m_scale), x / m_scale,
-                        y / m_scale, false);
+        m_dc.DrawBitmap(wxBitmap(image, wxBITMAP_SCREEN_DEPTH, m_scale), x / m_scale, y / m_scale,
+                        false);
     }
     g_pixelsPut += static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
 }

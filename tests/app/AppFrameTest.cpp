@@ -100,10 +100,10 @@ TEST(AppStartTest, FrameShowsMenuToolbarAndStatusBarWithNoDocument) {
                                            "-",
                                            "E&xit"};
     EXPECT_EQ(MenuLabels(*bar->GetMenu(0)), file);
-    EXPECT_EQ(MenuLabels(*bar->GetMenu(1)),
-              (std::vector<std::string>{"&Toolbar", "&Status Bar", "-", "Zoom &In\tCtrl++",
-                                        "Zoom &Out\tCtrl+-", "&Actual Size\tCtrl+0",
-                                        "Fit &Width"}));
+    EXPECT_EQ(
+        MenuLabels(*bar->GetMenu(1)),
+        (std::vector<std::string>{"&Toolbar", "&Status Bar", "-", "Zoom &In\tCtrl++",
+                                  "Zoom &Out\tCtrl+-", "&Actual Size\tCtrl+0", "Fit &Width"}));
     EXPECT_EQ(MenuLabels(*bar->GetMenu(2)), std::vector<std::string>{"&About Velomark..."});
     EXPECT_EQ(bar->GetMenu(0)->FindItem(velomark::res::ToolkitId(32771))->GetHelp(), "");
     EXPECT_EQ(bar->GetMenu(0)->FindItem(wxID_NEW)->GetHelp(), "Create a new document");

@@ -50,7 +50,8 @@ void FillSmooth(CDIB& dib, int width, int height) {
     for (int y = 0; y < height; ++y) {
         BYTE* row = dib.GetRowPtr(y);
         for (int x = 0; x < width; ++x)
-            row[3 * x] = BYTE(x * 4), row[3 * x + 1] = BYTE(y * 3), row[3 * x + 2] = BYTE(128 + x - y);
+            row[3 * x] = BYTE(x * 4), row[3 * x + 1] = BYTE(y * 3),
+                    row[3 * x + 2] = BYTE(128 + x - y);
     }
 }
 
@@ -140,7 +141,8 @@ TEST_F(PageFileTest, AllPagesGoIntoOnePdfAtTheirPhysicalSize) {
     PageDocument(100, 50, 0, 0, false);     // unknown: 72 dpi, a point per pixel
     PageDocument(300, 150, 100, 50, false);
     const std::string path = TempPath("pages");
-    ASSERT_TRUE(velomark::SavePagesAs(*m_manager, wxString::FromUTF8(path), velomark::PageSetFormat::Pdf));
+    ASSERT_TRUE(
+        velomark::SavePagesAs(*m_manager, wxString::FromUTF8(path), velomark::PageSetFormat::Pdf));
     const std::string command = "pdfinfo -f 1 -l 9 '" + path + "' > '" + path + ".txt'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     std::string info;  // with runs of blanks as one
@@ -156,7 +158,8 @@ TEST_F(PageFileTest, AllPagesGoIntoOneTiffWithPixelsAndResolution) {
     PageDocument(31, 17, 300, 300, false);
     CVelomarkDoc* second = PageDocument(23, 11, 150, 75, false);
     const std::string path = TempPath("pages.tif");
-    ASSERT_TRUE(velomark::SavePagesAs(*m_manager, wxString::FromUTF8(path), velomark::PageSetFormat::Pdf));
+    ASSERT_TRUE(
+        velomark::SavePagesAs(*m_manager, wxString::FromUTF8(path), velomark::PageSetFormat::Pdf));
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     ASSERT_NE(tif, nullptr);
     EXPECT_EQ(TIFFNumberOfDirectories(tif), 2);

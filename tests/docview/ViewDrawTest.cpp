@@ -154,7 +154,8 @@ TEST_F(ViewDrawTest, ZoomedPaintScalesOnlyTheClipBox) {
     const wxImage drawn = bitmap.ConvertToImage();
     for (int y = 10; y < 40; y += 3) {
         for (int x = 10; x < 50; x += 3)
-            ASSERT_EQ(ColorAt(drawn, x, y), PatternColor((300 + x) / 2, (200 + y) / 2)) << x << "," << y;
+            ASSERT_EQ(ColorAt(drawn, x, y), PatternColor((300 + x) / 2, (200 + y) / 2))
+                << x << "," << y;
     }
     EXPECT_EQ(ColorAt(drawn, 9, 10), kMarker);
     EXPECT_EQ(ColorAt(drawn, 50, 39), kMarker);

@@ -85,7 +85,8 @@ TEST_F(PageFilesTest, SaveAllPagesMakesOneLetterPdfPagePerScan) {
     ASSERT_EQ(Velomark().Post(kCommandSaveAllPages), 0);
     ASSERT_NO_FATAL_FAILURE(AnswerFileDialog("^Save All Pages$", "ctrl+a", "~/a.pdf"));
     ASSERT_TRUE(WaitForFile(saved));
-    const testing::ProgramOutput info = testing::RunProgram({"pdfinfo", "-f", "1", "-l", "9", saved});
+    const testing::ProgramOutput info =
+        testing::RunProgram({"pdfinfo", "-f", "1", "-l", "9", saved});
     ASSERT_EQ(info.exitCode, 0) << info.err;
     std::string text;  // runs of blanks as one
     for (char c : info.out)
