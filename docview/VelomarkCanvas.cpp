@@ -2,6 +2,7 @@
 
 #include <wx/dcclient.h>
 #include <wx/region.h>
+#include <wx/settings.h>
 #include <wx/toplevel.h>
 
 #include <algorithm>
@@ -57,8 +58,14 @@ void CVelomarkCanvas::SetZoom(double zoom) {
 }
 
 double CVelomarkCanvas::FitWidthZoom() const {
-    if (m_extent.x <= 0) return 1.0;
-    return double(GetClientSize().x) * DeviceScale() / m_extent.x;
+    if (m_extent.x <= 0 || m_extent.y <= 0) return 1.0;
+    const wxSize client = GetClientSize();
+    int width = client.x;
+    // A page taller than the window brings a vertical scroll bar, which takes its width.
+    const bool barShown = GetSize().x > client.x;
+    if (!barShown && double(m_extent.y) * width / m_extent.x > client.y)
+        width -= wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, this);
+    return double(std::max(1, width)) * DeviceScale() / m_extent.x;
 }
 
 void CVelomarkCanvas::OnPaint(wxPaintEvent&) {

@@ -11,6 +11,8 @@
 #include "docview/VelomarkDoc.h"
 #include "docview/VelomarkView.h"
 #include "platform/WxDcSurface.h"
+#include "res/CommandMap.h"
+#include "res/ResourceIds.h"
 #include "tests/docview/DocviewFixture.h"
 
 namespace docviewtest {
@@ -159,6 +161,15 @@ TEST_F(ViewDrawTest, ZoomedPaintScalesOnlyTheClipBox) {
     }
     EXPECT_EQ(ColorAt(drawn, 9, 10), kMarker);
     EXPECT_EQ(ColorAt(drawn, 50, 39), kMarker);
+
+    // Fit Width, as the menu sends it: the page as wide as the window, no wider.
+    wxCommandEvent fitWidth(wxEVT_MENU,
+                            velomark::res::ToolkitId(velomark::res::ID_VIEW_ZOOM_FIT_WIDTH));
+    view->ProcessEvent(fitWidth);
+    Pump(50);
+    const wxSize client = view->Canvas()->GetClientSize();
+    EXPECT_LE(view->Canvas()->GetVirtualSize().x, client.x);
+    EXPECT_GT(view->Canvas()->GetVirtualSize().x, client.x - 30);
 
     view->Canvas()->SetZoom(0.25);
     EXPECT_EQ(view->Canvas()->ImageExtent(), wxSize(600, 400));
