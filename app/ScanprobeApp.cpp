@@ -10,12 +10,14 @@
 #include "app/AboutDlg.h"
 #include "app/VelomarkDocManager.h"
 #include "docview/ChildFrame.h"
+#include "docview/SaveAllPages.h"
 #include "docview/VelomarkDoc.h"
 #include "docview/VelomarkView.h"
 #include "frame/EventLog.h"
 #include "frame/MainFrame.h"
 #include "platform/ConfigFile.h"
 #include "platform/HeapTuning.h"
+#include "res/CommandMap.h"
 #include "res/ResourceIds.h"
 #include "res/StringTable.h"
 
@@ -86,6 +88,17 @@ bool CScanprobeApp::OnInit() {
     SetTopWindow(frame);
     Bind(wxEVT_MENU, &CScanprobeApp::OnAppAbout, this, wxID_ABOUT);
     Bind(wxEVT_MENU, &CScanprobeApp::OnFilePrintSetup, this, wxID_PRINT_SETUP);
+    const int saveAllPages = velomark::res::ToolkitId(velomark::res::ID_FILE_SAVE_ALL_PAGES);
+    Bind(
+        wxEVT_MENU,
+        [this](wxCommandEvent&) { velomark::SaveAllPagesCommand(*m_pDocManager, GetTopWindow()); },
+        saveAllPages);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this](wxUpdateUIEvent& event) {
+            event.Enable(!velomark::OpenPages(*m_pDocManager).empty());
+        },
+        saveAllPages);
 
     const CommandLineInfo commandLine = ParseCommandLine(argc, argv);
     static_cast<void>(commandLine);

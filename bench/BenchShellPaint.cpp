@@ -10,6 +10,7 @@
 #include <wx/dcmemory.h>
 #include <wx/init.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -115,6 +116,73 @@ void BM_PaintViewport(benchmark::State& state) {
     state.counters["x_memcpy"] = paintSeconds / memcpySeconds;
 }
 BENCHMARK(BM_PaintViewport)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A 600 dpi Letter page (5100 x 6600) shown zoomed (the argument in percent) in the
+// same 1000 x 800 viewport, scrolled to its middle, the way the view paints a zoom:
+// StretchDraw of the whole page onto a surface clipped to the viewport, so only the
+// visible part is scaled. Beside it, in the same iterations and untimed, the unscaled
+// paint of the same viewport of the same page: x_unscaled is the zoomed paint's time
+// divided by it, x_memcpy by a memcpy of the viewport's RGB bytes.
+constexpr int kPageWidth = 5100;
+constexpr int kPageHeight = 6600;
+
+const CDIB& Page600() {
+    static CDIB page;
+    if (!page.m_pBlock) {
+        if (!page.Create(kPageWidth, kPageHeight, 24)) std::abort();
+        for (int y = 0; y < kPageHeight; ++y) {
+            BYTE* p = page.GetRowPtr(y);
+            for (int x = 0; x < kPageWidth; ++x, p += 3)
+                p[0] = BYTE(x >> 4), p[1] = BYTE(y >> 4), p[2] = BYTE((x ^ y) & 0xFF);
+        }
+    }
+    return page;
+}
+
+struct PageViewport {
+    wxBitmap target{kViewWidth, kViewHeight, 24};
+    wxMemoryDC dc{target};
+    PageViewport(int virtualWidth, int virtualHeight) {
+        const int x = std::max(0, (virtualWidth - kViewWidth) / 2);
+        const int y = std::max(0, (virtualHeight - kViewHeight) / 2);
+        dc.SetDeviceOrigin(-x, -y);
+        dc.SetClippingRegion(x, y, kViewWidth, kViewHeight);
+    }
+};
+
+void BM_PaintZoomedViewport600Dpi(benchmark::State& state) {
+    EnsureWxStarted();
+    const CDIB& page = Page600();
+    const double zoom = state.range(0) / 100.0;
+    const int width = int(kPageWidth * zoom + 0.5), height = int(kPageHeight * zoom + 0.5);
+    PageViewport zoomed(width, height);
+    PageViewport unscaled(kPageWidth, kPageHeight);
+    References references;
+    WxDcSurface zoomedSurface(zoomed.dc), unscaledSurface(unscaled.dc);
+    double paintSeconds = 0, unscaledSeconds = 0, memcpySeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto start = Clock::now();
+        page.Draw(&unscaledSurface, 0, 0, kPageWidth, kPageHeight, 0, 0);
+        unscaledSeconds += SecondsSince(start);
+        start = Clock::now();
+        references.Memcpy();
+        memcpySeconds += SecondsSince(start);
+        state.ResumeTiming();
+        start = Clock::now();
+        page.StretchDraw(&zoomedSurface, 0, 0, width, height, 0, 0, kPageWidth, kPageHeight);
+        paintSeconds += SecondsSince(start);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kViewPixels);
+    state.counters["x_unscaled"] = paintSeconds / unscaledSeconds;
+    state.counters["x_memcpy"] = paintSeconds / memcpySeconds;
+}
+BENCHMARK(BM_PaintZoomedViewport600Dpi)
+    ->Arg(25)
+    ->Arg(50)
+    ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_DrawBitmapViewport(benchmark::State& state) {
     EnsureWxStarted();

@@ -16,6 +16,11 @@ public:
     virtual void UpdateAllViews() = 0;
     // The image could not be loaded: the document and its window go away.
     virtual void Discard() = 0;
+    // The resolution the source reported for the image, in dots per inch (0: unknown).
+    virtual void SetResolution(double xDpi, double yDpi) {
+        static_cast<void>(xDpi);
+        static_cast<void>(yDpi);
+    }
 };
 
 class ImageDocumentFactory {

@@ -145,6 +145,7 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
         document->Discard();
         return PublishResult::Unreadable;
     }
+    document->SetResolution(Fix32ToDouble(info.XResolution), Fix32ToDouble(info.YResolution));
 
     // The frame's copy is made only for an image that goes to the channel.
     PublishResult result = ChannelRoomFor(image, channel);

@@ -1,6 +1,7 @@
-// The window of a view: a scrolled canvas whose virtual size is the image size in
-// pixels. A paint draws through the view, once for each invalidated rectangle, so
-// that only what became visible is converted.
+// The window of a view: a scrolled canvas whose virtual size is the image size at the
+// view's zoom, in the window's logical units (on a scaled display, content scale 2,
+// half the image's pixels). A paint draws through the view, once for each
+// invalidated rectangle, so that only what became visible is converted.
 #pragma once
 
 #include <wx/scrolwin.h>
@@ -14,9 +15,21 @@ public:
 
     CVelomarkCanvas(CVelomarkView* view, wxWindow* parent);
 
-    // The scroll extent: exactly the image, `width` x `height` pixels.
+    // The image is `width` x `height` pixels; the scroll extent follows it.
     void SetImageExtent(int width, int height);
     wxSize ImageExtent() const { return m_extent; }
+
+    // Image pixels are shown `zoom` device pixels wide (1: unscaled). The point at the
+    // middle of the window stays where it is.
+    void SetZoom(double zoom);
+    double Zoom() const { return m_zoom; }
+    // The zoom that makes the image as wide as the window.
+    double FitWidthZoom() const;
+
+    // Device pixels per logical unit of this window (2 on a display scaled twice).
+    int DeviceScale() const;
+    // The logical size of `image` pixels shown at `zoom` on a display of `deviceScale`.
+    static wxSize LogicalExtent(wxSize image, double zoom, int deviceScale);
 
     // Takes the keyboard focus at the next turn of the loop, if its top-level window
     // is the active one then.
@@ -27,7 +40,9 @@ public:
 
 private:
     void OnPaint(wxPaintEvent& event);
+    void ApplyExtent();
 
     CVelomarkView* m_view;
     wxSize m_extent;
+    double m_zoom = 1.0;
 };

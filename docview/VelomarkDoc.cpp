@@ -1,25 +1,15 @@
 #include "docview/VelomarkDoc.h"
 
-#include <wx/file.h>
-#include <wx/filefn.h>
+#include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 
-#include <cerrno>
-#include <cstring>
-
+#include "docview/FileAside.h"
 #include "platform/HeapTuning.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(CVelomarkDoc, wxDocument);
 
-namespace {
-
-// Why the last file operation failed, from errno when it says anything.
-wxString ReasonFromErrno(int error, const wxString& fallback) {
-    return error != 0 ? wxString(std::strerror(error)) : fallback;
-}
-
-}  // namespace
+using velomark::ImageFileFormat;
 
 CVelomarkDoc::CVelomarkDoc() = default;
 
@@ -38,45 +28,47 @@ bool CVelomarkDoc::Save() {
     return wxDocument::Save();
 }
 
-bool CVelomarkDoc::DoSaveDocument(const wxString& path) {
-    // The image goes to a new file beside the target that then replaces it, so that a
-    // failed save leaves an existing file as it was.
-    const wxFileName target(path);
-    const wxString temporary = target.GetPathWithSep() + "." + target.GetFullName() + ".saving";
-    errno = 0;
-    bool created = false;
-    {
-        wxLogNull quiet;  // the failure is reported below, with the path
-        wxFile file;
-        created = file.Create(temporary, true, wxS_DEFAULT) && file.Close();
-    }
-    if (!created) {
-        wxLogError("Cannot save \"%s\": no file can be created in its folder (%s).", path,
-                   ReasonFromErrno(errno, "unknown reason"));
-        return false;
-    }
-    // An empty document saves an empty file; an image is written as a BMP file.
-    errno = 0;
-    if (m_dib.m_pBlock && !m_dib.WriteBmp(temporary.fn_str())) {
-        const int error = errno;
-        wxRemoveFile(temporary);
-        wxLogError("Cannot save \"%s\": the image could not be written (%s).", path,
-                   ReasonFromErrno(error, "write failed"));
-        return false;
-    }
-    errno = 0;
-    bool renamed = false;
-    {
-        wxLogNull quiet;
-        renamed = wxRenameFile(temporary, path, true);
-    }
-    if (!renamed) {
-        const int error = errno;
-        wxRemoveFile(temporary);
-        wxLogError("Cannot save \"%s\": %s.", path, ReasonFromErrno(error, "cannot replace it"));
-        return false;
+bool CVelomarkDoc::SaveAs() {
+    const wxFileName current(GetFilename());
+    wxString folder = current.GetPath();
+    if (folder.empty() && GetDocumentManager()) folder = GetDocumentManager()->GetLastDirectory();
+    wxFileDialog dialog(GetDocumentWindow(), "Save As", folder, current.GetFullName(),
+                        velomark::SaveAsWildcard(), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    // The type offered first is the one the document's file has.
+    const ImageFileFormat shown =
+        velomark::FormatOfExtension(GetFilename().utf8_string()).value_or(ImageFileFormat::Bmp);
+    dialog.SetFilterIndex(static_cast<int>(shown));
+    if (dialog.ShowModal() != wxID_OK) return false;
+    return SaveImageAs(dialog.GetPath(), velomark::FormatOfFilterIndex(dialog.GetFilterIndex()));
+}
+
+bool CVelomarkDoc::SaveImageAs(const wxString& path, ImageFileFormat typeChosen) {
+    m_saveFormat = velomark::FormatOfExtension(path.utf8_string()).value_or(typeChosen);
+    const bool saved = OnSaveDocument(path);
+    m_saveFormat.reset();
+    if (!saved) return false;
+    SetTitle(wxFileNameFromPath(path));
+    SetFilename(path, true);
+    if (wxDocManager* manager = GetDocumentManager()) {
+        manager->AddFileToHistory(path);
+        manager->SetLastDirectory(wxPathOnly(path));
     }
     return true;
+}
+
+bool CVelomarkDoc::DoSaveDocument(const wxString& path) {
+    // Save writes BMP unless the name asks for another format.
+    const ImageFileFormat format = m_saveFormat.value_or(
+        velomark::FormatOfExtension(path.utf8_string()).value_or(ImageFileFormat::Bmp));
+    std::string reason;
+    const bool saved = velomark::WriteFileAside(
+        path.utf8_string(),
+        [&](const std::string& temporary, std::string& why) {
+            return velomark::WriteImageFile(m_dib, m_resolution, format, temporary, why);
+        },
+        reason);
+    if (!saved) wxLogError("Cannot save \"%s\": %s.", path, wxString::FromUTF8(reason));
+    return saved;
 }
 
 bool CVelomarkDoc::DoOpenDocument(const wxString& path) {
@@ -85,10 +77,20 @@ bool CVelomarkDoc::DoOpenDocument(const wxString& path) {
                    wxFileName::FileExists(path) ? "permission denied" : "no such file");
         return false;
     }
-    if (!m_dib.ReadBmp(path.fn_str())) {
-        wxLogError("\"%s\" is not a BMP image Velomark can read.", path);
+    ImageFileFormat tried = ImageFileFormat::Bmp;
+    std::string reason;
+    velomark::PageResolution dpi;
+    if (!velomark::ReadImageFile(path.utf8_string(), m_dib, dpi, tried, reason)) {
+        m_dib.Destroy();
+        if (reason.empty()) {
+            wxLogError("\"%s\" is not a %s image Velomark can read.", path,
+                       velomark::FormatName(tried));
+        } else {
+            wxLogError("Cannot open \"%s\": %s.", path, wxString::FromUTF8(reason));
+        }
         return false;
     }
+    m_resolution = dpi;
     return true;
 }
 

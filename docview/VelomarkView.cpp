@@ -4,6 +4,9 @@
 #include <wx/log.h>
 #include <wx/print.h>
 
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 #include <memory>
 
 #include "docview/ChildFrame.h"
@@ -15,6 +18,26 @@
 #include "res/ResourceIds.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(CVelomarkView, wxView);
+
+namespace {
+
+constexpr double kZoomSteps[] = {1.0 / 16, 1.0 / 8, 1.0 / 6, 1.0 / 4, 1.0 / 3, 1.0 / 2, 2.0 / 3,
+                                 1.0,      1.5,     2.0,     3.0,     4.0,     6.0,     8.0};
+// Zooms closer than this count as the same step.
+constexpr double kSameZoom = 1e-6;
+
+}  // namespace
+
+double CVelomarkView::NextZoomStep(double zoom, int direction) {
+    if (direction > 0) {
+        for (double step : kZoomSteps)
+            if (step > zoom + kSameZoom) return step;
+        return std::end(kZoomSteps)[-1];
+    }
+    for (auto it = std::rbegin(kZoomSteps); it != std::rend(kZoomSteps); ++it)
+        if (*it < zoom - kSameZoom) return *it;
+    return kZoomSteps[0];
+}
 
 bool CVelomarkView::OnCreate(wxDocument* doc, long flags) {
     if (!wxView::OnCreate(doc, flags)) return false;
@@ -32,6 +55,7 @@ bool CVelomarkView::OnCreate(wxDocument* doc, long flags) {
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { PrintWithoutDialog(); },
         velomark::res::ToolkitId(velomark::res::ID_FILE_PRINT_DIRECT));
+    BindZoomCommands();
     frame->Show(true);
     return true;
 }
@@ -50,14 +74,50 @@ CVelomarkDoc* CVelomarkView::GetDocument() const {
     return dynamic_cast<CVelomarkDoc*>(wxView::GetDocument());
 }
 
+void CVelomarkView::BindZoomCommands() {
+    using namespace velomark::res;
+    const auto zoomTo = [this](auto zoomOf) {
+        return [this, zoomOf](wxCommandEvent&) {
+            if (m_canvas) m_canvas->SetZoom(zoomOf(m_canvas->Zoom()));
+        };
+    };
+    Bind(wxEVT_MENU, zoomTo([](double z) { return NextZoomStep(z, 1); }),
+         ToolkitId(ID_VIEW_ZOOM_IN));
+    Bind(wxEVT_MENU, zoomTo([](double z) { return NextZoomStep(z, -1); }),
+         ToolkitId(ID_VIEW_ZOOM_OUT));
+    Bind(wxEVT_MENU, zoomTo([](double) { return 1.0; }), ToolkitId(ID_VIEW_ZOOM_ACTUAL));
+    Bind(wxEVT_MENU, zoomTo([this](double) { return m_canvas->FitWidthZoom(); }),
+         ToolkitId(ID_VIEW_ZOOM_FIT_WIDTH));
+    for (unsigned id :
+         {ID_VIEW_ZOOM_IN, ID_VIEW_ZOOM_OUT, ID_VIEW_ZOOM_ACTUAL, ID_VIEW_ZOOM_FIT_WIDTH}) {
+        Bind(
+            wxEVT_UPDATE_UI,
+            [this](wxUpdateUIEvent& event) {
+                const CVelomarkDoc* doc = GetDocument();
+                event.Enable(m_canvas && doc && doc->m_dib.m_pBlock);
+            },
+            ToolkitId(id));
+    }
+}
+
 void CVelomarkView::OnDraw(wxDC* dc) {
+    if (dc) DrawImage(*dc, 1.0, 1);
+}
+
+void CVelomarkView::DrawImage(wxDC& dc, double zoom, int deviceScale) const {
     const CVelomarkDoc* doc = GetDocument();
-    if (!dc || !doc) return;
+    if (!doc) return;
     const CDIB& dib = doc->m_dib;
     if (!dib.m_pBlock || dib.m_nWidth <= 0 || dib.m_nHeight <= 0) return;
     // The surface asks the DC for its clipping box, so only the visible part is converted.
-    WxDcSurface surface(*dc);
-    dib.Draw(&surface, 0, 0, dib.m_nWidth, dib.m_nHeight, 0, 0);
+    WxDcSurface surface(dc, deviceScale);
+    if (std::fabs(zoom - 1.0) < kSameZoom) {
+        dib.Draw(&surface, 0, 0, dib.m_nWidth, dib.m_nHeight, 0, 0);
+        return;
+    }
+    const int width = std::max(1, int(std::lround(dib.m_nWidth * zoom)));
+    const int height = std::max(1, int(std::lround(dib.m_nHeight * zoom)));
+    dib.StretchDraw(&surface, 0, 0, width, height, 0, 0, dib.m_nWidth, dib.m_nHeight);
 }
 
 void CVelomarkView::OnUpdate(wxView*, wxObject*) {

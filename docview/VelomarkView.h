@@ -1,5 +1,6 @@
-// The scrolling view of one document: the image drawn unscaled at the top-left of
-// a canvas whose scroll extent is the image size in pixels; the same drawing prints.
+// The scrolling view of one document: the image drawn at the top-left of a canvas
+// whose scroll extent is the image size in pixels, unscaled unless the user zooms;
+// the unscaled drawing prints.
 #pragma once
 
 #include <wx/docview.h>
@@ -14,7 +15,13 @@ public:
     CVelomarkView() = default;
 
     bool OnCreate(wxDocument* doc, long flags) override;
+    // Unscaled, one image pixel per device unit: printing and preview.
     void OnDraw(wxDC* dc) override;
+    // The image at `zoom` on a DC of `deviceScale` device pixels per logical unit; only
+    // the part inside the DC's clipping box is converted.
+    void DrawImage(wxDC& dc, double zoom, int deviceScale) const;
+    // The next zoom step in (`direction` 1) or out (-1) from `zoom`.
+    static double NextZoomStep(double zoom, int direction);
     void OnUpdate(wxView* sender, wxObject* hint = nullptr) override;
     void OnActivateView(bool activate, wxView* activeView, wxView* deactiveView) override;
     bool OnClose(bool deleteWindow = true) override;
@@ -27,5 +34,7 @@ public:
     CVelomarkCanvas* Canvas() const { return m_canvas; }
 
 private:
+    void BindZoomCommands();
+
     CVelomarkCanvas* m_canvas = nullptr;
 };

@@ -1,14 +1,17 @@
 #include "frame/MainFrame.h"
 
+#include <wx/accel.h>
 #include <wx/app.h>
 #include <wx/aui/auibook.h>
 #include <wx/docview.h>
 #include <wx/evtloop.h>
+#include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/statusbr.h>
 #include <wx/toolbar.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "bridge/ChannelLayout.h"
@@ -225,9 +228,17 @@ bool CMainFrame::ExecuteCommand(uint16_t id) {
 void CMainFrame::OnCharHook(wxKeyEvent& event) {
     // The toolkit runs an accelerator only when the menu bar has its command, and
     // Save, Print, Undo and the clipboard keys have none: the frame routes those.
+    // A menu item runs its own shortcut; another key for the same command (Ctrl+= for
+    // Zoom In's Ctrl++) is routed here.
     const unsigned command = AcceleratorCommand(event.GetModifiers(), event.GetKeyCode());
     const int toolkitId = command ? ToolkitId(command) : -1;
-    if (toolkitId < 0 || (GetMenuBar() && GetMenuBar()->FindItem(toolkitId))) {
+    const wxMenuItem* item =
+        toolkitId >= 0 && GetMenuBar() ? GetMenuBar()->FindItem(toolkitId) : nullptr;
+    const std::unique_ptr<wxAcceleratorEntry> own(item ? item->GetAccel() : nullptr);
+    const bool menuRunsIt =
+        item && (!own || (own->GetKeyCode() == event.GetKeyCode() &&
+                          own->GetFlags() == AcceleratorFlags(event.GetModifiers())));
+    if (toolkitId < 0 || menuRunsIt) {
         event.Skip();
         return;
     }

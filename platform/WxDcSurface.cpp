@@ -20,9 +20,11 @@ SurfaceRect WxDcSurface::ClipBox() const {
         const wxSize size = m_dc.GetSize();
         const wxPoint a(m_dc.DeviceToLogicalX(0), m_dc.DeviceToLogicalY(0));
         const wxPoint b(m_dc.DeviceToLogicalX(size.x), m_dc.DeviceToLogicalY(size.y));
-        return {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+        box = wxRect(wxPoint(std::min(a.x, b.x), std::min(a.y, b.y)),
+                     wxPoint(std::max(a.x, b.x) - 1, std::max(a.y, b.y) - 1));
     }
-    return {box.x, box.y, box.x + box.width, box.y + box.height};
+    return {box.x * m_scale, box.y * m_scale, (box.x + box.width) * m_scale,
+            (box.y + box.height) * m_scale};
 }
 
 void WxDcSurface::PutPixels(int x, int y, int w, int h, const uint32_t* colors, int pitch) {
@@ -38,7 +40,13 @@ void WxDcSurface::PutPixels(int x, int y, int w, int h, const uint32_t* colors, 
             rgb[2] = static_cast<unsigned char>(color >> 16);
         }
     }
-    m_dc.DrawBitmap(wxBitmap(image), x, y, false);
+    if (m_scale == 1) {
+        m_dc.DrawBitmap(wxBitmap(image), x, y, false);
+    } else {
+        // A bitmap of scale factor s covers 1/s of its pixels in logical units.
+        m_dc.DrawBitmap(wxBitmap(image, wxBITMAP_SCREEN_DEPTH, m_scale), x / m_scale, y / m_scale,
+                        false);
+    }
     g_pixelsPut += static_cast<uint64_t>(w) * static_cast<uint64_t>(h);
 }
 

@@ -1,6 +1,8 @@
 // A drawing surface over a wx device context (a window being painted, a printer
 // page, a print preview): the colour values become a bitmap drawn at the logical
-// position, and only the DC's clipping box is ever asked for.
+// position, and only the DC's clipping box is ever asked for. On a scaled display
+// (content scale 2: two device pixels per logical unit) the surface's units are
+// device pixels, so that an image drawn unscaled maps one pixel to one device pixel.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +13,11 @@ class wxDC;
 
 class WxDcSurface : public DrawingSurface {
 public:
-    explicit WxDcSurface(wxDC& dc) : m_dc(dc) {}
+    // `deviceScale`: device pixels per logical unit of `dc` (1 for printers and previews).
+    explicit WxDcSurface(wxDC& dc, int deviceScale = 1)
+        : m_dc(dc), m_scale(deviceScale > 1 ? deviceScale : 1) {}
 
-    // The DC's clipping box in logical units, or its whole area when it has none.
+    // The DC's clipping box in surface units, or its whole area when it has none.
     SurfaceRect ClipBox() const override;
     void PutPixels(int x, int y, int w, int h, const uint32_t* colors, int pitch) override;
 
@@ -23,4 +27,5 @@ public:
 
 private:
     wxDC& m_dc;
+    int m_scale;
 };

@@ -30,6 +30,12 @@ constexpr CommandPair kOwnCommands[] = {
     {ID_GET_DIB_BITES, wxID_HIGHEST + 3},     {ID_FILE_PRINT_DIRECT, wxID_HIGHEST + 4},
     {ID_NEXT_PANE, wxID_HIGHEST + 5},         {ID_PREV_PANE, wxID_HIGHEST + 6},
     {ID_VIEW_TOOLBAR, wxID_HIGHEST + 7},      {ID_VIEW_STATUS_BAR, wxID_HIGHEST + 8},
+    // Pages kept in files, and the view's zoom
+    {ID_FILE_SAVE_ALL_PAGES, wxID_HIGHEST + 20},
+    {ID_VIEW_ZOOM_IN, wxID_HIGHEST + 21},
+    {ID_VIEW_ZOOM_OUT, wxID_HIGHEST + 22},
+    {ID_VIEW_ZOOM_ACTUAL, wxID_HIGHEST + 23},
+    {ID_VIEW_ZOOM_FIT_WIDTH, wxID_HIGHEST + 24},
 };
 
 static_assert(wxID_FILE9 - wxID_FILE1 + 1 >= kRecentFileCount);

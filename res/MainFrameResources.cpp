@@ -27,6 +27,8 @@ const MenuEntry kFileMenu[] = {
     {"&New\tCtrl+N", ID_FILE_NEW},
     {"&Open...\tCtrl+O", ID_FILE_OPEN},
     {"&Close\tCtrl+W", ID_FILE_CLOSE},
+    {"Save &As...\tCtrl+Shift+S", ID_FILE_SAVE_AS},
+    {"Save A&ll Pages...\tCtrl+Alt+S", ID_FILE_SAVE_ALL_PAGES},
     {nullptr, 0},
     {"S&elect Source...", ID_FILE_SELECTSOURCE},
     {"A&cquire...", ID_FILE_ACQUIRE},
@@ -41,6 +43,11 @@ const MenuEntry kFileMenu[] = {
 const MenuEntry kViewMenu[] = {
     {"&Toolbar", ID_VIEW_TOOLBAR, false, true},
     {"&Status Bar", ID_VIEW_STATUS_BAR, false, true},
+    {nullptr, 0},
+    {"Zoom &In\tCtrl++", ID_VIEW_ZOOM_IN},
+    {"Zoom &Out\tCtrl+-", ID_VIEW_ZOOM_OUT},
+    {"&Actual Size\tCtrl+0", ID_VIEW_ZOOM_ACTUAL},
+    {"Fit &Width", ID_VIEW_ZOOM_FIT_WIDTH},
 };
 
 const MenuEntry kWindowMenu[] = {
@@ -83,6 +90,18 @@ const AcceleratorEntry kAccelerators[] = {
     {wxACCEL_ALT, WXK_BACK, ID_EDIT_UNDO},    {wxACCEL_SHIFT, WXK_DELETE, ID_EDIT_CUT},
     {wxACCEL_CTRL, WXK_INSERT, ID_EDIT_COPY}, {wxACCEL_SHIFT, WXK_INSERT, ID_EDIT_PASTE},
     {wxACCEL_NORMAL, WXK_F6, ID_NEXT_PANE},   {wxACCEL_SHIFT, WXK_F6, ID_PREV_PANE},
+    // Pages kept in files, and the view's zoom. The keys of Zoom In and Out differ by
+    // keyboard: '+' is shifted '=' on some, a key of its own on others.
+    {wxACCEL_CTRL | wxACCEL_SHIFT, 'S', ID_FILE_SAVE_AS},
+    {wxACCEL_CTRL | wxACCEL_ALT, 'S', ID_FILE_SAVE_ALL_PAGES},
+    {wxACCEL_CTRL, '+', ID_VIEW_ZOOM_IN},
+    {wxACCEL_CTRL | wxACCEL_SHIFT, '=', ID_VIEW_ZOOM_IN},
+    {wxACCEL_CTRL, '=', ID_VIEW_ZOOM_IN},
+    {wxACCEL_CTRL, WXK_NUMPAD_ADD, ID_VIEW_ZOOM_IN},
+    {wxACCEL_CTRL, '-', ID_VIEW_ZOOM_OUT},
+    {wxACCEL_CTRL, WXK_NUMPAD_SUBTRACT, ID_VIEW_ZOOM_OUT},
+    {wxACCEL_CTRL, '0', ID_VIEW_ZOOM_ACTUAL},
+    {wxACCEL_CTRL, WXK_NUMPAD0, ID_VIEW_ZOOM_ACTUAL},
 };
 
 struct ToolEntry {
@@ -129,10 +148,14 @@ wxAcceleratorTable BuildAcceleratorTable() {
     return wxAcceleratorTable(static_cast<int>(entries.size()), entries.data());
 }
 
+int AcceleratorFlags(int modifiers) {
+    return ((modifiers & wxMOD_CONTROL) ? int(wxACCEL_CTRL) : 0) |
+           ((modifiers & wxMOD_ALT) ? int(wxACCEL_ALT) : 0) |
+           ((modifiers & wxMOD_SHIFT) ? int(wxACCEL_SHIFT) : 0);
+}
+
 unsigned AcceleratorCommand(int modifiers, int keyCode) {
-    const int flags = ((modifiers & wxMOD_CONTROL) ? int(wxACCEL_CTRL) : 0) |
-                      ((modifiers & wxMOD_ALT) ? int(wxACCEL_ALT) : 0) |
-                      ((modifiers & wxMOD_SHIFT) ? int(wxACCEL_SHIFT) : 0);
+    const int flags = AcceleratorFlags(modifiers);
     for (const AcceleratorEntry& entry : kAccelerators)
         if (entry.flags == flags && entry.key == keyCode) return entry.command;
     return 0;

@@ -19,6 +19,9 @@ wxAcceleratorTable BuildAcceleratorTable();
 // wxMOD_ALT, wxMOD_SHIFT; letters in upper case); 0 when the table has none.
 unsigned AcceleratorCommand(int modifiers, int keyCode);
 
+// The accelerator flags (wxACCEL_CTRL, ...) of key-event modifiers (wxMOD_CONTROL, ...).
+int AcceleratorFlags(int modifiers);
+
 // Toolbar 128: eleven slots, three of them separators, 16 x 16 images. False when a
 // button image cannot be made.
 bool LoadToolBar(wxToolBar& toolBar);

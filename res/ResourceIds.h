@@ -14,6 +14,12 @@ constexpr unsigned ID_FILE_SELECTSOURCE = 32771;
 constexpr unsigned ID_FILE_ACQUIRE = 32772;
 constexpr unsigned ID_GET_DIB_BITES = 32783;
 constexpr unsigned ID_WINDOW_CLOSE_ALL = 32787;
+// Pages kept in files, and the view's zoom
+constexpr unsigned ID_FILE_SAVE_ALL_PAGES = 32800;
+constexpr unsigned ID_VIEW_ZOOM_IN = 32801;
+constexpr unsigned ID_VIEW_ZOOM_OUT = 32802;
+constexpr unsigned ID_VIEW_ZOOM_ACTUAL = 32803;
+constexpr unsigned ID_VIEW_ZOOM_FIT_WIDTH = 32804;
 
 // The standard commands the menu, toolbar and accelerators carry
 constexpr unsigned ID_FILE_NEW = 57600;

@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           imagemagick libwxgtk3.2-dev xvfb xauth xdotool python3
           libsane1 sane-utils
-          appstream desktop-file-utils dpkg-dev file)
+          appstream desktop-file-utils dpkg-dev file
+          libcairo2-dev libtiff-dev poppler-utils)
 
 install_missing() {
     local missing=()

@@ -25,6 +25,11 @@ struct TW_FIX32 {
     TW_UINT16 Frac;
 };
 
+// A fixed-point value as a number: the whole part plus Frac / 65536.
+inline double Fix32ToDouble(const TW_FIX32& value) {
+    return double(value.Whole) + double(value.Frac) / 65536.0;
+}
+
 struct TW_VERSION {
     TW_UINT16 MajorNum;
     TW_UINT16 MinorNum;

@@ -95,6 +95,8 @@ TEST(AppStartTest, FrameShowsMenuToolbarAndStatusBarWithNoDocument) {
     const std::vector<std::string> file = {"&New\tCtrl+N",
                                            "&Open...\tCtrl+O",
                                            "&Close\tCtrl+W",
+                                           "Save &As...\tCtrl+Shift+S",
+                                           "Save A&ll Pages...\tCtrl+Alt+S",
                                            "-",
                                            "S&elect Source...",
                                            "A&cquire...",
@@ -105,7 +107,10 @@ TEST(AppStartTest, FrameShowsMenuToolbarAndStatusBarWithNoDocument) {
                                            "-",
                                            "E&xit"};
     EXPECT_EQ(MenuLabels(*bar->GetMenu(0)), file);
-    EXPECT_EQ(MenuLabels(*bar->GetMenu(1)), (std::vector<std::string>{"&Toolbar", "&Status Bar"}));
+    EXPECT_EQ(
+        MenuLabels(*bar->GetMenu(1)),
+        (std::vector<std::string>{"&Toolbar", "&Status Bar", "-", "Zoom &In\tCtrl++",
+                                  "Zoom &Out\tCtrl+-", "&Actual Size\tCtrl+0", "Fit &Width"}));
     EXPECT_EQ(MenuLabels(*bar->GetMenu(2)), std::vector<std::string>{"Close &All"});
     EXPECT_EQ(MenuLabels(*bar->GetMenu(3)), std::vector<std::string>{"&About Velomark..."});
     EXPECT_EQ(bar->GetMenu(0)->FindItem(velomark::res::ToolkitId(32771))->GetHelp(), "");
@@ -251,6 +256,8 @@ TEST(AppRecentFilesTest, MenuKeepsTheLastFourFiles) {
     const std::vector<std::string> expected = {"&New\tCtrl+N",
                                                "&Open...\tCtrl+O",
                                                "&Close\tCtrl+W",
+                                               "Save &As...\tCtrl+Shift+S",
+                                               "Save A&ll Pages...\tCtrl+Alt+S",
                                                "-",
                                                "S&elect Source...",
                                                "A&cquire...",
@@ -267,7 +274,7 @@ TEST(AppRecentFilesTest, MenuKeepsTheLastFourFiles) {
     EXPECT_TRUE(IsEnabled(wxID_FILE4));
 
     while (Documents().GetHistoryFilesCount() > 0) Documents().RemoveFileFromHistory(0);
-    EXPECT_EQ(MenuLabels(file)[9], "Recent File");
+    EXPECT_EQ(MenuLabels(file)[11], "Recent File");
     EXPECT_FALSE(file.FindItem(wxID_FILE1)->IsEnabled());
 }
 

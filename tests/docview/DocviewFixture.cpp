@@ -45,7 +45,8 @@ void DocviewFixture::SetUp() {
     ASSERT_NE(mkdtemp(folder), nullptr);
     m_folder = folder;
     m_manager = new TestDocManager;
-    new wxDocTemplate(m_manager, "Velomark image", "*.bmp", "", "bmp", "Velomark Document",
+    // Any name, as the program's: a file is known by its first bytes.
+    new wxDocTemplate(m_manager, "Velomark image", "*", "", "", "Velomark Document",
                       "Velomark View", wxCLASSINFO(CVelomarkDoc), wxCLASSINFO(CVelomarkView));
     m_parent = new wxDocParentFrameAny<wxAuiMDIParentFrame>(
         m_manager, nullptr, wxID_ANY, "Velomark test", wxDefaultPosition, wxSize(820, 640));

@@ -11,6 +11,8 @@
 #include "docview/VelomarkDoc.h"
 #include "docview/VelomarkView.h"
 #include "platform/WxDcSurface.h"
+#include "res/CommandMap.h"
+#include "res/ResourceIds.h"
 #include "tests/docview/DocviewFixture.h"
 
 namespace docviewtest {
@@ -132,6 +134,49 @@ TEST_F(ViewDrawTest, PaintConvertsOnlyTheInvalidatedArea) {
     ASSERT_TRUE(PumpUntil([&] { return WxDcSurface::PixelsPut() != before; }, 3000));
     SettlePaints();
     EXPECT_EQ(WxDcSurface::PixelsPut() - before, 30u * 40u);
+}
+
+TEST_F(ViewDrawTest, ZoomedPaintScalesOnlyTheClipBox) {
+    CVelomarkView* view = ViewOf(DocumentWithImage(600, 400));
+    ASSERT_NE(view, nullptr);
+    view->Canvas()->SetZoom(2.0);
+    EXPECT_EQ(view->Canvas()->GetVirtualSize(), wxSize(1200, 800));
+
+    // A window scrolled to (300, 200) whose paint is clipped to 40 x 30 units.
+    wxBitmap bitmap(100, 80, 24);
+    {
+        wxMemoryDC dc(bitmap);
+        dc.SetBackground(wxBrush(wxColour(0x56, 0x34, 0x12)));
+        dc.Clear();
+        dc.SetDeviceOrigin(-300, -200);
+        dc.SetClippingRegion(wxRect(310, 210, 40, 30));
+        const uint64_t before = WxDcSurface::PixelsPut();
+        view->DrawImage(dc, 2.0, 1);
+        EXPECT_EQ(WxDcSurface::PixelsPut() - before, 40u * 30u);
+    }
+    const wxImage drawn = bitmap.ConvertToImage();
+    for (int y = 10; y < 40; y += 3) {
+        for (int x = 10; x < 50; x += 3)
+            ASSERT_EQ(ColorAt(drawn, x, y), PatternColor((300 + x) / 2, (200 + y) / 2))
+                << x << "," << y;
+    }
+    EXPECT_EQ(ColorAt(drawn, 9, 10), kMarker);
+    EXPECT_EQ(ColorAt(drawn, 50, 39), kMarker);
+
+    // Fit Width, as the menu sends it: the page as wide as the window, no wider.
+    wxCommandEvent fitWidth(wxEVT_MENU,
+                            velomark::res::ToolkitId(velomark::res::ID_VIEW_ZOOM_FIT_WIDTH));
+    view->ProcessEvent(fitWidth);
+    Pump(50);
+    const wxSize client = view->Canvas()->GetClientSize();
+    EXPECT_LE(view->Canvas()->GetVirtualSize().x, client.x);
+    EXPECT_GT(view->Canvas()->GetVirtualSize().x, client.x - 30);
+
+    view->Canvas()->SetZoom(0.25);
+    EXPECT_EQ(view->Canvas()->ImageExtent(), wxSize(600, 400));
+    EXPECT_EQ(CVelomarkCanvas::LogicalExtent(wxSize(600, 400), 0.25, 1), wxSize(150, 100));
+    // On a display scaled twice, the unscaled image takes half its pixels in units.
+    EXPECT_EQ(CVelomarkCanvas::LogicalExtent(wxSize(5100, 6601), 1.0, 2), wxSize(2550, 3301));
 }
 
 TEST_F(ViewDrawTest, ClosingTheViewLeavesTheCanvasDrawingNothing) {

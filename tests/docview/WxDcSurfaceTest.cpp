@@ -84,5 +84,27 @@ TEST(WxDcSurfaceTest, ImageDrawnThroughTheSurfaceMatchesItsPixels) {
     }
 }
 
+TEST(WxDcSurfaceTest, ScaledDisplayGetsOneImagePixelPerDevicePixel) {
+    // A DC of content scale 2, as a window's on GDK_SCALE=2: 20 x 15 logical units over
+    // 40 x 30 device pixels, scrolled by 5 x 3 units.
+    CDIB dib;
+    FillPattern24(dib, 50, 40);
+    wxBitmap bitmap;
+    ASSERT_TRUE(bitmap.CreateWithDIPSize(wxSize(20, 15), 2.0, 24));
+    {
+        wxMemoryDC dc(bitmap);
+        dc.SetDeviceOrigin(-5, -3);
+        WxDcSurface surface(dc, 2);
+        ExpectRect(surface.ClipBox(), 10, 6, 50, 36);
+        ASSERT_NE(dib.Draw(&surface, 0, 0, 50, 40, 0, 0), 0);
+    }
+    const wxImage image = bitmap.ConvertToImage();
+    ASSERT_EQ(image.GetSize(), wxSize(40, 30));
+    for (int y = 0; y < 30; ++y) {
+        for (int x = 0; x < 40; ++x)
+            ASSERT_EQ(ColorAt(image, x, y), PatternColor(10 + x, 6 + y)) << x << "," << y;
+    }
+}
+
 }  // namespace
 }  // namespace docviewtest

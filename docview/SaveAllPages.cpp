@@ -1,0 +1,70 @@
+#include "docview/SaveAllPages.h"
+
+#include <wx/docview.h>
+#include <wx/filedlg.h>
+#include <wx/log.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "docview/FileAside.h"
+#include "docview/VelomarkDoc.h"
+
+namespace velomark {
+namespace {
+
+PageSetFormat FormatOfName(const std::string& path, PageSetFormat typeChosen) {
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return typeChosen;
+    std::string extension = path.substr(dot + 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return char(std::tolower(c)); });
+    if (extension == "pdf") return PageSetFormat::Pdf;
+    if (extension == "tif" || extension == "tiff") return PageSetFormat::Tiff;
+    return typeChosen;
+}
+
+}  // namespace
+
+std::vector<PageToWrite> OpenPages(wxDocManager& manager) {
+    std::vector<PageToWrite> pages;
+    for (wxDocument* document : manager.GetDocumentsVector()) {
+        const auto* doc = dynamic_cast<const CVelomarkDoc*>(document);
+        if (doc && doc->m_dib.m_pBlock && doc->m_dib.m_nWidth > 0 && doc->m_dib.m_nHeight > 0)
+            pages.push_back({&doc->m_dib, doc->Resolution()});
+    }
+    return pages;
+}
+
+bool SavePagesAs(wxDocManager& manager, const wxString& path, PageSetFormat typeChosen) {
+    const std::vector<PageToWrite> pages = OpenPages(manager);
+    const std::string name = path.utf8_string();
+    const PageSetFormat format = FormatOfName(name, typeChosen);
+    std::string reason;
+    const bool saved = !pages.empty() && WriteFileAside(
+                                             name,
+                                             [&](const std::string& temporary, std::string& why) {
+                                                 return format == PageSetFormat::Pdf
+                                                            ? WritePdfPages(pages, temporary, why)
+                                                            : WriteTiffPages(pages, temporary, why);
+                                             },
+                                             reason);
+    if (pages.empty()) reason = "no window holds a page";
+    if (!saved)
+        wxLogError("Cannot save the pages as \"%s\": %s.", path, wxString::FromUTF8(reason));
+    return saved;
+}
+
+void SaveAllPagesCommand(wxDocManager& manager, wxWindow* parent) {
+    wxFileDialog dialog(parent, "Save All Pages", manager.GetLastDirectory(), wxString(),
+                        "PDF document (*.pdf)|*.pdf|TIFF image (*.tif;*.tiff)|*.tif;*.tiff",
+                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    if (dialog.ShowModal() != wxID_OK) return;
+    const PageSetFormat chosen =
+        dialog.GetFilterIndex() == 1 ? PageSetFormat::Tiff : PageSetFormat::Pdf;
+    if (SavePagesAs(manager, dialog.GetPath(), chosen))
+        manager.SetLastDirectory(wxPathOnly(dialog.GetPath()));
+}
+
+}  // namespace velomark
