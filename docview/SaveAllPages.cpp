@@ -1,11 +1,13 @@
 #include "docview/SaveAllPages.h"
 
+#include <wx/aui/auibook.h>
 #include <wx/docview.h>
 #include <wx/filedlg.h>
 #include <wx/log.h>
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 
 #include "docview/FileAside.h"
 #include "docview/VelomarkDoc.h"
@@ -25,15 +27,28 @@ PageSetFormat FormatOfName(const std::string& path, PageSetFormat typeChosen) {
     return typeChosen;
 }
 
+// Where the document's window stands among the tabs (a person may drag them into
+// another order); documents without a tab come last, in the order they were opened.
+int TabIndex(const wxDocument& document) {
+    wxWindow* window = document.GetDocumentWindow();
+    auto* tabs = window ? dynamic_cast<wxAuiNotebook*>(window->GetParent()) : nullptr;
+    const int index = tabs ? tabs->GetPageIndex(window) : wxNOT_FOUND;
+    return index == wxNOT_FOUND ? INT_MAX : index;
+}
+
 }  // namespace
 
 std::vector<PageToWrite> OpenPages(wxDocManager& manager) {
-    std::vector<PageToWrite> pages;
+    std::vector<std::pair<int, PageToWrite>> ordered;
     for (wxDocument* document : manager.GetDocumentsVector()) {
         const auto* doc = dynamic_cast<const CVelomarkDoc*>(document);
         if (doc && doc->m_dib.m_pBlock && doc->m_dib.m_nWidth > 0 && doc->m_dib.m_nHeight > 0)
-            pages.push_back({&doc->m_dib, doc->Resolution()});
+            ordered.push_back({TabIndex(*doc), {&doc->m_dib, doc->Resolution()}});
     }
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<PageToWrite> pages;
+    for (const auto& entry : ordered) pages.push_back(entry.second);
     return pages;
 }
 

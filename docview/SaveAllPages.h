@@ -15,8 +15,7 @@ namespace velomark {
 
 enum class PageSetFormat { Pdf, Tiff };
 
-// The pages of the open documents that hold an image, in the order of their windows
-// (tabs are added at the end and cannot be moved, so that is the order of opening).
+// The pages of the open documents that hold an image, in the order of their tabs.
 std::vector<PageToWrite> OpenPages(wxDocManager& manager);
 
 // Writes the open pages into `path`: its extension (.pdf, .tif, .tiff) chooses the
