@@ -139,8 +139,9 @@ void BM_SaneColourLetter(benchmark::State& state) {
     }
     velomark::OpenSharedChannel();
     // As a client that wants 300 dpi colour pages (25.2 MB) does: a larger section.
-    const int section =
-        shm_open(("/" + velomark::ChannelSectionName(velomark::kDataSectionName)).c_str(), O_RDWR, 0);
+    std::string sectionName = "/";
+    sectionName += velomark::ChannelSectionName(velomark::kDataSectionName);
+    const int section = shm_open(sectionName.c_str(), O_RDWR, 0);
     if (section >= 0) {
         if (posix_fallocate(section, 0, off_t(32) << 20) != 0)
             state.SkipWithError("the data section could not be grown");
