@@ -141,6 +141,10 @@ class StreamTest(unittest.TestCase):
             data, fds = image_event(1, good, info)
             return [(data[:64], fds), end_event(1)]
 
+        def eof_mid_header():  # with the descriptor, which must not stay open
+            data, fds = image_event(1, good, info)
+            return [(data[:30], fds)]
+
         # Each makes its events when it runs, so that only the client's
         # descriptors are open while it does.
         cases = [
@@ -155,7 +159,7 @@ class StreamTest(unittest.TestCase):
              "not sealed"),
             ("size beyond the memfd", lambda: [image_event(1, good, info, size=len(good) + 1)],
              "claims %d bytes, its memory holds %d" % (len(good) + 1, len(good))),
-            ("EOF mid-header", lambda: [(header(2, 0, 0)[:30], [])],
+            ("EOF mid-header", eof_mid_header,
              "middle of an event header (30 of 72 bytes)"),
             ("error event", lambda: [(header(3, 14, 0) + b"scanner jammed", [])],
              "Velomark: scanner jammed"),
