@@ -507,6 +507,9 @@ def _map_image(fd, size):
     if seals & STREAM_SEALS != STREAM_SEALS:
         raise VelomarkError("the image's memory is not sealed against changes "
                             "(seals 0x%x, needed 0x%x)" % (seals, STREAM_SEALS))
+    # mmap would take 0 as "the whole file"; a DIB header alone is 40 bytes.
+    if size < 40:
+        raise VelomarkError("an image event claims %d bytes, too few for an image" % size)
     actual = os.fstat(fd).st_size
     if actual < size:
         raise VelomarkError("an image event claims %d bytes, its memory holds %d"

@@ -157,6 +157,7 @@ class StreamTest(unittest.TestCase):
              "2 descriptors instead of one"),
             ("unsealed memfd", lambda: [image_event(1, good, info, seals=fcntl.F_SEAL_GROW)],
              "not sealed"),
+            ("size zero", lambda: [image_event(1, good, info, size=0)], "claims 0 bytes"),
             ("size beyond the memfd", lambda: [image_event(1, good, info, size=len(good) + 1)],
              "claims %d bytes, its memory holds %d" % (len(good) + 1, len(good))),
             ("EOF mid-header", eof_mid_header,
