@@ -451,7 +451,8 @@ class StreamImage:
         self.release()
 
     def release(self):
-        """Unmaps the image; `dib` can no longer be used."""
+        """Unmaps the image; `dib` can no longer be used. Views taken from `dib`
+        must be released first (mmap refuses to close under them)."""
         if self._map is not None:
             self.dib.release()
             self._map.close()
