@@ -19,6 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 MODULE_FOLDER = os.path.join(HERE, "..", "..", "client", "python")
 PROTOCOL = os.path.join(HERE, "..", "..", "docs", "PROTOCOL.md")
 sys.path.insert(0, MODULE_FOLDER)
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import velomark_client as vc  # noqa: E402
 
 ALL_SEALS = fcntl.F_SEAL_SHRINK | fcntl.F_SEAL_GROW | fcntl.F_SEAL_WRITE | fcntl.F_SEAL_SEAL
@@ -223,7 +224,8 @@ class ProtocolExampleTest(unittest.TestCase):
                                end_event(2)])
         with tempfile.TemporaryDirectory() as folder:
             run = subprocess.run([sys.executable, "-c", example], cwd=folder,
-                                 env=dict(os.environ, PYTHONPATH=MODULE_FOLDER),
+                                 env=dict(os.environ, PYTHONPATH=MODULE_FOLDER,
+                                          PYTHONDONTWRITEBYTECODE="1"),
                                  capture_output=True, text=True, timeout=30)
             server.join()
             self.assertEqual(run.returncode, 0, run.stderr)
