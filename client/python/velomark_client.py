@@ -12,11 +12,19 @@ docs/PROTOCOL.md. As a module:
         dib, info = channel.copy_image(), channel.copy_image_info()
         channel.acknowledge()
 
+Or every image of an acquisition, each as it is scanned, mapped without a copy:
+
+    with velomark_client.Channel() as channel:
+        for image in channel.stream(start=True, count=0):
+            with image:
+                use(image.width, image.height, image.dib)
+
 As a program: python3 velomark_client.py acquire -n 1 -o DIR (see --help).
 """
 
 import argparse
 import fcntl
+import json
 import mmap
 import os
 import socket
@@ -49,6 +57,25 @@ EXIT_USAGE = 2
 EXIT_NOT_RUNNING = 3
 EXIT_TIMED_OUT = 4
 EXIT_REFUSED = 5
+EXIT_NO_PAGES = 6
+
+STREAM_REQUEST = 0x8001
+STREAM_START = 1
+STREAM_MAGIC = 0x314D5356
+STREAM_HEADER_SIZE = 72
+EVENT_IMAGE = 1
+EVENT_END = 2
+EVENT_ERROR = 3
+# F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL
+STREAM_SEALS = 0x0002 | 0x0004 | 0x0008 | 0x0001
+# The fcntl module has it from Python 3.8; the value is Linux's.
+F_GET_SEALS = getattr(fcntl, "F_GET_SEALS", 1034)
+# An error text longer than this is cut: it is only read to be shown.
+STREAM_ERROR_TEXT_MAX = 65536
+# Room for a few descriptors, so that extra ones arrive and can be closed.
+_STREAM_MAX_FDS = 8
+_IMAGE_INFO = struct.Struct("<hHhHiih8hhHhH")
+_EVENT_HEADER = struct.Struct("<IIQII42s6s")
 
 # Where glibc's shm_open keeps the objects; opening the file there is shm_open.
 SHM_FOLDER = "/dev/shm"
@@ -78,6 +105,12 @@ class VelomarkTimeout(VelomarkError):
 
 class RefusedError(VelomarkError):
     exit_code = EXIT_REFUSED
+
+
+class NoPagesError(VelomarkError):
+    """The acquisition ended without a single page."""
+
+    exit_code = EXIT_NO_PAGES
 
 
 def section_name(base):
@@ -300,21 +333,7 @@ class Channel:
         if self.status() != STATUS_IMAGE_READY:
             raise VelomarkError("no image is ready (the status word is not 5)")
         self._data.refresh()  # another client may have grown it for a larger image
-        block = self._data.map
-        if len(block) < 40:
-            raise VelomarkError("the data block is too small for an image header")
-        (header_size, width, height, planes, bits, compression, _, _, _, colors_used,
-         _) = struct.unpack_from("<IiiHHIIiiII", block, 0)
-        if header_size != 40 or planes != 1 or bits != 24 or compression != 0:
-            raise VelomarkError("the data block does not start with a 24-bit image header")
-        if width <= 0 or height <= 0 or colors_used > 256:
-            raise VelomarkError("the image header is invalid (%d x %d)" % (width, height))
-        stride = (width * 3 + 3) & ~3
-        total = 40 + 4 * colors_used + stride * height
-        if total > len(block):
-            raise VelomarkError("the image header claims %d bytes, the data block holds %d"
-                                % (total, len(block)))
-        return total
+        return packed_dib_size(self._data.map, "the data block")
 
     def copy_image(self):
         """The packed DIB: 40-byte header and bottom-up rows, as bytes."""
@@ -364,6 +383,32 @@ class Channel:
             except socket.timeout:
                 raise VelomarkTimeout("timed out waiting for Velomark's reply")
 
+    def stream(self, start=True, count=0, timeout=None):
+        """Yields each image of an acquisition as a StreamImage, over the command
+        socket. start: begin an acquisition now, else take those started otherwise;
+        count: images wanted, 0 until the acquisition ends; timeout: seconds to wait
+        for each event, None for ever. Every failure is a VelomarkError."""
+        if not 0 <= count < 2 ** 64:
+            raise UsageError("a count is between 0 and 2^64 - 1, not %r" % count)
+        connection = self._connect(10.0 if timeout is None else timeout)
+        try:
+            try:
+                connection.sendall(struct.pack("<IIQQ", STREAM_REQUEST,
+                                               STREAM_START if start else 0, count, 0))
+                reply = _receive_exactly(connection, 8)
+                if len(reply) < 8:
+                    raise VelomarkError("Velomark closed the connection before replying")
+                if struct.unpack("<q", reply)[0] != 0:
+                    raise RefusedError("Velomark refused the stream (no Data Source Manager?)")
+                connection.settimeout(timeout)
+                yield from _stream_events(connection, count)
+            except socket.timeout:
+                raise VelomarkTimeout("timed out waiting for the stream's next event")
+            except (OSError, ValueError) as error:
+                raise VelomarkError("the stream failed: %s" % error)
+        finally:
+            connection.close()
+
     def command(self, text, timeout=10.0):
         """Writes the command text, sends 32783 and returns the text left there."""
         if len(text.encode("utf-8")) > COMMAND_TEXT_MAX:
@@ -378,10 +423,187 @@ class Channel:
         return self.get_text()
 
 
+class StreamImage:
+    """One image of a stream: its description and `dib`, a read-only view of the
+    packed DIB mapped from Velomark's sealed memory, without a copy. The mapping
+    (and one descriptor) stays until release() or the end of a `with` block."""
+
+    def __init__(self, sequence, size, info, mapping):
+        self.sequence = sequence
+        self.size = size
+        self.info = info  # the 42-byte TW_IMAGEINFO as it came
+        fields = _IMAGE_INFO.unpack(info)
+        x_whole, x_frac, y_whole, y_frac, self.width, self.height = fields[:6]
+        self.samples_per_pixel = fields[6]
+        self.bits_per_sample = fields[7:15]
+        self.bits_per_pixel, planar, self.pixel_type, self.compression = fields[15:]
+        self.planar = bool(planar)
+        # TW_FIX32: a signed whole part and a fraction in 65536ths.
+        self.x_resolution = x_whole + x_frac / 65536.0
+        self.y_resolution = y_whole + y_frac / 65536.0
+        self._map = mapping
+        self.dib = memoryview(mapping)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.release()
+
+    def release(self):
+        """Unmaps the image; `dib` can no longer be used. Views taken from `dib`
+        must be released first (mmap refuses to close under them)."""
+        if self._map is not None:
+            self.dib.release()
+            self._map.close()
+            self._map = None
+
+
+def _close_all(fds):
+    for fd in fds:
+        os.close(fd)
+
+
+def _receive_header(connection):
+    """One 72-byte event header and the descriptors that came with it."""
+    header = b""
+    fds = []
+    try:
+        while len(header) < STREAM_HEADER_SIZE:
+            piece, more, flags, _ = socket.recv_fds(
+                connection, STREAM_HEADER_SIZE - len(header), _STREAM_MAX_FDS,
+                socket.MSG_CMSG_CLOEXEC)
+            fds += more
+            if flags & socket.MSG_CTRUNC:
+                raise VelomarkError("an event came with more descriptors than it may carry")
+            if not piece:
+                if header:
+                    raise VelomarkError("the stream ended in the middle of an event header "
+                                        "(%d of %d bytes)" % (len(header), STREAM_HEADER_SIZE))
+                raise VelomarkError("the stream ended before the end of the acquisition")
+            header += piece
+    except BaseException:
+        _close_all(fds)
+        raise
+    return header, fds
+
+
+def _receive_exactly(connection, size):
+    data = b""
+    while len(data) < size:
+        piece = connection.recv(size - len(data))
+        if not piece:
+            break
+        data += piece
+    return data
+
+
+def _map_image(fd, size):
+    """Checks the image's memory (sealed, large enough) and maps it read-only."""
+    try:
+        seals = fcntl.fcntl(fd, F_GET_SEALS)
+    except OSError:
+        raise VelomarkError("an image event came with a descriptor that is not sealable "
+                            "memory")
+    if seals & STREAM_SEALS != STREAM_SEALS:
+        raise VelomarkError("the image's memory is not sealed against changes "
+                            "(seals 0x%x, needed 0x%x)" % (seals, STREAM_SEALS))
+    # mmap would take 0 as "the whole file"; a DIB header alone is 40 bytes.
+    if size < 40:
+        raise VelomarkError("an image event claims %d bytes, too few for an image" % size)
+    actual = os.fstat(fd).st_size
+    if actual < size:
+        raise VelomarkError("an image event claims %d bytes, its memory holds %d"
+                            % (size, actual))
+    mapping = mmap.mmap(fd, size, access=mmap.ACCESS_READ)
+    try:
+        packed_dib_size(mapping, "the image's memory")
+    except BaseException:
+        mapping.close()
+        raise
+    return mapping
+
+
+def _stream_events(connection, count):
+    """The images of an accepted stream, until the end event or `count` images."""
+    received = 0
+    while count == 0 or received < count:
+        header, fds = _receive_header(connection)
+        try:
+            magic, kind, size, sequence, reserved, info, padding = _EVENT_HEADER.unpack(header)
+            if magic != STREAM_MAGIC:
+                raise VelomarkError("an event header does not start with the stream's magic "
+                                    "(0x%08x instead of 0x%08x)" % (magic, STREAM_MAGIC))
+            # Bytes of the next event here mean the sender's header was short.
+            if reserved != 0 or padding != bytes(6):
+                raise VelomarkError("an event header has non-zero reserved bytes "
+                                    "(not a %d-byte header?)" % STREAM_HEADER_SIZE)
+            if kind != EVENT_IMAGE and fds:
+                raise VelomarkError("an event of kind %d came with a descriptor" % kind)
+            if kind == EVENT_END:
+                if size != 0 or sequence != received:
+                    raise VelomarkError("the end event says %d images (size %d); %d arrived"
+                                        % (sequence, size, received))
+                return
+            if kind == EVENT_ERROR:
+                text = _receive_exactly(connection, min(size, STREAM_ERROR_TEXT_MAX))
+                raise VelomarkError("Velomark: " + text.decode("utf-8", "replace"))
+            if kind != EVENT_IMAGE:
+                raise VelomarkError("an event of unknown kind %d" % kind)
+            if len(fds) != 1:
+                raise VelomarkError("an image event came with %d descriptors instead of one"
+                                    % len(fds))
+            if sequence != received + 1:
+                raise VelomarkError("image event %d came where %d was due"
+                                    % (sequence, received + 1))
+            mapping = _map_image(fds[0], size)
+        finally:
+            _close_all(fds)  # a mapping keeps what it needs
+        received += 1
+        yield StreamImage(sequence, size, info, mapping)
+
+
+def packed_dib_size(block, where):
+    """The packed 24-bit DIB's size from its header, checked against len(block)."""
+    if len(block) < 40:
+        raise VelomarkError(where + " is too small for an image header")
+    (header_size, width, height, planes, bits, compression, _, _, _, colors_used,
+     _) = struct.unpack_from("<IiiHHIIiiII", block, 0)
+    if header_size != 40 or planes != 1 or bits != 24 or compression != 0:
+        raise VelomarkError(where + " does not start with a 24-bit image header")
+    if width <= 0 or height <= 0 or colors_used > 256:
+        raise VelomarkError("the image header is invalid (%d x %d)" % (width, height))
+    stride = (width * 3 + 3) & ~3
+    total = 40 + 4 * colors_used + stride * height
+    if total > len(block):
+        raise VelomarkError("the image header claims %d bytes, %s holds %d"
+                            % (total, where, len(block)))
+    return total
+
+
+def bmp_file_header(dib):
+    """The 14 bytes that make a BMP file of a packed DIB."""
+    colors_used = struct.unpack_from("<I", dib, 32)[0]
+    return b"BM" + struct.pack("<IHHI", 14 + len(dib), 0, 0, 14 + 40 + 4 * colors_used)
+
+
 def bmp_file_bytes(dib):
     """A BMP file: the 14-byte file header, then the packed DIB as it is."""
-    colors_used = struct.unpack_from("<I", dib, 32)[0]
-    return b"BM" + struct.pack("<IHHI", 14 + len(dib), 0, 0, 14 + 40 + 4 * colors_used) + dib
+    return bmp_file_header(dib) + dib
+
+
+def _save_bmp(path, dib):
+    """Writes beside the name and renames, so a failure leaves no half file."""
+    part = path + ".part"
+    try:
+        with open(part, "wb") as out:
+            out.write(bmp_file_header(dib))
+            out.write(dib)
+        os.replace(part, path)
+    except OSError:
+        if os.path.exists(part):
+            os.remove(part)
+        raise
 
 
 def _acquire(channel, args):
@@ -408,6 +630,32 @@ def _acquire(channel, args):
         print(path, flush=True)
 
 
+def _acquire_stream(channel, args):
+    os.makedirs(args.o, exist_ok=True)
+    started = time.monotonic()
+    pages = 0
+    for image in channel.stream(start=True, count=args.n, timeout=args.t):
+        with image:
+            path = os.path.join(args.o, "image-%03d.bmp" % image.sequence)
+            _save_bmp(path, image.dib)
+        pages += 1
+        ms = round((time.monotonic() - started) * 1000)
+        if args.json:
+            print(json.dumps({"path": path, "width": image.width, "height": image.height,
+                              "bits": image.bits_per_pixel, "xres": image.x_resolution,
+                              "yres": image.y_resolution, "bytes": image.size, "ms": ms}),
+                  flush=True)
+        else:
+            print(path, flush=True)
+            print("page %d: %d x %d, %.1f MB" % (image.sequence, image.width, image.height,
+                                                 image.size / 1e6), file=sys.stderr)
+    if args.json:
+        print(json.dumps({"pages": pages, "ms": round((time.monotonic() - started) * 1000)}),
+              flush=True)
+    if pages == 0:
+        raise NoPagesError("the source ended with no pages")
+
+
 def _select(channel, args):
     channel.check_running()
     channel.request(STATUS_SELECT_SOURCE)
@@ -422,7 +670,7 @@ _STATUS_NAMES = {STATUS_IDLE: "idle", STATUS_SELECT_SOURCE: "select source reque
 def _parser():
     def count(text):
         value = int(text)
-        if not 1 <= value <= 100000:
+        if not 0 <= value <= 100000:
             raise ValueError(text)
         return value
 
@@ -437,15 +685,22 @@ def _parser():
         description="Takes images from a running Velomark through its shared sections "
                     "and socket.",
         epilog="Exit codes: 0 success, 1 failure, 2 bad arguments, 3 Velomark is not "
-               "running, 4 timed out, 5 Velomark refused the command.")
+               "running, 4 timed out, 5 Velomark refused the command, 6 the source ended "
+               "with no pages (--stream).")
     actions = parser.add_subparsers(dest="action", required=True)
     select = actions.add_parser("select", help="ask Velomark to let the user choose a source")
     select.add_argument("-t", type=seconds, default=10.0, help="seconds to wait (default 10)")
     acquire = actions.add_parser("acquire", help="acquire and save images as BMP files")
-    acquire.add_argument("-n", type=count, default=1, help="number of images (default 1)")
+    acquire.add_argument("-n", type=count, default=None,
+                         help="number of images (default 1; with --stream 0, every image "
+                              "of the acquisition)")
     acquire.add_argument("-o", default=".", help="output folder (default: current)")
     acquire.add_argument("-t", type=seconds, default=30.0,
                          help="seconds to wait for each image (default 30)")
+    acquire.add_argument("--stream", action="store_true",
+                         help="take the images over the command socket, each as it arrives")
+    acquire.add_argument("--json", action="store_true",
+                         help="with --stream: one JSON line per image, then a final line")
     command = actions.add_parser("command", help="send a command text, print the reply")
     command.add_argument("text")
     command.add_argument("-t", type=seconds, default=10.0, help="seconds to wait (default 10)")
@@ -462,9 +717,17 @@ def main(argv=None):
         print("velomark_client.py: a command text has at most %d bytes" % COMMAND_TEXT_MAX,
               file=sys.stderr)
         return EXIT_USAGE
+    if args.action == "acquire":
+        if args.n is None:
+            args.n = 0 if args.stream else 1
+        if (args.n == 0 and not args.stream) or (args.json and not args.stream):
+            print("velomark_client.py: acquire: -n 0 and --json need --stream", file=sys.stderr)
+            return EXIT_USAGE
     try:
         with Channel() as channel:
-            if args.action == "acquire":
+            if args.action == "acquire" and args.stream:
+                _acquire_stream(channel, args)
+            elif args.action == "acquire":
                 _acquire(channel, args)
             elif args.action == "select":
                 _select(channel, args)

@@ -87,5 +87,12 @@ TEST_F(ClientPythonTest, ExitCodesForNotRunningTimeoutAndBadArguments) {
     EXPECT_NE(late.err.find("image 1 of 1"), std::string::npos) << late.err;
 }
 
+// The stream's own tests are in Python, with the fake server they need; they run
+// on this test's channel, so the fixture sees that both sections went away.
+TEST_F(ClientPythonTest, StreamAgainstAHostileServerAndTheProtocolExample) {
+    ProgramOutput run = RunProgram({VELOMARK_PYTHON, PYTHON_STREAM_TEST_PATH}, 60000);
+    EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+}
+
 }  // namespace
 }  // namespace velomark::testing
