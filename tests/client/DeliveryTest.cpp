@@ -73,7 +73,9 @@ TEST_F(DeliveryTest, ASlowClientGetsEveryPageInOrderThroughTheSpool) {
     const TestChartSettings settings = Letter(200, 30);
     for (int page = 1; page <= 30; ++page) {
         ExpectPage(settings, page);
-        if (page == 1) ASSERT_TRUE(m_velomark.WaitForEvents("image", 30, 120000));
+        if (page == 1) {
+            ASSERT_TRUE(m_velomark.WaitForEvents("image", 30, 120000));
+        }
         ASSERT_EQ(velomark_acknowledge(m_client), VELOMARK_OK);
     }
     unsetenv("XDG_CACHE_HOME");
