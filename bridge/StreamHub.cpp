@@ -1,0 +1,98 @@
+#include "bridge/StreamHub.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "bridge/ImageStream.h"
+
+namespace velomark {
+
+StreamHub::~StreamHub() { CloseAll(); }
+
+std::shared_ptr<ImageStream> StreamHub::Add(int fd, uint64_t wanted) {
+    auto stream = std::make_shared<ImageStream>(fd, wanted, m_waitLimit);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streams.push_back(stream);
+    return stream;
+}
+
+void StreamHub::Remove(const std::shared_ptr<ImageStream>& stream) {
+    stream->Close();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streams.remove(stream);
+}
+
+std::list<std::shared_ptr<ImageStream>> StreamHub::OpenStreams() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streams.remove_if([](const std::shared_ptr<ImageStream>& s) { return !s->Open(); });
+    return m_streams;
+}
+
+size_t StreamHub::Count() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_streams.size();
+}
+
+std::string StreamHub::LastError() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastError;
+}
+
+int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error) {
+    int fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) {
+        *error = std::string("cannot make a memory file: ") + std::strerror(errno);
+        return -1;
+    }
+    const auto* from = static_cast<const unsigned char*>(bytes);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t wrote = write(fd, from + done, size - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            *error = std::string("cannot fill a memory file: ") + std::strerror(errno);
+            close(fd);
+            return -1;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+        *error = std::string("cannot seal a memory file: ") + std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void StreamHub::TakeImage(const void* packed, size_t size, const unsigned char* info) {
+    std::list<std::shared_ptr<ImageStream>> streams = OpenStreams();
+    if (streams.empty()) return;
+    std::string error;
+    const int fd = MakeSealedFile(packed, size, &error);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lastError = error;
+    }
+    if (fd < 0) return;
+    auto image = std::make_shared<SealedImage>(fd, size);
+    for (const auto& stream : streams) stream->PushImage(image, info);
+}
+
+void StreamHub::EndAcquisition() {
+    for (const auto& stream : OpenStreams()) stream->PushEnd();
+}
+
+void StreamHub::CloseAll() {
+    std::list<std::shared_ptr<ImageStream>> streams;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        streams.swap(m_streams);
+    }
+    for (const auto& stream : streams) stream->Close();
+}
+
+}  // namespace velomark
