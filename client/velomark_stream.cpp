@@ -60,7 +60,8 @@ int RemainingMs(bool limited, Clock::time_point deadline) {
 }
 
 // Reads exactly `size` bytes, keeping every descriptor that comes along. The time
-// limit holds until the first byte; the rest must follow within kRestOfEventMs.
+// limit holds until the first byte; the rest must follow within kRestOfEventMs, or
+// the caller's limit when that is shorter.
 velomark_result ReceiveExact(velomark_stream* stream, unsigned char* buffer, size_t size,
                              int timeoutMs, std::vector<int>& fds) {
     bool limited = timeoutMs >= 0;
@@ -106,8 +107,9 @@ velomark_result ReceiveExact(velomark_stream* stream, unsigned char* buffer, siz
                                  : "the stream ended in the middle of an event");
         }
         if (done == 0) {
+            const int rest = timeoutMs >= 0 ? std::min(timeoutMs, kRestOfEventMs) : kRestOfEventMs;
             limited = true;
-            deadline = Clock::now() + std::chrono::milliseconds(kRestOfEventMs);
+            deadline = Clock::now() + std::chrono::milliseconds(rest);
         }
         done += static_cast<size_t>(got);
     }
