@@ -133,9 +133,12 @@ bool IsPacked24(const unsigned char* dib, size_t size) {
     const int64_t width = Int32At(dib + 4);
     int64_t height = Int32At(dib + 8);
     if (height < 0) height = -height;
-    if (width <= 0 || height <= 0 || Int16At(dib + 14) != 24) return false;
+    const uint64_t colors = static_cast<uint32_t>(Int32At(dib + 32));
+    if (width <= 0 || height <= 0 || Int16At(dib + 14) != 24 || colors > 256 ||
+        size - kDibHeaderSize < 4 * colors)
+        return false;
     const uint64_t row = ((static_cast<uint64_t>(width) * 24 + 31) / 32) * 4;
-    return row * static_cast<uint64_t>(height) <= size - kDibHeaderSize;
+    return row * static_cast<uint64_t>(height) <= size - kDibHeaderSize - 4 * colors;
 }
 
 // Maps the image event's one descriptor after checking it is what the header says.
