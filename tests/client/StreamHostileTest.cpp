@@ -15,6 +15,7 @@
 
 #include "bridge/StreamWire.h"
 #include "client/velomark_client.h"
+#include "tests/ProgramRun.h"
 #include "tests/client/ClientTestFixture.h"
 
 namespace velomark::testing {
@@ -74,7 +75,42 @@ struct Fault {
     bool holdOpen;                  // the server keeps the connection open after it
 };
 
-class StreamHostileTest : public ClientTestFixture {};
+// Serves one stream request on the listener: accepts (passing over connections
+// that only check Velomark is there), answers 0, then sends the fault.
+void ServeOneStream(int listener, const Fault& fault) {
+    for (;;) {
+        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return;
+        unsigned char request[24];
+        if (recv(fd, request, sizeof(request), MSG_WAITALL) != 24) {
+            close(fd);
+            continue;
+        }
+        const unsigned char accepted[8] = {};
+        EXPECT_EQ(send(fd, accepted, sizeof(accepted), MSG_NOSIGNAL), 8);
+        fault.send(fd);
+        if (fault.holdOpen) {
+            char ignored;
+            recv(fd, &ignored, 1, 0);  // until the client gives up and closes
+        }
+        close(fd);
+        return;
+    }
+}
+
+class StreamHostileTest : public ClientTestFixture {
+protected:
+    int Listen() {
+        const std::string path = SocketPath();
+        const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        EXPECT_EQ(listen(listener, 4), 0);
+        return listener;
+    }
+};
 
 TEST_F(StreamHostileTest, EachBrokenEventIsAClearErrorAndLeaksNothing) {
     const std::vector<Fault> faults = {
@@ -97,31 +133,13 @@ TEST_F(StreamHostileTest, EachBrokenEventIsAClearErrorAndLeaksNothing) {
          },
          false},
     };
-    const std::string path = SocketPath();
-    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-    ASSERT_EQ(listen(listener, 4), 0);
+    const int listener = Listen();
     velomark_client* client = nullptr;
     ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
     const int before = OpenDescriptors();
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.name);
-        std::thread server([&] {
-            const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            unsigned char request[24];
-            ASSERT_EQ(recv(fd, request, sizeof(request), MSG_WAITALL), 24);
-            const unsigned char accepted[8] = {};
-            ASSERT_EQ(send(fd, accepted, sizeof(accepted), MSG_NOSIGNAL), 8);
-            fault.send(fd);
-            if (fault.holdOpen) {
-                char ignored;
-                recv(fd, &ignored, 1, 0);  // until the client gives up and closes
-            }
-            close(fd);
-        });
+        std::thread server([&] { ServeOneStream(listener, fault); });
         velomark_stream* stream = nullptr;
         ASSERT_EQ(velomark_stream_open(client, 0, 0, &stream), VELOMARK_OK);
         velomark_image* image = nullptr;
@@ -136,6 +154,29 @@ TEST_F(StreamHostileTest, EachBrokenEventIsAClearErrorAndLeaksNothing) {
         EXPECT_EQ(OpenDescriptors(), before);
     }
     velomark_close(client);
+    close(listener);
+}
+
+TEST_F(StreamHostileTest, TheCommandLineTellsNoPagesApartFromAFailure) {
+    const int listener = Listen();
+    StreamHeader end;
+    end.kind = STREAM_END;
+    std::vector<unsigned char> endBytes(kStreamHeaderSize);
+    StreamWire::Encode(end, endBytes.data());
+    const Fault noPages{"no pages", [&](int fd) { SendWith(fd, endBytes, {}); }, false};
+    const Fault broken{"bad magic", [](int fd) { SendWith(fd, Header(0, 56), {}); }, false};
+    for (const auto& [fault, exitCode] : {std::pair{noPages, 6}, std::pair{broken, 1}}) {
+        SCOPED_TRACE(fault.name);
+        std::thread server([&] { ServeOneStream(listener, fault); });
+        ProgramOutput run = RunProgram(
+            {VELOMARK_CLIENT_PATH, "acquire", "--stream", "--json", "-o", Folder() + "/out"},
+            20000);
+        server.join();
+        EXPECT_EQ(run.exitCode, exitCode) << run.err;
+        EXPECT_EQ(run.out.rfind(exitCode == 6 ? "{\"end\":true,\"pages\":0" : "{\"end\":false", 0),
+                  0u)
+            << run.out;
+    }
     close(listener);
 }
 

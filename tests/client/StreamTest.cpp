@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "client/velomark_client.h"
+#include "tests/ProgramRun.h"
 #include "tests/client/HeadlessFixture.h"
 #include "tests/sources/TestChartPages.h"
 
@@ -97,6 +98,39 @@ TEST_F(StreamTest, AStreamThatNeverReadsHoldsNoChannelClientBack) {
         ASSERT_EQ(velomark_wait_image(m_client, 60000), VELOMARK_OK) << "page " << page;
         ASSERT_EQ(velomark_acknowledge(m_client), VELOMARK_OK);
     }
+}
+
+TEST_F(StreamTest, TheCommandLineSavesEachPageAsPngAndSaysSoInJson) {
+    StartVelomark();
+    const std::string out = Folder() + "/out";
+    ProgramOutput run = RunProgram(
+        {VELOMARK_CLIENT_PATH, "acquire", "--stream", "--json", "--format", "png", "-o", out},
+        60000);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const TestChartSettings settings = SmallChart(ChartPixelType::Rgb, 173, 61, 3, 150);
+    size_t at = 0;
+    for (int page = 1; page <= 3; ++page) {
+        const std::string path = out + "/page-00" + std::to_string(page) + ".png";
+        const std::string line = run.out.substr(at, run.out.find('\n', at) - at);
+        at += line.size() + 1;
+        EXPECT_EQ(line.rfind("{\"path\":\"" + path + "\",\"width\":173,\"height\":61,\"bits\":24,"
+                             "\"xres\":150,\"yres\":150,", 0),
+                  0u)
+            << line;
+        // ImageMagick reads the file back as the generator's page, top row first.
+        ProgramOutput rgb = RunProgram({VELOMARK_CONVERT, path, "-depth", "8", "rgb:-"});
+        ASSERT_EQ(rgb.out.size(), size_t{173} * 61 * 3) << rgb.err;
+        const std::vector<uint8_t> dib = GeneratorBytes(settings, page);
+        const size_t stride = (173 * 3 + 3) / 4 * 4;
+        int wrong = 0;
+        for (size_t y = 0; y < 61; ++y)
+            for (size_t x = 0; x < 173; ++x)
+                for (size_t c = 0; c < 3; ++c)
+                    wrong += static_cast<uint8_t>(rgb.out[(y * 173 + x) * 3 + c]) !=
+                             dib[40 + (60 - y) * stride + x * 3 + (2 - c)];
+        EXPECT_EQ(wrong, 0) << path;
+    }
+    EXPECT_EQ(run.out.substr(at).rfind("{\"end\":true,\"pages\":3,", 0), 0u) << run.out;
 }
 
 TEST_F(StreamTest, WithoutADsmTheStreamIsRefused) {
