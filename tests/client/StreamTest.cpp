@@ -133,6 +133,15 @@ TEST_F(StreamTest, TheCommandLineSavesEachPageAsPngAndSaysSoInJson) {
     EXPECT_EQ(run.out.substr(at).rfind("{\"end\":true,\"pages\":3,", 0), 0u) << run.out;
 }
 
+TEST_F(StreamTest, TheCExampleOfTheProtocolNotesPrintsEachPage) {
+    StartVelomark();
+    ProgramOutput run = RunProgram({STREAM_EXAMPLE_PATH}, 60000);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string page = " 173 x 61 at 150 dpi, 31760 bytes\n";
+    EXPECT_EQ(run.out, "page 1:" + page + "page 2:" + page + "page 3:" + page +
+                           "3 pages (the acquisition ended)\n");
+}
+
 TEST_F(StreamTest, WithoutADsmTheStreamIsRefused) {
     setenv("VELOMARK_DSM", (Folder() + "/no-such-dsm.so").c_str(), 1);
     StartVelomark();
