@@ -11,7 +11,64 @@
 
 namespace velomark {
 
-StreamHub::~StreamHub() { CloseAll(); }
+StreamHub::~StreamHub() {
+    CloseAll();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_spareWanted.notify_all();
+    if (m_preparer.joinable()) m_preparer.join();
+    if (m_spareFd >= 0) close(m_spareFd);
+}
+
+bool StreamHub::SpareReady() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_spareFd >= 0;
+}
+
+int StreamHub::TakeSpare(size_t size) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_spareFd < 0 || m_spareSize < size) return -1;
+    const int fd = m_spareFd;
+    m_spareFd = -1;
+    return fd;
+}
+
+void StreamHub::WantSpare(size_t size) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping) return;
+        m_wantedSize = size;
+        if (!m_preparer.joinable()) m_preparer = std::thread([this] { PrepareSpares(); });
+    }
+    m_spareWanted.notify_all();
+}
+
+void StreamHub::PrepareSpares() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_spareWanted.wait(lock, [&] {
+            return m_stopping || (m_wantedSize > 0 && (m_spareFd < 0 || m_spareSize < m_wantedSize));
+        });
+        if (m_stopping) return;
+        const size_t size = m_wantedSize;
+        lock.unlock();
+        int fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (fd >= 0 && fallocate(fd, 0, 0, static_cast<off_t>(size)) != 0) {
+            close(fd);
+            fd = -1;
+        }
+        lock.lock();
+        if (fd < 0) {
+            m_wantedSize = 0;  // no memory to spare: images make their own files
+            continue;
+        }
+        if (m_spareFd >= 0) close(m_spareFd);
+        m_spareFd = fd;
+        m_spareSize = size;
+    }
+}
 
 std::shared_ptr<ImageStream> StreamHub::Add(int fd, uint64_t wanted) {
     auto stream = std::make_shared<ImageStream>(fd, wanted, m_waitLimit);
@@ -24,6 +81,11 @@ void StreamHub::Remove(const std::shared_ptr<ImageStream>& stream) {
     stream->Close();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_streams.remove(stream);
+    if (m_streams.empty()) {
+        m_wantedSize = 0;
+        if (m_spareFd >= 0) close(m_spareFd);
+        m_spareFd = -1;
+    }
 }
 
 std::list<std::shared_ptr<ImageStream>> StreamHub::OpenStreams() {
@@ -42,8 +104,8 @@ std::string StreamHub::LastError() const {
     return m_lastError;
 }
 
-int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error) {
-    int fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd) {
+    if (fd < 0) fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) {
         *error = std::string("cannot make a memory file: ") + std::strerror(errno);
         return -1;
@@ -51,7 +113,7 @@ int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error
     const auto* from = static_cast<const unsigned char*>(bytes);
     size_t done = 0;
     while (done < size) {
-        ssize_t wrote = write(fd, from + done, size - done);
+        ssize_t wrote = pwrite(fd, from + done, size - done, static_cast<off_t>(done));
         if (wrote < 0 && errno == EINTR) continue;
         if (wrote <= 0) {
             *error = std::string("cannot fill a memory file: ") + std::strerror(errno);
@@ -60,7 +122,9 @@ int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error
         }
         done += static_cast<size_t>(wrote);
     }
-    if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    // A spare may be larger than this image: the file is exactly the image.
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0 ||
+        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
         *error = std::string("cannot seal a memory file: ") + std::strerror(errno);
         close(fd);
         return -1;
@@ -72,7 +136,8 @@ void StreamHub::TakeImage(const void* packed, size_t size, const unsigned char* 
     std::list<std::shared_ptr<ImageStream>> streams = OpenStreams();
     if (streams.empty()) return;
     std::string error;
-    const int fd = MakeSealedFile(packed, size, &error);
+    const int fd = MakeSealedFile(packed, size, &error, TakeSpare(size));
+    WantSpare(size);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_lastError = error;
@@ -91,6 +156,10 @@ void StreamHub::CloseAll() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         streams.swap(m_streams);
+        // Without streams the spare's memory is better given back.
+        m_wantedSize = 0;
+        if (m_spareFd >= 0) close(m_spareFd);
+        m_spareFd = -1;
     }
     for (const auto& stream : streams) stream->Close();
 }

@@ -3,11 +3,13 @@
 // to every stream too. Nothing here waits for a client.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "bridge/ImageSink.h"
 #include "bridge/StreamWire.h"
@@ -35,9 +37,21 @@ public:
     std::string LastError() const;
 
     // A sealed memory file holding the bytes; -1 with `error` when it cannot be made.
-    static int MakeSealedFile(const void* bytes, size_t size, std::string* error);
+    // `fd`, when not -1, is an unsealed memory file to fill (it is closed on failure).
+    static int MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd = -1);
+
+    // Whether a memory file with its pages already allocated waits for the next
+    // image (for measurements).
+    bool SpareReady() const;
 
 private:
+    // A spare memory file at least `size` bytes large, or -1.
+    int TakeSpare(size_t size);
+    // Asks the preparing thread for a spare of `size` bytes for the next image:
+    // allocating a file's pages costs as much as copying into them, and need not
+    // hold up the hand-off.
+    void WantSpare(size_t size);
+    void PrepareSpares();
     // The streams still taking events; the ended ones are dropped.
     std::list<std::shared_ptr<ImageStream>> OpenStreams();
 
@@ -45,6 +59,12 @@ private:
     mutable std::mutex m_mutex;
     std::list<std::shared_ptr<ImageStream>> m_streams;
     std::string m_lastError;
+    std::condition_variable m_spareWanted;
+    std::thread m_preparer;
+    size_t m_wantedSize = 0;  // 0: no spare wanted
+    int m_spareFd = -1;
+    size_t m_spareSize = 0;
+    bool m_stopping = false;
 };
 
 }  // namespace velomark
