@@ -19,7 +19,14 @@ StreamHub::~StreamHub() {
     }
     m_spareWanted.notify_all();
     if (m_preparer.joinable()) m_preparer.join();
+    DropSpare();
+}
+
+void StreamHub::DropSpare() {
+    if (m_spareMapping) munmap(m_spareMapping, m_spareSize);
     if (m_spareFd >= 0) close(m_spareFd);
+    m_spareMapping = nullptr;
+    m_spareFd = -1;
 }
 
 bool StreamHub::SpareReady() const {
@@ -27,11 +34,14 @@ bool StreamHub::SpareReady() const {
     return m_spareFd >= 0;
 }
 
-int StreamHub::TakeSpare(size_t size) {
+int StreamHub::TakeSpare(size_t size, void** mapping, size_t* mappedSize) {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_spareFd < 0 || m_spareSize < size) return -1;
     const int fd = m_spareFd;
+    *mapping = m_spareMapping;
+    *mappedSize = m_spareSize;
     m_spareFd = -1;
+    m_spareMapping = nullptr;
     return fd;
 }
 
@@ -54,8 +64,12 @@ void StreamHub::PrepareSpares() {
         if (m_stopping) return;
         const size_t size = m_wantedSize;
         lock.unlock();
+        // Pages allocated and mapped now, so that the hand-off only copies.
         int fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        if (fd >= 0 && fallocate(fd, 0, 0, static_cast<off_t>(size)) != 0) {
+        void* mapping = MAP_FAILED;
+        if (fd >= 0 && fallocate(fd, 0, 0, static_cast<off_t>(size)) == 0)
+            mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+        if (mapping == MAP_FAILED && fd >= 0) {
             close(fd);
             fd = -1;
         }
@@ -64,9 +78,10 @@ void StreamHub::PrepareSpares() {
             m_wantedSize = 0;  // no memory to spare: images make their own files
             continue;
         }
-        if (m_spareFd >= 0) close(m_spareFd);
+        DropSpare();
         m_spareFd = fd;
         m_spareSize = size;
+        m_spareMapping = mapping;
     }
 }
 
@@ -83,8 +98,7 @@ void StreamHub::Remove(const std::shared_ptr<ImageStream>& stream) {
     m_streams.remove(stream);
     if (m_streams.empty()) {
         m_wantedSize = 0;
-        if (m_spareFd >= 0) close(m_spareFd);
-        m_spareFd = -1;
+        DropSpare();
     }
 }
 
@@ -104,14 +118,21 @@ std::string StreamHub::LastError() const {
     return m_lastError;
 }
 
-int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd) {
+int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd,
+                              void* mapping, size_t mappedSize) {
+    if (fd >= 0 && mapping) {
+        std::memcpy(mapping, bytes, size);
+        // A writable mapping left would make the write seal fail.
+        munmap(mapping, mappedSize);
+        bytes = nullptr;
+    }
     if (fd < 0) fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) {
         *error = std::string("cannot make a memory file: ") + std::strerror(errno);
         return -1;
     }
     const auto* from = static_cast<const unsigned char*>(bytes);
-    size_t done = 0;
+    size_t done = from ? 0 : size;
     while (done < size) {
         ssize_t wrote = pwrite(fd, from + done, size - done, static_cast<off_t>(done));
         if (wrote < 0 && errno == EINTR) continue;
@@ -136,7 +157,10 @@ void StreamHub::TakeImage(const void* packed, size_t size, const unsigned char* 
     std::list<std::shared_ptr<ImageStream>> streams = OpenStreams();
     if (streams.empty()) return;
     std::string error;
-    const int fd = MakeSealedFile(packed, size, &error, TakeSpare(size));
+    void* mapping = nullptr;
+    size_t mappedSize = 0;
+    const int spare = TakeSpare(size, &mapping, &mappedSize);
+    const int fd = MakeSealedFile(packed, size, &error, spare, mapping, mappedSize);
     WantSpare(size);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -158,8 +182,7 @@ void StreamHub::CloseAll() {
         streams.swap(m_streams);
         // Without streams the spare's memory is better given back.
         m_wantedSize = 0;
-        if (m_spareFd >= 0) close(m_spareFd);
-        m_spareFd = -1;
+        DropSpare();
     }
     for (const auto& stream : streams) stream->Close();
 }

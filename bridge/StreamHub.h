@@ -38,20 +38,23 @@ public:
 
     // A sealed memory file holding the bytes; -1 with `error` when it cannot be made.
     // `fd`, when not -1, is an unsealed memory file to fill (it is closed on failure).
-    static int MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd = -1);
+    static int MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd = -1,
+                              void* mapping = nullptr, size_t mappedSize = 0);
 
     // Whether a memory file with its pages already allocated waits for the next
     // image (for measurements).
     bool SpareReady() const;
 
 private:
-    // A spare memory file at least `size` bytes large, or -1.
-    int TakeSpare(size_t size);
+    // A spare memory file at least `size` bytes large (and its writable mapping),
+    // or -1.
+    int TakeSpare(size_t size, void** mapping, size_t* mappedSize);
     // Asks the preparing thread for a spare of `size` bytes for the next image:
     // allocating a file's pages costs as much as copying into them, and need not
     // hold up the hand-off.
     void WantSpare(size_t size);
     void PrepareSpares();
+    void DropSpare();
     // The streams still taking events; the ended ones are dropped.
     std::list<std::shared_ptr<ImageStream>> OpenStreams();
 
@@ -64,6 +67,7 @@ private:
     size_t m_wantedSize = 0;  // 0: no spare wanted
     int m_spareFd = -1;
     size_t m_spareSize = 0;
+    void* m_spareMapping = nullptr;  // mapped with its pages present
     bool m_stopping = false;
 };
 
