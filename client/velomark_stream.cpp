@@ -276,7 +276,8 @@ velomark_result velomark_stream_open(velomark_client* client, uint32_t flags, ui
         default: client->lastError = connection.ErrorText(); return VELOMARK_E_SOCKET;
     }
     if (reply != velomark::kCommandDispatched) {
-        client->lastError = "Velomark refused the stream (no TWAIN driver, or wrong flags)";
+        client->lastError = "Velomark refused the stream (no TWAIN driver, unknown flags, or Acquire "
+                            "disabled: no source selected yet)";
         return VELOMARK_E_REFUSED;
     }
     auto* opened = new (std::nothrow) velomark_stream;
