@@ -17,6 +17,7 @@
 #include "bridge/CommandSocketClient.h"
 #include "bridge/CommandSocketPath.h"
 #include "bridge/CommandSocketWire.h"
+#include "bridge/ImageStream.h"
 
 namespace velomark {
 
@@ -28,6 +29,8 @@ constexpr int kReplyWriteTimeoutMs = 5000;
 constexpr size_t kMaxConnections = 64;
 // How long Start waits for an existing socket's owner to accept before deciding.
 constexpr int kProbeTimeoutMs = 1000;
+// The Acquire menu command, which a stream's flag bit 0 runs.
+constexpr uint16_t kAcquireCommand = 32772;
 
 // What outlives the server: the tasks queued to the UI thread hold it, so a task
 // that runs after Stop finds `target` cleared instead of a freed object.
@@ -47,6 +50,11 @@ struct PendingReply {
     bool executed = false;
 };
 
+struct PendingStream {
+    bool finished = false;
+    std::shared_ptr<ImageStream> stream;
+};
+
 struct Connection {
     int fd = -1;
     std::thread reader;
@@ -59,6 +67,7 @@ struct CommandServer::Running {
     std::shared_ptr<SharedState> shared = std::make_shared<SharedState>();
     // The readers' own view of the target: valid until Stop has joined them.
     CommandTarget* target = nullptr;
+    StreamHub* streams = nullptr;
     int listenFd = -1;
     int wakeFds[2] = {-1, -1};
     dev_t socketDevice = 0;
@@ -71,6 +80,7 @@ struct CommandServer::Running {
     void AcceptLoop();
     void Serve(Connection& connection);
     int64_t Dispatch(const CommandRequest& request);
+    std::shared_ptr<ImageStream> OpenStream(const CommandRequest& request, int fd);
     void ReapFinished();
 };
 
@@ -106,6 +116,42 @@ int64_t CommandServer::Running::Dispatch(const CommandRequest& request) {
     return pending->finished && pending->executed ? kCommandDispatched : kCommandRefused;
 }
 
+// The stream is registered on the UI thread before the acquisition it asks for
+// starts, so it misses none of its images.
+std::shared_ptr<ImageStream> CommandServer::Running::OpenStream(const CommandRequest& request,
+                                                                int fd) {
+    if ((request.mode & ~kStreamStartAcquisition) != 0) return nullptr;
+    std::shared_ptr<SharedState> state = shared;
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (state->stopping) return nullptr;
+    }
+    auto pending = std::make_shared<PendingStream>();
+    StreamHub* hub = streams;
+    const bool start = (request.mode & kStreamStartAcquisition) != 0;
+    const uint64_t wanted = request.wParam;
+    target->RunOnUiThread([state, pending, hub, fd, start, wanted] {
+        std::shared_ptr<ImageStream> stream;
+        {
+            std::lock_guard<std::recursive_mutex> hold(state->targetMutex);
+            if (state->target && state->target->AcceptsStreams()) {
+                stream = hub->Add(fd, wanted);
+                if (start && !state->target->ExecuteCommand(kAcquireCommand)) {
+                    hub->Remove(stream);
+                    stream.reset();
+                }
+            }
+        }
+        std::lock_guard<std::mutex> lock(state->mutex);
+        pending->finished = true;
+        pending->stream = std::move(stream);
+        state->changed.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(state->mutex);
+    state->changed.wait(lock, [&] { return pending->finished || state->stopping; });
+    return pending->stream;
+}
+
 void CommandServer::Running::Serve(Connection& connection) {
     unsigned char bytes[kCommandRequestSize];
     // A short request, an unknown mode or an lParam ends the connection: the
@@ -113,6 +159,25 @@ void CommandServer::Running::Serve(Connection& connection) {
     while (CommandSocketWire::ReadExact(connection.fd, bytes, sizeof(bytes), -1) ==
            IoResult::Done) {
         CommandRequest request = CommandSocketWire::DecodeRequest(bytes);
+        if (request.message == kStreamMessage && request.lParam == 0) {
+            std::shared_ptr<ImageStream> stream = OpenStream(request, connection.fd);
+            unsigned char reply[kCommandReplySize];
+            CommandSocketWire::EncodeReply(stream ? kCommandDispatched : kCommandRefused, reply);
+            const bool replied = CommandSocketWire::WriteAll(connection.fd, reply, sizeof(reply),
+                                                             kReplyWriteTimeoutMs) ==
+                                 IoResult::Done;
+            if (!stream) {
+                if (replied) continue;
+                break;
+            }
+            // Few events wait in the socket: the rest wait in the stream's own
+            // queue, where the slow-reader limit can see them.
+            int smallest = 1;
+            setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &smallest, sizeof(smallest));
+            if (replied) stream->Run();
+            streams->Remove(stream);
+            break;
+        }
         if (CommandSocketWire::IsMalformed(request)) break;
         unsigned char reply[kCommandReplySize];
         CommandSocketWire::EncodeReply(Dispatch(request), reply);
@@ -237,6 +302,7 @@ bool CommandServer::Start(const std::string& path) {
     running->socketInode = bound.st_ino;
     running->shared->target = &m_target;
     running->target = &m_target;
+    running->streams = &m_streams;
     Running* raw = running.get();
     running->acceptor = std::thread([raw] { raw->AcceptLoop(); });
     m_running = std::move(running);
@@ -257,6 +323,7 @@ void CommandServer::Stop() {
         std::lock_guard<std::recursive_mutex> hold(shared->targetMutex);
         shared->target = nullptr;
     }
+    m_streams.CloseAll();
     char wake = 1;
     while (write(running.wakeFds[1], &wake, 1) < 0 && errno == EINTR) {
     }

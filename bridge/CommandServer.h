@@ -1,13 +1,16 @@
 // The main frame's command socket: a Unix-domain stream socket where a client
 // sends WM_COMMAND requests, the stand-in for sending or posting a message to the
 // frame's window. An accept thread and one reader per connection hand each
-// command to the user-interface thread through a CommandTarget.
+// command to the user-interface thread through a CommandTarget. A connection may
+// turn into an image stream (StreamHub), which its reader thread then sends.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "bridge/StreamHub.h"
 
 namespace velomark {
 
@@ -20,6 +23,8 @@ public:
     // Called on the UI thread: routes the id as a menu command. False when the
     // command is unknown or its update handler says disabled; it did not run.
     virtual bool ExecuteCommand(uint16_t id) = 0;
+    // Called on the UI thread: whether an image stream may open now (the DSM is open).
+    virtual bool AcceptsStreams() { return false; }
 };
 
 class CommandServer {
@@ -43,11 +48,14 @@ public:
     bool IsRunning() const;
     const std::string& Path() const { return m_path; }
     const std::string& ErrorText() const { return m_error; }
+    // The image streams clients opened here; the image hand-off feeds them.
+    StreamHub& Streams() { return m_streams; }
 
 private:
     struct Running;
 
     CommandTarget& m_target;
+    StreamHub m_streams;
     std::unique_ptr<Running> m_running;
     std::string m_path;
     std::string m_error;

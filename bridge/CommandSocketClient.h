@@ -27,6 +27,12 @@ public:
     // Connects to the socket at `path`, closing an earlier connection first.
     CommandCallResult Connect(const std::string& path, int timeoutMs);
     void Close();
+    // Hands the connection over to the caller, who closes it.
+    int Release() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     bool IsConnected() const { return m_fd >= 0; }
 
     // Sends one request and waits up to timeoutMs (< 0: without limit) for its

@@ -6,6 +6,7 @@
 
 #include "bridge/ChannelLayout.h"
 #include "bridge/ImageDocument.h"
+#include "bridge/ImageSink.h"
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
 
@@ -126,7 +127,7 @@ const char* PublishResultText(PublishResult result) {
 
 PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& info,
                            ImageDocumentFactory& documents, CDIB& dibShared,
-                           SharedChannel& channel) {
+                           SharedChannel& channel, ImageSink* streams) {
     ImageDocument* document = documents.OpenNewDocument();
     if (!document) return PublishResult::NoDocument;
 
@@ -146,6 +147,9 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
         return PublishResult::Unreadable;
     }
     document->SetResolution(Fix32ToDouble(info.XResolution), Fix32ToDouble(info.YResolution));
+    if (streams)
+        streams->TakeImage(image.m_pBlock, static_cast<size_t>(image.GetDIBSize()),
+                           reinterpret_cast<const unsigned char*>(&info));
 
     // The frame's copy is made only for an image that goes to the channel.
     PublishResult result = ChannelRoomFor(image, channel);

@@ -10,6 +10,7 @@ class CDIB;
 namespace velomark {
 
 class ImageDocumentFactory;
+class ImageSink;
 class SharedChannel;
 
 enum class PublishResult {
@@ -29,10 +30,11 @@ const char* PublishResultText(PublishResult result);
 // One acquired image: `hDib` is the native transfer's packed DIB (read only, the
 // caller frees it), `nBitsPerPixel` the description's BitsPerPixel (24 takes the
 // image over, anything else is expanded), `info` copied to the status block.
-// `dibShared` receives the copy that was packed for the client.
+// `dibShared` receives the copy that was packed for the client. `streams`, when
+// given, gets the packed 24-bit image too, whatever becomes of it in the channel.
 PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& info,
                            ImageDocumentFactory& documents, CDIB& dibShared,
-                           SharedChannel& channel);
+                           SharedChannel& channel, ImageSink* streams = nullptr);
 
 // Places the oldest waiting image of the channel's outbox when the client has
 // taken the previous one (the status word is neither 5 nor a request not yet taken

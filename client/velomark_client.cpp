@@ -10,12 +10,7 @@
 #include "bridge/CommandSocketClient.h"
 #include "bridge/CommandSocketPath.h"
 #include "client/ClientChannel.h"
-
-struct velomark_client {
-    velomark::ClientChannel channel;
-    std::string socketPath;
-    std::string lastError;
-};
+#include "client/ClientHandle.h"
 
 namespace {
 
@@ -139,6 +134,9 @@ const char* velomark_result_text(velomark_result result) {
         case VELOMARK_E_BUFFER: return "the buffer is too small";
         case VELOMARK_E_TOO_LONG: return "the text is too long";
         case VELOMARK_E_MEMORY: return "out of memory";
+        case VELOMARK_E_END: return "the acquisition ended";
+        case VELOMARK_E_PROTOCOL: return "the stream broke its format";
+        case VELOMARK_E_SERVER: return "Velomark ended the stream with an error";
     }
     return "unknown error";
 }

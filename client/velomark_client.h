@@ -48,7 +48,11 @@ typedef enum velomark_result {
     VELOMARK_E_BAD_IMAGE = 8,   /* not a packed 24-bit image, or larger than the block */
     VELOMARK_E_BUFFER = 9,      /* the caller's buffer is too small */
     VELOMARK_E_TOO_LONG = 10,   /* the text does not fit */
-    VELOMARK_E_MEMORY = 11      /* out of memory */
+    VELOMARK_E_MEMORY = 11,     /* out of memory */
+    VELOMARK_E_END = 12,        /* the acquisition ended: the stream has no more images */
+    VELOMARK_E_PROTOCOL = 13,   /* what arrived on the stream breaks its format */
+    VELOMARK_E_SERVER = 14      /* Velomark ended the stream with an error (its text in
+                                   velomark_last_error) */
 } velomark_result;
 
 /* Opens (or creates) both sections. On failure *client is null. */
@@ -113,6 +117,42 @@ VELOMARK_CLIENT_API velomark_result velomark_get_text(velomark_client* client, c
                                                       size_t buffer_size);
 /* Writes the text and its zero byte at the start of the data block. */
 VELOMARK_CLIENT_API velomark_result velomark_set_text(velomark_client* client, const char* text);
+
+/* The image stream: every image of an acquisition, of any size, each in its own
+ * sealed memory file that the client maps read-only. */
+typedef struct velomark_stream velomark_stream;
+
+/* Flags of velomark_stream_open. */
+#define VELOMARK_STREAM_START 1 /* start an acquisition now, as command 32772 does */
+
+typedef struct velomark_image {
+    const unsigned char* dib; /* the packed 24-bit DIB, mapped read-only */
+    size_t size;              /* its bytes */
+    uint32_t sequence;        /* 1, 2, ... within the stream */
+    int32_t width;            /* from the description */
+    int32_t height;
+    int16_t bits_per_pixel;   /* as the source delivered it; the DIB has 24 */
+    double x_resolution;      /* dots per inch */
+    double y_resolution;
+    unsigned char info[VELOMARK_IMAGE_INFO_SIZE]; /* TW_IMAGEINFO, 2-byte packed */
+} velomark_image;
+
+/* Asks for a stream of `count` images (0: until the acquisition ends).
+ * VELOMARK_E_REFUSED when Velomark has no TWAIN driver or the flags are wrong. */
+VELOMARK_CLIENT_API velomark_result velomark_stream_open(velomark_client* client, uint32_t flags,
+                                                         uint64_t count,
+                                                         velomark_stream** stream);
+/* The next image; give it back with velomark_image_release. VELOMARK_E_END when
+ * the acquisition ended or the images asked for came; VELOMARK_E_SERVER,
+ * _PROTOCOL or _SOCKET end the stream too. timeout_ms < 0: no limit. */
+VELOMARK_CLIENT_API velomark_result velomark_stream_next(velomark_stream* stream,
+                                                         velomark_image** image, int timeout_ms);
+/* Images the stream has given (or, after VELOMARK_E_END, that Velomark sent). */
+VELOMARK_CLIENT_API uint32_t velomark_stream_count(const velomark_stream* stream);
+/* Unmaps the image and frees it; null is allowed. */
+VELOMARK_CLIENT_API void velomark_image_release(velomark_image* image);
+/* Closes the connection; images still held stay valid. Null is allowed. */
+VELOMARK_CLIENT_API void velomark_stream_close(velomark_stream* stream);
 
 #ifdef __cplusplus
 }

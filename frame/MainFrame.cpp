@@ -160,6 +160,7 @@ BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
     FilterMessage(copy);
     // A request that waited for the source to close is taken up at once.
     if (wasEnabled && !IsSourceEnabled()) {
+        if (m_commandServer) m_commandServer->Streams().EndAcquisition();
         velomark::PollChannel(*this);
         FollowWaitingPages();
     }
@@ -260,6 +261,7 @@ BOOL CMainFrame::SelectSource() {
 
 BOOL CMainFrame::Acquire(int nImages) {
     if (CTwain::Acquire(nImages)) return TRUE;
+    if (m_commandServer) m_commandServer->Streams().EndAcquisition();
     if (!IsDsmLoaded())
         ShowStatus("Nothing can be acquired: the TWAIN driver is not loaded");
     else if (!IsSourceOpen())
@@ -304,7 +306,8 @@ void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
     m_newPage = nullptr;
     const velomark::PublishResult result =
-        velomark::PublishImage(hDib, info.BitsPerPixel, info, *this, m_dibShared, channel);
+        velomark::PublishImage(hDib, info.BitsPerPixel, info, *this, m_dibShared, channel,
+                               m_commandServer ? &m_commandServer->Streams() : nullptr);
     CVelomarkDoc* page = m_newPage.get();
     if (result == velomark::PublishResult::Published && page) page->MarkSentToClient();
     if (result == velomark::PublishResult::Queued) m_waitingPages.Add(page);

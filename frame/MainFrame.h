@@ -62,6 +62,7 @@ public:
     // The command socket's side.
     void RunOnUiThread(std::function<void()> task) override;
     bool ExecuteCommand(uint16_t id) override;
+    bool AcceptsStreams() override { return IsDsmOpen() != FALSE; }
 
     // Commands and update events that climb up from another top-level window (a
     // source's own window, whose parent the frame is) are not the frame's: they

@@ -66,6 +66,11 @@ const char* ClientCommandLine::Usage() {
            "                            next N images (default 1) as DIR/image-001.bmp, ...\n"
            "                            (default DIR: the current folder), printing each path;\n"
            "                            -t is the wait for each image (default 30)\n"
+           "  acquire --stream [-n N] [-o DIR] [--format bmp|png|tiff] [--json] [-t SECONDS]\n"
+           "                            start an acquisition and save every page of it as it\n"
+           "                            arrives (DIR/page-001.bmp, ...), or the first N; one\n"
+           "                            progress line per page on stderr, or with --json one\n"
+           "                            JSON line per page on stdout and a final one\n"
            "  command TEXT [-t SECONDS] write TEXT to the data block, send command 32783 and\n"
            "                            print the reply text Velomark leaves there\n"
            "  status                    print the status word (0 idle, 1 select source,\n"
@@ -76,7 +81,8 @@ const char* ClientCommandLine::Usage() {
            "  --help, -h                show this text\n"
            "\n"
            "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 Velomark is not running,\n"
-           "4 timed out, 5 Velomark refused the command.\n";
+           "4 timed out, 5 Velomark refused the command, 6 the source ended with no pages\n"
+           "(acquire --stream).\n";
 }
 
 bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& error) {
@@ -107,6 +113,10 @@ bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& er
             continue;
         }
         const bool isOption = !optionsEnded && option.size() > 1 && option[0] == '-';
+        if (isOption && info.takesCountAndFolder && (option == "--stream" || option == "--json")) {
+            (option == "--stream" ? stream : json) = true;
+            continue;
+        }
         if (!isOption) {
             if (!info.takesText || haveText) {
                 error = "unexpected argument '" + option + "'";
@@ -117,7 +127,8 @@ bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& er
             continue;
         }
         const bool known = (option == "-t" && info.takesTimeout) ||
-                           ((option == "-n" || option == "-o") && info.takesCountAndFolder);
+                           ((option == "-n" || option == "-o" || option == "--format") &&
+                            info.takesCountAndFolder);
         if (!known) {
             error = "unknown option '" + option + "' for " + found->first;
             return false;
@@ -132,6 +143,14 @@ bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& er
                     std::to_string(kMaxImages) + ", not '" + value + "'";
             return false;
         }
+        if (option == "-n") countGiven = true;
+        if (option == "--format") {
+            format = value;
+            if (format != "bmp" && format != "png" && format != "tiff") {
+                error = std::string("--format takes bmp, png or tiff, not '") + value + "'";
+                return false;
+            }
+        }
         if (option == "-t" && !ParseSeconds(value, timeoutMs)) {
             error = std::string("-t takes seconds from 0 to 86400, not '") + value + "'";
             return false;
@@ -143,6 +162,10 @@ bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& er
             }
             outputFolder = value;
         }
+    }
+    if (!stream && (json || format != "bmp")) {
+        error = "--json and --format go with --stream";
+        return false;
     }
     if (info.takesText && !haveText) {
         error = found->first + " needs a TEXT";

@@ -13,6 +13,7 @@ enum ClientExitCode {
     EXIT_NOT_RUNNING = 3,  // Velomark does not answer on its command socket
     EXIT_TIMED_OUT = 4,
     EXIT_REFUSED = 5,  // Velomark refused the command
+    EXIT_NO_PAGES = 6,  // the stream's acquisition ended without a page
 };
 
 enum class ClientAction { Help, Select, Acquire, Command, Status, GetText, SetText };
@@ -26,6 +27,10 @@ public:
 
     ClientAction action = ClientAction::Help;
     int imageCount = 1;
+    bool countGiven = false;
+    bool stream = false;  // acquire through the image stream
+    bool json = false;
+    std::string format = "bmp";
     std::string outputFolder = ".";
     int timeoutMs = 30000;
     std::string text;  // for command and set-text

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "client/cli/StreamAcquire.h"
 #include "client/velomark_client.h"
 
 namespace velomark {
@@ -89,6 +90,7 @@ std::string ImagePath(const std::string& folder, int number) {
 int Acquire(velomark_client* client, const ClientCommandLine& commandLine) {
     velomark_result result = velomark_check_running(client, kRunningCheckMs);
     if (result != VELOMARK_OK) return Report(client, result, "acquire");
+    if (commandLine.stream) return StreamAcquire::Run(client, commandLine);
     if (!PrepareFolder(commandLine.outputFolder)) return EXIT_FAILED;
     result = velomark_request(client, VELOMARK_STATUS_ACQUIRE);
     if (result != VELOMARK_OK) return Report(client, result, "acquire");

@@ -132,6 +132,21 @@ TEST_F(CommandServerTest, MalformedRequestsCloseTheConnectionWithoutRunningAnyth
     EXPECT_EQ(m_target.Executed(), std::vector<uint16_t>{kCommand});
 }
 
+TEST_F(CommandServerTest, AStreamWithUnknownFlagsIsRefusedAndTheConnectionStays) {
+    m_target.acceptStreams = true;
+    StartServer();
+    CommandSocketClient client;
+    ASSERT_EQ(client.Connect(m_path, 2000), CommandCallResult::Replied);
+    CommandRequest stream;
+    stream.message = kStreamMessage;
+    stream.mode = 2;
+    int64_t reply = 0;
+    ASSERT_EQ(client.Call(stream, 2000, reply), CommandCallResult::Replied);
+    EXPECT_EQ(reply, -1);
+    ASSERT_EQ(client.Call(Request(kCommand), 2000, reply), CommandCallResult::Replied);
+    EXPECT_EQ(reply, 0);
+}
+
 TEST_F(CommandServerTest, ClientsAreServedSideBySide) {
     StartServer();
     std::promise<void> release;

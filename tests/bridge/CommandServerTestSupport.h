@@ -53,7 +53,10 @@ public:
         return m_enabled.count(id) > 0;
     }
 
+    bool AcceptsStreams() override { return acceptStreams; }
+
     void Enable(uint16_t id) { m_enabled.insert(id); }
+    bool acceptStreams = false;
     void Hold() {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_held = true;

@@ -66,14 +66,18 @@ public:
     }
     BOOL Acquire(int nImages) override {
         Event("acquire");
-        return CTwain::Acquire(nImages);
+        if (CTwain::Acquire(nImages)) return TRUE;
+        if (m_streams) m_streams->EndAcquisition();
+        return FALSE;
     }
+    void SetStreams(velomark::StreamHub* streams) { m_streams = streams; }
+    bool AcceptsStreams() override { return IsDsmOpen() != FALSE; }
     bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
 
     void ReceiveImage(HGLOBAL hImage, const TW_IMAGEINFO& info) override {
         const velomark::PublishResult result =
             velomark::PublishImage(hImage, info.BitsPerPixel, info, *this, m_dibShared,
-                                   velomark::SharedChannel::Instance());
+                                   velomark::SharedChannel::Instance(), m_streams);
         Event("image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) +
               " " + std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));
     }
@@ -113,7 +117,10 @@ public:
             velomark::PollChannel(*this);
             const BOOL wasEnabled = IsSourceEnabled();
             FilterMessage(msg);
-            if (wasEnabled && !IsSourceEnabled()) velomark::PollChannel(*this);
+            if (wasEnabled && !IsSourceEnabled()) {
+                if (m_streams) m_streams->EndAcquisition();
+                velomark::PollChannel(*this);
+            }
         } else {
             velomark::PollChannel(*this);
         }
@@ -126,6 +133,7 @@ private:
     CDIB m_dibShared;
     std::vector<std::unique_ptr<velomark::PlainImageDocument>> m_documents;
     velomark::testing::UiTaskQueue m_queue;
+    velomark::StreamHub* m_streams = nullptr;
 };
 
 bool InputStillOpen() {
@@ -143,6 +151,7 @@ int main() {
     HeadlessFrame frame;
     const bool twain = frame.Start();
     velomark::CommandServer server(frame);
+    frame.SetStreams(&server.Streams());
     if (!server.Start()) {
         std::fprintf(stderr, "headless-velomark: %s\n", server.ErrorText().c_str());
         velomark::CloseSharedChannel();
@@ -152,6 +161,7 @@ int main() {
     if (!twain) Event("no-twain");
     while (InputStillOpen()) frame.Turn();
     server.Stop();
+    frame.SetStreams(nullptr);
     frame.RunQueued();
     frame.ReleaseTwain();
     velomark::CloseSharedChannel();

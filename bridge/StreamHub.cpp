@@ -1,0 +1,190 @@
+#include "bridge/StreamHub.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "bridge/ImageStream.h"
+
+namespace velomark {
+
+StreamHub::~StreamHub() {
+    CloseAll();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_spareWanted.notify_all();
+    if (m_preparer.joinable()) m_preparer.join();
+    DropSpare();
+}
+
+void StreamHub::DropSpare() {
+    if (m_spareMapping) munmap(m_spareMapping, m_spareSize);
+    if (m_spareFd >= 0) close(m_spareFd);
+    m_spareMapping = nullptr;
+    m_spareFd = -1;
+}
+
+bool StreamHub::SpareReady() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_spareFd >= 0;
+}
+
+int StreamHub::TakeSpare(size_t size, void** mapping, size_t* mappedSize) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_spareFd < 0 || m_spareSize < size) return -1;
+    const int fd = m_spareFd;
+    *mapping = m_spareMapping;
+    *mappedSize = m_spareSize;
+    m_spareFd = -1;
+    m_spareMapping = nullptr;
+    return fd;
+}
+
+void StreamHub::WantSpare(size_t size) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_stopping) return;
+        m_wantedSize = size;
+        if (!m_preparer.joinable()) m_preparer = std::thread([this] { PrepareSpares(); });
+    }
+    m_spareWanted.notify_all();
+}
+
+void StreamHub::PrepareSpares() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_spareWanted.wait(lock, [&] {
+            return m_stopping || (m_wantedSize > 0 && (m_spareFd < 0 || m_spareSize < m_wantedSize));
+        });
+        if (m_stopping) return;
+        const size_t size = m_wantedSize;
+        lock.unlock();
+        // Pages allocated and mapped now, so that the hand-off only copies.
+        int fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        void* mapping = MAP_FAILED;
+        if (fd >= 0 && fallocate(fd, 0, 0, static_cast<off_t>(size)) == 0)
+            mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+        if (mapping == MAP_FAILED && fd >= 0) {
+            close(fd);
+            fd = -1;
+        }
+        lock.lock();
+        if (fd < 0) {
+            m_wantedSize = 0;  // no memory to spare: images make their own files
+            continue;
+        }
+        DropSpare();
+        m_spareFd = fd;
+        m_spareSize = size;
+        m_spareMapping = mapping;
+    }
+}
+
+std::shared_ptr<ImageStream> StreamHub::Add(int fd, uint64_t wanted) {
+    auto stream = std::make_shared<ImageStream>(fd, wanted, m_waitLimit);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streams.push_back(stream);
+    return stream;
+}
+
+void StreamHub::Remove(const std::shared_ptr<ImageStream>& stream) {
+    stream->Close();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streams.remove(stream);
+    if (m_streams.empty()) {
+        m_wantedSize = 0;
+        DropSpare();
+    }
+}
+
+std::list<std::shared_ptr<ImageStream>> StreamHub::OpenStreams() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_streams.remove_if([](const std::shared_ptr<ImageStream>& s) { return !s->Open(); });
+    return m_streams;
+}
+
+size_t StreamHub::Count() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_streams.size();
+}
+
+std::string StreamHub::LastError() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_lastError;
+}
+
+int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd,
+                              void* mapping, size_t mappedSize) {
+    if (fd >= 0 && mapping) {
+        std::memcpy(mapping, bytes, size);
+        // A writable mapping left would make the write seal fail.
+        munmap(mapping, mappedSize);
+        bytes = nullptr;
+    }
+    if (fd < 0) fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (fd < 0) {
+        *error = std::string("cannot make a memory file: ") + std::strerror(errno);
+        return -1;
+    }
+    const auto* from = static_cast<const unsigned char*>(bytes);
+    size_t done = from ? 0 : size;
+    while (done < size) {
+        ssize_t wrote = pwrite(fd, from + done, size - done, static_cast<off_t>(done));
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) {
+            *error = std::string("cannot fill a memory file: ") + std::strerror(errno);
+            close(fd);
+            return -1;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    // A spare may be larger than this image: the file is exactly the image.
+    if (ftruncate(fd, static_cast<off_t>(size)) != 0 ||
+        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+        *error = std::string("cannot seal a memory file: ") + std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void StreamHub::TakeImage(const void* packed, size_t size, const unsigned char* info) {
+    std::list<std::shared_ptr<ImageStream>> streams = OpenStreams();
+    if (streams.empty()) return;
+    std::string error;
+    void* mapping = nullptr;
+    size_t mappedSize = 0;
+    const int spare = TakeSpare(size, &mapping, &mappedSize);
+    const int fd = MakeSealedFile(packed, size, &error, spare, mapping, mappedSize);
+    WantSpare(size);
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_lastError = error;
+    }
+    if (fd < 0) return;
+    auto image = std::make_shared<SealedImage>(fd, size);
+    for (const auto& stream : streams) stream->PushImage(image, info);
+}
+
+void StreamHub::EndAcquisition() {
+    for (const auto& stream : OpenStreams()) stream->PushEnd();
+}
+
+void StreamHub::CloseAll() {
+    std::list<std::shared_ptr<ImageStream>> streams;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        streams.swap(m_streams);
+        // Without streams the spare's memory is better given back.
+        m_wantedSize = 0;
+        DropSpare();
+    }
+    for (const auto& stream : streams) stream->Close();
+}
+
+}  // namespace velomark

@@ -1,0 +1,40 @@
+// The image stream's byte format on the command socket: the request's message
+// and flags, and the 72-byte little-endian header of every event.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace velomark {
+
+constexpr uint32_t kStreamMessage = 0x8001;
+constexpr uint32_t kStreamStartAcquisition = 1;  // flags bit 0; the others must be 0
+constexpr uint32_t kStreamMagic = 0x314D5356;    // "VSM1" in memory
+constexpr size_t kStreamHeaderSize = 72;
+constexpr size_t kStreamInfoOffset = 24;
+constexpr size_t kStreamInfoSize = 42;
+// A stream whose waiting events pass this is cut off: its client does not read.
+constexpr uint64_t kStreamWaitLimit = uint64_t{1} << 30;
+
+enum StreamEventKind : uint32_t {
+    STREAM_IMAGE = 1,
+    STREAM_END = 2,
+    STREAM_ERROR = 3,
+};
+
+struct StreamHeader {
+    uint32_t magic = kStreamMagic;
+    uint32_t kind = STREAM_IMAGE;
+    uint64_t size = 0;
+    uint32_t sequence = 0;
+    uint32_t reserved = 0;
+    unsigned char info[kStreamInfoSize] = {};
+};
+
+class StreamWire {
+public:
+    static void Encode(const StreamHeader& header, unsigned char* out);
+    static StreamHeader Decode(const unsigned char* in);
+};
+
+}  // namespace velomark

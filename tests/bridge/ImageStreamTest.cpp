@@ -1,0 +1,98 @@
+// One stream's queue in process: a client that does not read is cut off with the
+// error event once what waits passes the limit; images written into the files the
+// hub allocates ahead arrive whole, sealed and of their own size.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "bridge/CommandSocketWire.h"
+#include "bridge/ImageStream.h"
+#include "bridge/StreamHub.h"
+
+namespace velomark {
+namespace {
+
+TEST(ImageStreamTest, PastTheWaitLimitOnlyTheErrorEventGoesOut) {
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    ImageStream stream(ends[0], 0, 100);
+    std::string error;
+    const std::string bytes(60, 'x');
+    const unsigned char info[kStreamInfoSize] = {};
+    auto image = std::make_shared<SealedImage>(
+        StreamHub::MakeSealedFile(bytes.data(), bytes.size(), &error), bytes.size());
+    ASSERT_GE(image->fd, 0) << error;
+    stream.PushImage(image, info);  // 60 bytes wait
+    stream.PushImage(image, info);  // 120 would: cut off
+    EXPECT_FALSE(stream.Open());
+    stream.Run();
+    close(ends[0]);
+
+    unsigned char header[kStreamHeaderSize];
+    ASSERT_EQ(CommandSocketWire::ReadExact(ends[1], header, sizeof(header), 1000), IoResult::Done);
+    const StreamHeader decoded = StreamWire::Decode(header);
+    EXPECT_EQ(decoded.kind, STREAM_ERROR);
+    std::string text(decoded.size, '\0');
+    ASSERT_EQ(CommandSocketWire::ReadExact(ends[1], text.data(), text.size(), 1000),
+              IoResult::Done);
+    EXPECT_EQ(text, "the client is not reading");
+    char more;
+    EXPECT_EQ(read(ends[1], &more, 1), 0);
+    close(ends[1]);
+}
+
+// The bytes of the memory file that came with the next image event.
+std::string ReceiveImage(int fd) {
+    unsigned char header[kStreamHeaderSize];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+    iovec part{header, sizeof(header)};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+    if (recvmsg(fd, &message, MSG_WAITALL) != kStreamHeaderSize) return "no event";
+    int file;
+    std::memcpy(&file, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
+    const uint64_t size = StreamWire::Decode(header).size;
+    std::string bytes(size, '\0');
+    const bool sealed = fcntl(file, F_GET_SEALS) ==
+                        (F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    const bool read = pread(file, bytes.data(), size, 0) == static_cast<ssize_t>(size) &&
+                      lseek(file, 0, SEEK_END) == static_cast<off_t>(size);
+    close(file);
+    return sealed && read ? bytes : "unsealed or wrong size";
+}
+
+TEST(StreamHubTest, ImagesWrittenIntoTheSpareFileArriveWhole) {
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    StreamHub hub;
+    std::shared_ptr<ImageStream> stream = hub.Add(ends[0], 3);
+    std::thread sender([&] { stream->Run(); });
+    const unsigned char info[kStreamInfoSize] = {};
+    const std::string first(300000, 'a'), second(300000, 'b'), third(1000, 'c');
+    hub.TakeImage(first.data(), first.size(), info);
+    for (const std::string* image : {&second, &third}) {
+        // The spare is there before the next image comes; the last one is smaller.
+        for (int waited = 0; waited < 5000 && !hub.SpareReady(); ++waited) usleep(1000);
+        ASSERT_TRUE(hub.SpareReady());
+        hub.TakeImage(image->data(), image->size(), info);
+    }
+    for (const std::string* image : {&first, &second, &third})
+        EXPECT_TRUE(ReceiveImage(ends[1]) == *image);
+    sender.join();
+    hub.Remove(stream);
+    close(ends[0]);
+    close(ends[1]);
+}
+
+}  // namespace
+}  // namespace velomark

@@ -1,0 +1,184 @@
+// The client library against a server that breaks the stream's format: each fault
+// is a clear error, never a crash, and no descriptor stays open.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "bridge/StreamWire.h"
+#include "client/velomark_client.h"
+#include "tests/ProgramRun.h"
+#include "tests/client/ClientTestFixture.h"
+
+namespace velomark::testing {
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (readdir(folder)) ++count;
+        closedir(folder);
+    }
+    return count;
+}
+
+// A memory file holding a small packed 24-bit image (2 x 2), sealed or not.
+int ImageFile(bool sealed) {
+    unsigned char dib[40 + 16] = {40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0};
+    const int fd = memfd_create("hostile", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    EXPECT_EQ(write(fd, dib, sizeof(dib)), static_cast<ssize_t>(sizeof(dib)));
+    if (sealed)
+        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    return fd;
+}
+
+std::vector<unsigned char> Header(uint32_t magic, uint64_t size) {
+    StreamHeader header;
+    header.magic = magic;
+    header.size = size;
+    header.sequence = 1;
+    std::vector<unsigned char> bytes(kStreamHeaderSize);
+    StreamWire::Encode(header, bytes.data());
+    return bytes;
+}
+
+void SendWith(int fd, const std::vector<unsigned char>& bytes, const std::vector<int>& fds) {
+    iovec part{const_cast<unsigned char*>(bytes.data()), bytes.size()};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)] = {};
+    if (!fds.empty()) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
+        cmsghdr* rights = CMSG_FIRSTHDR(&message);
+        rights->cmsg_level = SOL_SOCKET;
+        rights->cmsg_type = SCM_RIGHTS;
+        rights->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
+        std::memcpy(CMSG_DATA(rights), fds.data(), sizeof(int) * fds.size());
+    }
+    EXPECT_EQ(sendmsg(fd, &message, MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    for (int sent : fds) close(sent);
+}
+
+struct Fault {
+    const char* name;
+    std::function<void(int)> send;  // what the server sends after accepting
+    bool holdOpen;                  // the server keeps the connection open after it
+};
+
+// Serves one stream request on the listener: accepts (passing over connections
+// that only check Velomark is there), answers 0, then sends the fault.
+void ServeOneStream(int listener, const Fault& fault) {
+    for (;;) {
+        const int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) return;
+        unsigned char request[24];
+        if (recv(fd, request, sizeof(request), MSG_WAITALL) != 24) {
+            close(fd);
+            continue;
+        }
+        const unsigned char accepted[8] = {};
+        EXPECT_EQ(send(fd, accepted, sizeof(accepted), MSG_NOSIGNAL), 8);
+        fault.send(fd);
+        if (fault.holdOpen) {
+            char ignored;
+            recv(fd, &ignored, 1, 0);  // until the client gives up and closes
+        }
+        close(fd);
+        return;
+    }
+}
+
+class StreamHostileTest : public ClientTestFixture {
+protected:
+    int Listen() {
+        const std::string path = SocketPath();
+        const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+        EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        EXPECT_EQ(listen(listener, 4), 0);
+        return listener;
+    }
+};
+
+TEST_F(StreamHostileTest, EachBrokenEventIsAClearErrorAndLeaksNothing) {
+    const std::vector<Fault> faults = {
+        {"bad magic", [](int fd) { SendWith(fd, Header(0x12345678, 56), {ImageFile(true)}); },
+         false},
+        {"short header", [](int fd) { SendWith(fd, std::vector<unsigned char>(40), {}); }, true},
+        {"missing descriptor", [](int fd) { SendWith(fd, Header(kStreamMagic, 56), {}); }, false},
+        {"two descriptors",
+         [](int fd) { SendWith(fd, Header(kStreamMagic, 56), {ImageFile(true), ImageFile(true)}); },
+         false},
+        {"unsealed memory file",
+         [](int fd) { SendWith(fd, Header(kStreamMagic, 56), {ImageFile(false)}); }, false},
+        {"size beyond the file",
+         [](int fd) { SendWith(fd, Header(kStreamMagic, 1 << 20), {ImageFile(true)}); }, false},
+        {"end in the middle of a header",
+         [](int fd) {
+             std::vector<unsigned char> half = Header(kStreamMagic, 56);
+             half.resize(30);
+             SendWith(fd, half, {ImageFile(true)});
+         },
+         false},
+    };
+    const int listener = Listen();
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    const int before = OpenDescriptors();
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        std::thread server([&] { ServeOneStream(listener, fault); });
+        velomark_stream* stream = nullptr;
+        ASSERT_EQ(velomark_stream_open(client, 0, 0, &stream), VELOMARK_OK);
+        velomark_image* image = nullptr;
+        EXPECT_EQ(velomark_stream_next(stream, &image, 500), VELOMARK_E_PROTOCOL)
+            << velomark_last_error(client);
+        EXPECT_EQ(image, nullptr);
+        EXPECT_STRNE(velomark_last_error(client), "");
+        // The stream stays ended.
+        EXPECT_EQ(velomark_stream_next(stream, &image, 0), VELOMARK_E_PROTOCOL);
+        velomark_stream_close(stream);
+        server.join();
+        EXPECT_EQ(OpenDescriptors(), before);
+    }
+    velomark_close(client);
+    close(listener);
+}
+
+TEST_F(StreamHostileTest, TheCommandLineTellsNoPagesApartFromAFailure) {
+    const int listener = Listen();
+    StreamHeader end;
+    end.kind = STREAM_END;
+    std::vector<unsigned char> endBytes(kStreamHeaderSize);
+    StreamWire::Encode(end, endBytes.data());
+    const Fault noPages{"no pages", [&](int fd) { SendWith(fd, endBytes, {}); }, false};
+    const Fault broken{"bad magic", [](int fd) { SendWith(fd, Header(0, 56), {}); }, false};
+    for (const auto& [fault, exitCode] : {std::pair{noPages, 6}, std::pair{broken, 1}}) {
+        SCOPED_TRACE(fault.name);
+        std::thread server([&] { ServeOneStream(listener, fault); });
+        ProgramOutput run = RunProgram(
+            {VELOMARK_CLIENT_PATH, "acquire", "--stream", "--json", "-o", Folder() + "/out"},
+            20000);
+        server.join();
+        EXPECT_EQ(run.exitCode, exitCode) << run.err;
+        EXPECT_EQ(run.out.rfind(exitCode == 6 ? "{\"end\":true,\"pages\":0" : "{\"end\":false", 0),
+                  0u)
+            << run.out;
+    }
+    close(listener);
+}
+
+}  // namespace
+}  // namespace velomark::testing
