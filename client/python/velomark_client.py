@@ -650,7 +650,8 @@ def _acquire_stream(channel, args):
             print("page %d: %d x %d, %.1f MB" % (image.sequence, image.width, image.height,
                                                  image.size / 1e6), file=sys.stderr)
     if args.json:
-        print(json.dumps({"pages": pages, "ms": round((time.monotonic() - started) * 1000)}),
+        print(json.dumps({"end": True, "pages": pages,
+                          "ms": round((time.monotonic() - started) * 1000)}),
               flush=True)
     if pages == 0:
         raise NoPagesError("the source ended with no pages")

@@ -142,6 +142,22 @@ TEST_F(StreamTest, TheCExampleOfTheProtocolNotesPrintsEachPage) {
                            "3 pages (the acquisition ended)\n");
 }
 
+TEST_F(StreamTest, ThePythonModuleTakesTheBatchFromTheRealServer) {
+    StartVelomark();
+    const std::string out = Folder() + "/py";
+    ProgramOutput run = RunProgram({VELOMARK_PYTHON, PYTHON_CLIENT_PATH, "acquire", "--stream",
+                                    "--json", "-o", out},
+                                   60000);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find(R"("end": true, "pages": 3)"), std::string::npos) << run.out;
+    // The saved file is the packed page behind a 14-byte file header.
+    const std::vector<uint8_t> expected =
+        GeneratorBytes(SmallChart(ChartPixelType::Rgb, 173, 61, 3, 150), 3);
+    ProgramOutput saved = RunProgram({"/usr/bin/tail", "-c", "+15", out + "/image-003.bmp"});
+    ASSERT_EQ(saved.out.size(), 40 + size_t(520) * 61);
+    EXPECT_EQ(std::memcmp(saved.out.data(), expected.data(), saved.out.size()), 0);
+}
+
 TEST_F(StreamTest, WithoutADsmTheStreamIsRefused) {
     setenv("VELOMARK_DSM", (Folder() + "/no-such-dsm.so").c_str(), 1);
     StartVelomark();

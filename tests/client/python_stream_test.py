@@ -201,7 +201,7 @@ class CommandLineTest(unittest.TestCase):
                                   "yres": (300.0, 150.0)[number - 1], "bytes": len(page)})
                 with open(path, "rb") as saved:
                     self.assertEqual(saved.read(), vc.bmp_file_bytes(page))
-            self.assertEqual(lines[2]["pages"], 2)
+            self.assertEqual((lines[2]["end"], lines[2]["pages"]), (True, 2))
 
     def test_no_pages_has_its_own_exit_code(self):
         server = FakeVelomark([end_event(0)])
