@@ -24,9 +24,11 @@ TestChartSettings TestChartEnvironment::Settings(std::ostream& warnings) const {
     const TestChartSettings defaults;
 
     if (const char* type = m_lookup("VELOMARK_TESTCHART_TYPE")) {
-        if (!TestChartSettings::ParsePixelType(type, &settings.pixelType))
-            Refuse(warnings, "VELOMARK_TESTCHART_TYPE", type, "bw, gray4, gray, palette or rgb",
-                   "rgb");
+        if (std::string(type) == "mixed")
+            settings.mixedTypes = true;
+        else if (!TestChartSettings::ParsePixelType(type, &settings.pixelType))
+            Refuse(warnings, "VELOMARK_TESTCHART_TYPE", type,
+                   "bw, gray4, gray, palette, rgb or mixed", "rgb");
     }
     if (const char* dpi = m_lookup("VELOMARK_TESTCHART_DPI")) {
         if (!TestChartSettings::ParseNumber(dpi, TestChartSettings::kMinDpi,

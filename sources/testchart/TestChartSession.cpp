@@ -130,7 +130,8 @@ TW_UINT16 TestChartSession::ImageInfo(TW_IMAGEINFO* info, TW_UINT16* condition) 
     if (m_state != State::TransferReady && m_state != State::Transferring)
         return FailWith(condition, TWCC_SEQERROR);
     if (!info) return FailWith(condition, TWCC_BADVALUE);
-    *info = TestChartImageInfo(m_batchSettings);
+    // The page being transferred: those before it have ended.
+    *info = TestChartImageInfo(m_batchSettings.ForPage(m_batchSettings.pages - m_pending + 1));
     return TWRC_SUCCESS;
 }
 

@@ -1,5 +1,6 @@
 #include "sources/testchart/TestChartSettings.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "twain/TwainTypes.h"
@@ -47,6 +48,14 @@ int TestChartSettings::PixelHeight() const {
 }
 
 int TestChartSettings::BitsPerPixel() const { return ChartBitsPerPixel(pixelType); }
+
+TestChartSettings TestChartSettings::ForPage(int pageNumber) const {
+    static constexpr ChartPixelType kTurns[] = {ChartPixelType::BlackWhite,
+                                                ChartPixelType::Gray8, ChartPixelType::Rgb};
+    TestChartSettings page = *this;
+    if (mixedTypes) page.pixelType = kTurns[(std::max(pageNumber, 1) - 1) % 3];
+    return page;
+}
 
 int ChartBitsPerPixel(ChartPixelType type) {
     switch (type) {

@@ -24,11 +24,17 @@ struct TestChartSettings {
     int customWidth = 0;  // pixels, for ChartPageSize::Custom only
     int customHeight = 0;
     int pages = 1;
+    // Pages in turn black-and-white, 8-bit grey and colour (pixelType is ignored),
+    // so that one batch mixes bit depths.
+    bool mixedTypes = false;
 
     // The page in pixels: a paper size at the resolution, rounded to the nearest pixel.
     int PixelWidth() const;
     int PixelHeight() const;
     int BitsPerPixel() const;
+    // The settings page pageNumber (from 1) is made with: the pixel type of its turn
+    // when the types are mixed, else these settings.
+    TestChartSettings ForPage(int pageNumber) const;
     // The TWAIN pixel type (TWPT_*).
     int16_t TwainPixelType() const;
     // The names written on the page and read from the environment.

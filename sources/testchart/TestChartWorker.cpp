@@ -54,7 +54,7 @@ void TestChartWorker::MakePages() {
         }
         // MakeTestChartPage catches its own allocation failures: null is a page that
         // the transfer reports as out of memory.
-        HGLOBAL page = MakeTestChartPage(m_settings, pageNumber);
+        HGLOBAL page = MakeTestChartPage(m_settings.ForPage(pageNumber), pageNumber);
         {
             std::lock_guard lock(m_mutex);
             if (m_stop) {

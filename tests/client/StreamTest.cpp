@@ -63,6 +63,35 @@ TEST_F(StreamTest, EveryPageOfTheBatchArrivesAsTheGeneratorMadeIt) {
     ExpectEnd(3);
 }
 
+TEST_F(StreamTest, ABatchMixingBitDepthsArrivesAtTwentyFourBitsPixelForPixel) {
+    setenv("VELOMARK_TESTCHART_TYPE", "mixed", 1);
+    Open(VELOMARK_STREAM_START, 0);
+    TestChartSettings settings = SmallChart(ChartPixelType::Rgb, 173, 61, 3, 150);
+    settings.mixedTypes = true;
+    for (int page = 1; page <= 3; ++page) {
+        velomark_image* image = nullptr;
+        ASSERT_EQ(velomark_stream_next(m_stream, &image, 120000), VELOMARK_OK)
+            << velomark_last_error(m_client);
+        const TestChartSettings made = settings.ForPage(page);
+        EXPECT_EQ(image->bits_per_pixel, made.BitsPerPixel()) << "page " << page;
+        HGLOBAL copy = GlobalAlloc(GHND, image->size);
+        std::memcpy(GlobalLock(copy), image->dib, image->size);
+        GlobalUnlock(copy);
+        velomark_image_release(image);
+        CDIB received, expected;
+        ASSERT_TRUE(received.CreateFromHandle(copy, 24));
+        GlobalFree(copy);
+        HGLOBAL block = MakeTestChartPage(made, page);
+        ASSERT_TRUE(expected.CreateFromHandle(block, 8));
+        GlobalFree(block);
+        int wrong = 0;
+        for (int y = 0; y < 61; ++y)
+            for (int x = 0; x < 173; ++x) wrong += ColorAt(received, x, y) != ColorAt(expected, x, y);
+        EXPECT_EQ(wrong, 0) << "page " << page;
+    }
+    ExpectEnd(3);
+}
+
 TEST_F(StreamTest, A600DpiLetterPageInColour) {
     setenv("VELOMARK_TESTCHART_SIZE", "letter", 1);
     setenv("VELOMARK_TESTCHART_DPI", "600", 1);
