@@ -7,19 +7,11 @@
 #include <cerrno>
 #include <chrono>
 
+#include "bridge/LittleEndian.h"
+
 namespace velomark {
 
 namespace {
-
-void PutLittleEndian(unsigned char* out, uint64_t value, size_t bytes) {
-    for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-uint64_t GetLittleEndian(const unsigned char* in, size_t bytes) {
-    uint64_t value = 0;
-    for (size_t i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(in[i]) << (8 * i);
-    return value;
-}
 
 using Clock = std::chrono::steady_clock;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "bridge/ChannelLayout.h"
+#include "bridge/LittleEndian.h"
 #include "platform/WinTypes.h"
 
 namespace velomark {
@@ -50,12 +51,7 @@ void UnmapSection(HANDLE& handle, unsigned char*& view, size_t& size) {
     size = 0;
 }
 
-uint32_t ReadU32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint16_t ReadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t ReadU16(const unsigned char* p) { return static_cast<uint16_t>(GetLittleEndian(p, 2)); }
 
 }  // namespace
 
@@ -121,13 +117,13 @@ size_t ClientChannel::PackedImageSize(std::string& error) const {
         return 0;
     }
     const unsigned char* h = m_pData;
-    const uint32_t headerSize = ReadU32(h);
-    const auto width = static_cast<int32_t>(ReadU32(h + 4));
-    const auto height = static_cast<int32_t>(ReadU32(h + 8));
+    const uint32_t headerSize = GetU32(h);
+    const auto width = static_cast<int32_t>(GetU32(h + 4));
+    const auto height = static_cast<int32_t>(GetU32(h + 8));
     const uint16_t planes = ReadU16(h + 12);
     const uint16_t bitCount = ReadU16(h + 14);
-    const uint32_t compression = ReadU32(h + 16);
-    const uint32_t colorsUsed = ReadU32(h + 32);
+    const uint32_t compression = GetU32(h + 16);
+    const uint32_t colorsUsed = GetU32(h + 32);
     if (headerSize != kHeaderSize || planes != 1 || bitCount != 24 || compression != BI_RGB) {
         error = "the data block does not start with a 24-bit image header (size " +
                 std::to_string(headerSize) + ", " + std::to_string(bitCount) + " bits)";

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "dib/Dib.h"
-#include "docview/FileAside.h"
+#include "platform/FileAside.h"
 #include "platform/DibRowDecoder.h"
 
 namespace velomark {

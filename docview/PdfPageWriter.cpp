@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "dib/Dib.h"
-#include "docview/FileAside.h"
+#include "platform/FileAside.h"
 #include "docview/PageSetWriter.h"
 #include "platform/DibRowDecoder.h"
 

@@ -9,7 +9,7 @@
 #include <cctype>
 #include <climits>
 
-#include "docview/FileAside.h"
+#include "platform/FileAside.h"
 #include "docview/VelomarkDoc.h"
 
 namespace velomark {

@@ -4,7 +4,7 @@
 #include <wx/filename.h>
 #include <wx/log.h>
 
-#include "docview/FileAside.h"
+#include "platform/FileAside.h"
 #include "platform/HeapTuning.h"
 
 wxIMPLEMENT_DYNAMIC_CLASS(CVelomarkDoc, wxDocument);

@@ -1,10 +1,10 @@
 #include "platform/ConfigFile.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <system_error>
+
+#include "platform/FileAside.h"
 
 namespace fs = std::filesystem;
 
@@ -28,22 +28,16 @@ bool WriteConfigFile(const fs::path& path, const std::string& content, std::stri
         *error = path.parent_path().string() + ": " + fsError.message();
         return false;
     }
-    const fs::path temporary = path.string() + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << content;
-        out.close();
-        if (!out) {
-            fs::remove(temporary, fsError);
-            *error = temporary.string() + ": cannot write";
-            return false;
-        }
-    }
-    fs::rename(temporary, path, fsError);
-    if (fsError) {
-        *error = path.string() + ": " + fsError.message();
-        fs::remove(temporary, fsError);
-        return false;
-    }
-    return true;
+    std::string reason;
+    const bool written = velomark::WriteFileAside(
+        path.string(),
+        [&](const std::string& temporary, std::string&) {
+            std::ofstream out(temporary, std::ios::trunc);
+            out << content;
+            out.close();
+            return static_cast<bool>(out);
+        },
+        reason);
+    if (!written) *error = path.string() + ": " + reason;
+    return written;
 }

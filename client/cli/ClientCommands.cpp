@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "client/cli/PageFileWriter.h"
 #include "client/cli/StreamAcquire.h"
 #include "client/velomark_client.h"
 
@@ -37,34 +38,6 @@ int Report(velomark_client* client, velomark_result result, const char* doing) {
     std::fprintf(stderr, "velomark-client: %s: %s%s%s\n", doing, velomark_result_text(result),
                  *detail ? ": " : "", detail);
     return ExitCodeOf(result);
-}
-
-void PutLittleEndian(unsigned char* out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
-
-// A BMP file is the 14-byte file header followed by the packed image as it is.
-bool WriteBmpFile(const std::string& path, const std::vector<unsigned char>& dib,
-                  std::string& error) {
-    unsigned char fileHeader[14] = {'B', 'M'};
-    const uint32_t colorsUsed = static_cast<uint32_t>(dib[32]) | dib[33] << 8 | dib[34] << 16 |
-                                static_cast<uint32_t>(dib[35]) << 24;
-    PutLittleEndian(fileHeader + 2, static_cast<uint32_t>(sizeof(fileHeader) + dib.size()), 4);
-    PutLittleEndian(fileHeader + 10,
-                    static_cast<uint32_t>(sizeof(fileHeader) + 40 + 4 * colorsUsed), 4);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bool written = std::fwrite(fileHeader, 1, sizeof(fileHeader), file) == sizeof(fileHeader) &&
-                   std::fwrite(dib.data(), 1, dib.size(), file) == dib.size();
-    written = std::fclose(file) == 0 && written;
-    if (!written) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        std::remove(path.c_str());
-    }
-    return written;
 }
 
 bool PrepareFolder(const std::string& folder) {
@@ -110,7 +83,7 @@ int Acquire(velomark_client* client, const ClientCommandLine& commandLine) {
         if (result != VELOMARK_OK) return Report(client, result, doing.c_str());
         const std::string path = ImagePath(commandLine.outputFolder, number);
         std::string error;
-        if (!WriteBmpFile(path, dib, error)) {
+        if (!PageFileWriter::Write(path, PageFormat::Bmp, dib.data(), size, 0, 0, &error)) {
             std::fprintf(stderr, "velomark-client: %s\n", error.c_str());
             return EXIT_FAILED;
         }

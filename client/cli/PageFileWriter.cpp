@@ -9,18 +9,12 @@
 #include <cstring>
 #include <vector>
 
+#include "bridge/LittleEndian.h"
+#include "platform/FileAside.h"
+
 namespace velomark {
 
 namespace {
-
-uint32_t Get32(const unsigned char* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void Put32(unsigned char* out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(value >> (8 * i));
-}
 
 struct Layout {
     uint32_t width;
@@ -36,19 +30,19 @@ struct Layout {
 
 Layout LayoutOf(const unsigned char* dib) {
     Layout layout{};
-    layout.width = Get32(dib + 4);
-    const int32_t height = static_cast<int32_t>(Get32(dib + 8));
+    layout.width = GetU32(dib + 4);
+    const int32_t height = static_cast<int32_t>(GetU32(dib + 8));
     layout.bottomUp = height > 0;
     layout.height = static_cast<uint32_t>(height > 0 ? height : -height);
     layout.stride = ((static_cast<size_t>(layout.width) * 24 + 31) / 32) * 4;
-    layout.pixels = dib + 40 + 4 * static_cast<size_t>(Get32(dib + 32));
+    layout.pixels = dib + 40 + 4 * static_cast<size_t>(GetU32(dib + 32));
     return layout;
 }
 
 bool WriteBmp(FILE* file, const unsigned char* dib, size_t size) {
     unsigned char header[14] = {'B', 'M'};
-    Put32(header + 2, static_cast<uint32_t>(sizeof(header) + size));
-    Put32(header + 10, static_cast<uint32_t>(sizeof(header) + 40 + 4 * Get32(dib + 32)));
+    PutLittleEndian(header + 2, sizeof(header) + size, 4);
+    PutLittleEndian(header + 10, sizeof(header) + 40 + 4 * GetU32(dib + 32), 4);
     return std::fwrite(header, 1, sizeof(header), file) == sizeof(header) &&
            std::fwrite(dib, 1, size, file) == size;
 }
@@ -139,29 +133,23 @@ const char* PageFileWriter::Extension(PageFormat format) {
 
 bool PageFileWriter::Write(const std::string& path, PageFormat format, const unsigned char* dib,
                            size_t size, double xDpi, double yDpi, std::string* error) {
-    const std::string aside = path + ".part";
     const Layout layout = LayoutOf(dib);
-    bool written;
-    if (format == PageFormat::Tiff) {
-        written = WriteTiff(aside, layout, xDpi, yDpi, error);
-    } else {
-        FILE* file = std::fopen(aside.c_str(), "wb");
-        if (!file) {
-            *error = "cannot create " + aside + ": " + std::strerror(errno);
-            return false;
-        }
-        written = format == PageFormat::Bmp ? WriteBmp(file, dib, size)
-                                            : WritePng(file, layout, xDpi, yDpi, error);
-        if (written && format == PageFormat::Bmp && std::ferror(file))
-            written = false;
-        written = std::fclose(file) == 0 && written;
-        if (!written && error->empty()) *error = "cannot write " + aside + ": " + std::strerror(errno);
-    }
-    if (written && std::rename(aside.c_str(), path.c_str()) != 0) {
-        *error = "cannot rename " + aside + " to " + path + ": " + std::strerror(errno);
-        written = false;
-    }
-    if (!written) std::remove(aside.c_str());
+    std::string reason;
+    const bool written = WriteFileAside(
+        path,
+        [&](const std::string& temporary, std::string& why) {
+            if (format == PageFormat::Tiff) return WriteTiff(temporary, layout, xDpi, yDpi, &why);
+            FILE* file = std::fopen(temporary.c_str(), "wb");
+            if (!file) return false;
+            bool ok = format == PageFormat::Bmp ? WriteBmp(file, dib, size)
+                                                : WritePng(file, layout, xDpi, yDpi, &why);
+            ok = !std::ferror(file) && ok;
+            ok = std::fclose(file) == 0 && ok;
+            if (!ok && why.empty()) why = ReasonOfErrno(errno, "write failed");
+            return ok;
+        },
+        reason);
+    if (!written) *error = "cannot save " + path + ": " + reason;
     return written;
 }
 

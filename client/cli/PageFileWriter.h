@@ -1,5 +1,6 @@
 // Saves a packed 24-bit DIB (bottom-up blue-green-red rows) as a BMP, PNG or TIFF
-// file, written aside and renamed into place, so a failed page leaves nothing.
+// file, written aside and renamed into place (platform/FileAside), so a failed page
+// leaves nothing.
 #pragma once
 
 #include <cstddef>

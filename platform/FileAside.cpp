@@ -1,4 +1,4 @@
-#include "docview/FileAside.h"
+#include "platform/FileAside.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
