@@ -38,7 +38,7 @@ void ExpectFileShowsPage(const std::string& path, const TestChartSettings& setti
     int wrong = 0;
     for (int y = 0; y < expected.m_nHeight; ++y)
         for (int x = 0; x < expected.m_nWidth; ++x)
-            wrong += ColorAt(saved, x, y) != ColorAt(expected, x, y);
+            wrong += ColourAt(saved, x, y) != ColourAt(expected, x, y);
     EXPECT_EQ(wrong, 0) << path << " page " << page;
 }
 
@@ -101,7 +101,7 @@ TEST_F(HeadlessTest, DescriptionsAreTheSourcesOwnAndImagesTheirExpansion) {
         for (int y = 0; y < 61; ++y)
             for (int x = 0; x < 173; ++x) {
                 const COLORREF c = received.GetPixelRGB(x, y);
-                wrong += c != ColorAt(expected, x, y) || GetRValue(c) != GetGValue(c) ||
+                wrong += c != ColourAt(expected, x, y) || GetRValue(c) != GetGValue(c) ||
                          GetGValue(c) != GetBValue(c);
             }
         EXPECT_EQ(wrong, 0) << page;

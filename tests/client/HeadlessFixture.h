@@ -1,6 +1,5 @@
 // headless-velomark (CTwain, the real DSM, the test-chart source unattended, the
-// real bridge and socket) started beside a client test, and the pixel decoding
-// the tests compare pages with.
+// real bridge and socket) started beside a client test.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +8,6 @@
 #include <filesystem>
 #include <string>
 
-#include "dib/Dib.h"
 #include "tests/client/ChildProcess.h"
 #include "tests/client/ClientTestFixture.h"
 
@@ -51,16 +49,5 @@ protected:
 
     FakeVelomark m_velomark{HEADLESS_VELOMARK_PATH};
 };
-
-// The colour of a pixel of a 1, 4, 8 or 24-bit image, decoded here on its own.
-inline COLORREF ColorAt(const CDIB& dib, int x, int y) {
-    const BYTE* row = dib.GetRowPtr(y);
-    switch (dib.m_pInfo->biBitCount) {
-        case 1: return dib.GetPaletteColor((row[x / 8] >> (7 - x % 8)) & 1);
-        case 4: return dib.GetPaletteColor(x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4);
-        case 8: return dib.GetPaletteColor(row[x]);
-        default: return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
-    }
-}
 
 }  // namespace velomark::testing

@@ -86,7 +86,7 @@ TEST_F(StreamTest, ABatchMixingBitDepthsArrivesAtTwentyFourBitsPixelForPixel) {
         GlobalFree(block);
         int wrong = 0;
         for (int y = 0; y < 61; ++y)
-            for (int x = 0; x < 173; ++x) wrong += ColorAt(received, x, y) != ColorAt(expected, x, y);
+            for (int x = 0; x < 173; ++x) wrong += ColourAt(received, x, y) != ColourAt(expected, x, y);
         EXPECT_EQ(wrong, 0) << "page " << page;
     }
     ExpectEnd(3);

@@ -14,16 +14,6 @@ bool LoadChartPage(const TestChartSettings& settings, int pageNumber, CDIB& page
     return loaded;
 }
 
-uint32_t ColourAt(const CDIB& image, int x, int y) {
-    const BYTE* row = image.GetRowPtr(y);
-    switch (image.m_pInfo->biBitCount) {
-        case 1: return image.GetPaletteColor((row[x / 8] >> (7 - x % 8)) & 1);
-        case 4: return image.GetPaletteColor(x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4);
-        case 8: return image.GetPaletteColor(row[x]);
-        default: return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
-    }
-}
-
 int CountDifferentPixels(const CDIB& a, const CDIB& b) {
     if (a.m_nWidth != b.m_nWidth || a.m_nHeight != b.m_nHeight) return -1;
     int differences = 0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "dib/Dib.h"
 #include "platform/GlobalMemory.h"
 #include "sources/testchart/TestChartPage.h"
 
@@ -35,4 +36,16 @@ inline std::vector<uint8_t> GeneratorBytes(const TestChartSettings& settings, in
     std::vector<uint8_t> bytes = BlockBytes(block);
     GlobalFree(block);
     return bytes;
+}
+
+// The colour of a pixel of a 1, 4, 8 or 24-bit image (y from the top), decoded here
+// on its own, as a COLORREF (red in the low byte).
+inline COLORREF ColourAt(const CDIB& image, int x, int y) {
+    const BYTE* row = image.GetRowPtr(y);
+    switch (image.m_pInfo->biBitCount) {
+        case 1: return image.GetPaletteColor((row[x / 8] >> (7 - x % 8)) & 1);
+        case 4: return image.GetPaletteColor(x % 2 ? row[x / 2] & 15 : row[x / 2] >> 4);
+        case 8: return image.GetPaletteColor(row[x]);
+        default: return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+    }
 }
