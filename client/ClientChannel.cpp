@@ -110,22 +110,21 @@ void ClientChannel::StoreStatus(int32_t value) {
         .store(value, std::memory_order_release);
 }
 
-size_t ClientChannel::PackedImageSize(std::string& error) const {
+size_t PackedDib24Size(const unsigned char* dib, size_t available, std::string& error) {
     constexpr size_t kHeaderSize = 40;
-    if (!m_pData || m_nDataSize < kHeaderSize) {
-        error = "the data block is too small for an image header";
+    if (!dib || available < kHeaderSize) {
+        error = "the block is too small for an image header";
         return 0;
     }
-    const unsigned char* h = m_pData;
-    const uint32_t headerSize = GetU32(h);
-    const auto width = static_cast<int32_t>(GetU32(h + 4));
-    const auto height = static_cast<int32_t>(GetU32(h + 8));
-    const uint16_t planes = ReadU16(h + 12);
-    const uint16_t bitCount = ReadU16(h + 14);
-    const uint32_t compression = GetU32(h + 16);
-    const uint32_t colorsUsed = GetU32(h + 32);
+    const uint32_t headerSize = GetU32(dib);
+    const auto width = static_cast<int32_t>(GetU32(dib + 4));
+    const auto height = static_cast<int32_t>(GetU32(dib + 8));
+    const uint16_t planes = ReadU16(dib + 12);
+    const uint16_t bitCount = ReadU16(dib + 14);
+    const uint32_t compression = GetU32(dib + 16);
+    const uint32_t colorsUsed = GetU32(dib + 32);
     if (headerSize != kHeaderSize || planes != 1 || bitCount != 24 || compression != BI_RGB) {
-        error = "the data block does not start with a 24-bit image header (size " +
+        error = "the block does not start with a 24-bit image header (size " +
                 std::to_string(headerSize) + ", " + std::to_string(bitCount) + " bits)";
         return 0;
     }
@@ -137,12 +136,16 @@ size_t ClientChannel::PackedImageSize(std::string& error) const {
     // 64-bit arithmetic: width and height below 2^31 cannot overflow it.
     const uint64_t stride = (static_cast<uint64_t>(width) * 3 + 3) & ~uint64_t{3};
     const uint64_t total = kHeaderSize + uint64_t{4} * colorsUsed + stride * height;
-    if (total > m_nDataSize) {
-        error = "the image header claims " + std::to_string(total) +
-                " bytes, the data block holds " + std::to_string(m_nDataSize);
+    if (total > available) {
+        error = "the image header claims " + std::to_string(total) + " bytes, the block holds " +
+                std::to_string(available);
         return 0;
     }
     return static_cast<size_t>(total);
+}
+
+size_t ClientChannel::PackedImageSize(std::string& error) const {
+    return PackedDib24Size(m_pData, m_nDataSize, error);
 }
 
 }  // namespace velomark

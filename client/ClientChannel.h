@@ -11,6 +11,11 @@
 
 namespace velomark {
 
+// The size of the packed 24-bit image (bottom-up rows) at `dib`, from its header; 0
+// with the reason in `error` when the header is not one or claims more than the
+// `available` bytes. The channel's data block and the stream's memory files alike.
+size_t PackedDib24Size(const unsigned char* dib, size_t available, std::string& error);
+
 class ClientChannel {
 public:
     ClientChannel() = default;

@@ -126,21 +126,6 @@ double Fix32At(const unsigned char* p) {
     return Int16At(p) + static_cast<uint16_t>(p[2] | (p[3] << 8)) / 65536.0;
 }
 
-// Whether the mapped bytes hold a packed 24-bit DIB that fits in them.
-bool IsPacked24(const unsigned char* dib, size_t size) {
-    if (size < kDibHeaderSize || static_cast<uint32_t>(Int32At(dib)) != kDibHeaderSize)
-        return false;
-    const int64_t width = Int32At(dib + 4);
-    int64_t height = Int32At(dib + 8);
-    if (height < 0) height = -height;
-    const uint64_t colors = static_cast<uint32_t>(Int32At(dib + 32));
-    if (width <= 0 || height <= 0 || Int16At(dib + 14) != 24 || colors > 256 ||
-        size - kDibHeaderSize < 4 * colors)
-        return false;
-    const uint64_t row = ((static_cast<uint64_t>(width) * 24 + 31) / 32) * 4;
-    return row * static_cast<uint64_t>(height) <= size - kDibHeaderSize - 4 * colors;
-}
-
 // Maps the image event's one descriptor after checking it is what the header says.
 velomark_result MapImage(velomark_stream* stream, const StreamHeader& header, int fd,
                          velomark_image** image) {
@@ -159,9 +144,11 @@ velomark_result MapImage(velomark_stream* stream, const StreamHeader& header, in
         return End(stream, VELOMARK_E_MEMORY, std::string("cannot map the image: ") +
                                                   std::strerror(errno));
     const auto* dib = static_cast<const unsigned char*>(mapped);
-    if (!IsPacked24(dib, header.size)) {
+    std::string why;
+    if (velomark::PackedDib24Size(dib, header.size, why) == 0) {
         munmap(mapped, header.size);
-        return End(stream, VELOMARK_E_PROTOCOL, "the memory file holds no packed 24-bit image");
+        return End(stream, VELOMARK_E_PROTOCOL,
+                   "the memory file holds no packed 24-bit image: " + why);
     }
     auto* made = new (std::nothrow) velomark_image{};
     if (!made) {
