@@ -14,6 +14,7 @@
 #include "dsm/SourceSearchPath.h"
 #include "dsm/SourceSelectDialog.h"
 #include "platform/Window.h"
+#include "twain/UnattendedSetting.h"
 
 struct SourceManager::Session {
     SourceCatalog catalog;
@@ -27,11 +28,6 @@ struct SourceManager::Session {
 };
 
 namespace {
-
-bool Unattended() {
-    const char* value = std::getenv("VELOMARK_UNATTENDED");
-    return value && std::strcmp(value, "1") == 0;
-}
 
 // A source answering these has done what was asked, possibly with changes.
 bool Succeeded(TW_UINT16 returnCode) {
@@ -185,7 +181,7 @@ SourceManager::Outcome SourceManager::UserSelect(Lock& lock, pTW_IDENTITY origin
     Session* session = FindSession(origin->Id);
     const ListedSource* preferred = session->catalog.DefaultSource();
     if (!preferred) return {TWRC_FAILURE, TWCC_NODS};
-    if (Unattended() || !SourceSelectDialog::CanShow()) {
+    if (UnattendedFromEnvironment() || !SourceSelectDialog::CanShow()) {
         *identity = preferred->identity;
         return {TWRC_SUCCESS, TWCC_SUCCESS};
     }

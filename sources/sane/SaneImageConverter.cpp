@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "platform/WinTypes.h"
+#include "sources/common/PackedDibHeader.h"
 
 namespace {
 
@@ -187,9 +188,9 @@ SaneImageConverter::Layout SaneImageConverter::PageLayout() const {
     layout.colour = IsColour();
     layout.bitsPerPixel = layout.colour ? 24 : first.depth == 1 ? 1 : 8;
     layout.width = size_t(first.pixels_per_line);
-    layout.stride = (layout.width * size_t(layout.bitsPerPixel) + 31) / 32 * 4;
+    layout.stride = PackedDibStride(layout.width, layout.bitsPerPixel);
     const size_t tableEntries = layout.bitsPerPixel == 24 ? 0 : size_t(1) << layout.bitsPerPixel;
-    layout.headerBytes = sizeof(BITMAPINFOHEADER) + tableEntries * sizeof(RGBQUAD);
+    layout.headerBytes = PackedDibHeaderBytes(tableEntries);
     return layout;
 }
 
@@ -202,24 +203,15 @@ HGLOBAL SaneImageConverter::AllocateDib(const Layout& layout, int rows, std::str
 }
 
 void SaneImageConverter::WriteHeader(const Layout& layout, int rows, double dpi, uint8_t* block) {
-    const LONG pelsPerMeter = static_cast<LONG>(std::lround(std::max(dpi, 0.0) / 0.0254));
+    // A grey ramp: black and white for 1 bit.
     const size_t tableEntries = (layout.headerBytes - sizeof(BITMAPINFOHEADER)) / sizeof(RGBQUAD);
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = static_cast<LONG>(layout.width);
-    header.biHeight = rows;
-    header.biPlanes = 1;
-    header.biBitCount = static_cast<WORD>(layout.bitsPerPixel);
-    header.biSizeImage = static_cast<DWORD>(layout.stride * size_t(rows));
-    header.biXPelsPerMeter = pelsPerMeter;
-    header.biYPelsPerMeter = pelsPerMeter;
-    header.biClrUsed = static_cast<DWORD>(tableEntries);
-    std::memcpy(block, &header, sizeof header);
-    auto* table = reinterpret_cast<RGBQUAD*>(block + sizeof header);
+    std::vector<RGBQUAD> table(tableEntries);
     for (size_t i = 0; i < tableEntries; ++i) {
         const BYTE level = tableEntries == 2 ? BYTE(i * 255) : BYTE(i);
         table[i] = RGBQUAD{level, level, level, 0};
     }
+    WritePackedDibHeader(block, layout.width, rows, layout.bitsPerPixel, dpi, table.data(),
+                         tableEntries);
 }
 
 void SaneImageConverter::DescribeImage(const Layout& layout, int rows, double dpi,

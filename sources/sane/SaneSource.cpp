@@ -8,6 +8,7 @@
 #include "sources/sane/SaneSession.h"
 #include "sources/sane/SaneSourceNames.h"
 #include "twain/DataSource.h"
+#include "twain/UnattendedSetting.h"
 
 namespace {
 
@@ -24,8 +25,7 @@ SaneSource::Environment SaneSource::Environment::Process() {
     environment.libraryFile = SaneLibrary::FileFromEnvironment();
     const char* options = std::getenv("VELOMARK_SANE_OPTIONS");
     environment.options = options ? options : "";
-    const char* unattended = std::getenv("VELOMARK_UNATTENDED");
-    environment.unattended = unattended && std::strcmp(unattended, "1") == 0;
+    environment.unattended = UnattendedFromEnvironment();
     return environment;
 }
 

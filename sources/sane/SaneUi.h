@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "sources/common/SourceUi.h"
 #include "sources/sane/SaneDevice.h"
 #include "sources/sane/SaneSettings.h"
 
@@ -20,15 +21,7 @@ struct SaneUiModel {
     SaneSettings settings;
 };
 
-class SaneUi {
-public:
-    // The session is done with the window: it goes away and calls the session no more.
-    virtual void Dismiss() = 0;
-
-protected:
-    ~SaneUi() = default;
-};
-
 // Makes the window for an enabled session; null when no window can be shown (no
 // graphical application, or not on its thread).
-using SaneUiFactory = std::function<SaneUi*(SaneSession& session, const SaneUiModel& model)>;
+using SaneUiFactory =
+    std::function<SourceUi*(SaneSession& session, const SaneUiModel& model)>;

@@ -17,7 +17,7 @@ class wxChoice;
 class wxGauge;
 class wxStaticText;
 
-class SaneWindow : public wxFrame, public SaneUi {
+class SaneWindow : public wxFrame, public SourceUi {
 public:
     // Makes and shows the window above the application's top window.
     static SaneWindow* Open(SaneSession& session, const SaneUiModel& model);

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "twain/UnattendedSetting.h"
+
 namespace {
 
 void Refuse(std::ostream& warnings, const char* name, const char* value, const char* expected,
@@ -51,6 +53,5 @@ TestChartSettings TestChartEnvironment::Settings(std::ostream& warnings) const {
 }
 
 bool TestChartEnvironment::Unattended() const {
-    const char* unattended = m_lookup("VELOMARK_UNATTENDED");
-    return unattended && std::string(unattended) == "1";
+    return UnattendedValue(m_lookup(kUnattendedVariable));
 }

@@ -5,19 +5,13 @@
 #include <new>
 #include <vector>
 
+#include "sources/common/PackedDibHeader.h"
 #include "sources/testchart/TestChartPainter.h"
 #include "sources/testchart/TestChartRowPacker.h"
 
 namespace {
 
 constexpr uint64_t kLargestPage = 0x7fffffff;
-
-uint64_t RowStride(int width, int bitsPerPixel) {
-    return (uint64_t(width) * uint64_t(bitsPerPixel) + 31) / 32 * 4;
-}
-
-// Pixels per metre for the header, rounded: 100 dpi is 3937.
-LONG PixelsPerMetre(int dpi) { return static_cast<LONG>((int64_t(dpi) * 10000 + 127) / 254); }
 
 }  // namespace
 
@@ -26,8 +20,8 @@ size_t TestChartPageBytes(const TestChartSettings& settings) {
     const int height = settings.PixelHeight();
     if (width <= 0 || height <= 0) return 0;
     const TestChartRowPacker packer(settings.pixelType);
-    const uint64_t bytes = sizeof(BITMAPINFOHEADER) + uint64_t(packer.TableSize()) * 4 +
-                           RowStride(width, packer.BitsPerPixel()) * uint64_t(height);
+    const uint64_t bytes = PackedDibHeaderBytes(size_t(packer.TableSize())) +
+                           PackedDibStride(size_t(width), packer.BitsPerPixel()) * uint64_t(height);
     return bytes <= kLargestPage ? size_t(bytes) : 0;
 }
 
@@ -40,28 +34,14 @@ bool PaintTestChartPage(const TestChartSettings& settings, int pageNumber, void*
     const TestChartRowPacker packer(settings.pixelType);
     const int width = painter.Width();
     const int height = painter.Height();
-    const size_t stride = size_t(RowStride(width, packer.BitsPerPixel()));
-    const int tableSize = packer.TableSize();
-
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof(BITMAPINFOHEADER);
-    header.biWidth = width;
-    header.biHeight = height;  // positive: rows bottom-up
-    header.biPlanes = 1;
-    header.biBitCount = static_cast<WORD>(packer.BitsPerPixel());
-    header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(stride * size_t(height));
-    header.biXPelsPerMeter = PixelsPerMetre(settings.dpi);
-    header.biYPelsPerMeter = header.biXPelsPerMeter;
-    header.biClrUsed = static_cast<DWORD>(tableSize);
-    auto* out = static_cast<uint8_t*>(dib);
-    std::memcpy(out, &header, sizeof header);
-    std::vector<RGBQUAD> table(static_cast<size_t>(tableSize));
+    const size_t stride = PackedDibStride(size_t(width), packer.BitsPerPixel());
+    std::vector<RGBQUAD> table(static_cast<size_t>(packer.TableSize()));
     packer.FillColourTable(table.data());
-    if (!table.empty())
-        std::memcpy(out + sizeof header, table.data(), table.size() * sizeof(RGBQUAD));
+    auto* out = static_cast<uint8_t*>(dib);
+    WritePackedDibHeader(out, size_t(width), height, packer.BitsPerPixel(), settings.dpi,
+                         table.data(), table.size());
 
-    uint8_t* pixels = out + sizeof header + table.size() * sizeof(RGBQUAD);
+    uint8_t* pixels = out + PackedDibHeaderBytes(table.size());
     const size_t packedBytes = (size_t(width) * size_t(packer.BitsPerPixel()) + 7) / 8;
     std::vector<uint8_t> painted(size_t(width) * 3);
     for (int y = 0; y < height; ++y) {

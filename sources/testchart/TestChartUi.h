@@ -1,9 +1,10 @@
-// What the source's state machine knows of its window, so that the core needs no
+// What the test chart's session knows of its window, so that the core needs no
 // toolkit: the window itself lives in the source module.
 #pragma once
 
 #include <functional>
 
+#include "sources/common/SourceUi.h"
 #include "sources/testchart/TestChartSettings.h"
 
 class TestChartSession;
@@ -15,16 +16,7 @@ struct TestChartProgress {
     bool running = false;
 };
 
-class TestChartUi {
-public:
-    // The session is done with the window: it goes away and calls the session no more.
-    virtual void Dismiss() = 0;
-
-protected:
-    ~TestChartUi() = default;
-};
-
 // Makes the window for an enabled session, showing the given settings; null when no
 // window can be shown (no graphical application, or not on its thread).
 using TestChartUiFactory =
-    std::function<TestChartUi*(TestChartSession& session, const TestChartSettings& settings)>;
+    std::function<SourceUi*(TestChartSession& session, const TestChartSettings& settings)>;

@@ -15,7 +15,7 @@ class wxGauge;
 class wxSpinCtrl;
 class wxStaticText;
 
-class TestChartWindow : public wxFrame, public TestChartUi {
+class TestChartWindow : public wxFrame, public SourceUi {
 public:
     // Makes and shows the window above the application's top window.
     static TestChartWindow* Open(TestChartSession& session, const TestChartSettings& settings);

@@ -12,7 +12,7 @@
 
 namespace {
 
-class FakeWindow final : public TestChartUi {
+class FakeWindow final : public SourceUi {
 public:
     explicit FakeWindow(TestChartSession& session, int* dismissals)
         : session(session), m_dismissals(dismissals) {}
