@@ -1,6 +1,5 @@
 #include "sources/sane/SaneWindow.h"
 
-#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/gauge.h>
@@ -16,7 +15,6 @@
 
 namespace {
 
-constexpr int kProgressPollMs = 100;
 constexpr int kGaugeRange = 1000;
 
 struct PaperSize {
@@ -52,40 +50,17 @@ void Select(wxChoice* choice, const wxString& current) {
 }  // namespace
 
 SaneWindow* SaneWindow::Open(SaneSession& session, const SaneUiModel& model) {
-    wxWindow* parent = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
-    auto* window = new SaneWindow(parent, session, model);
-    window->Show();
-    window->Raise();
+    auto* window = new SaneWindow(session, model);
+    window->ShowAbove();
     return window;
 }
 
-SaneWindow::SaneWindow(wxWindow* parent, SaneSession& session, const SaneUiModel& model)
-    : wxFrame(parent, wxID_ANY, FromUtf8(model.title), wxDefaultPosition, wxDefaultSize,
-              (wxDEFAULT_FRAME_STYLE & ~(wxMAXIMIZE_BOX | wxRESIZE_BORDER)) |
-                  (parent ? wxFRAME_FLOAT_ON_PARENT : 0),
-              kWindowName),
-      m_session(&session),
-      m_model(model),
-      m_timer(this) {
+SaneWindow::SaneWindow(SaneSession& session, const SaneUiModel& model)
+    : SourceWindow(session, FromUtf8(model.title), kWindowName),
+      m_session(session),
+      m_model(model) {
     BuildAreas();
     BuildControls();
-    Bind(wxEVT_CLOSE_WINDOW, &SaneWindow::OnCloseWindow, this);
-    Bind(wxEVT_TIMER, &SaneWindow::OnTimer, this);
-    m_timer.Start(kProgressPollMs);
-}
-
-SaneWindow::~SaneWindow() {
-    m_timer.Stop();
-    // Destroyed by the toolkit (its parent went away) rather than dismissed.
-    if (m_session) m_session->WindowGone(this);
-}
-
-// Deleted at once rather than with Destroy() at the next idle time: the library that
-// holds this class's code may be unloaded as soon as the source is closed.
-void SaneWindow::Dismiss() {
-    m_session = nullptr;
-    m_timer.Stop();
-    delete this;
 }
 
 void SaneWindow::BuildAreas() {
@@ -207,9 +182,8 @@ SaneSettings SaneWindow::SettingsFromControls() const {
 }
 
 void SaneWindow::OnScan(wxCommandEvent&) {
-    if (!m_session) return;
     m_model.settings = SettingsFromControls();
-    if (m_session->StartScan(m_model.settings)) {
+    if (m_session.StartScan(m_model.settings)) {
         m_scan->Disable();
         m_cancel->Enable();
         m_gauge->SetValue(0);
@@ -218,32 +192,12 @@ void SaneWindow::OnScan(wxCommandEvent&) {
 }
 
 void SaneWindow::OnCancel(wxCommandEvent&) {
-    if (!m_session) return;
-    m_session->CancelScan();
+    m_session.CancelScan();
     m_status->SetLabel("Cancelling...");
 }
 
-void SaneWindow::OnCloseButton(wxCommandEvent&) {
-    if (m_session) m_session->RequestClose();
-}
-
-// The title bar's close box asks the application to close the source, like Close: the
-// window goes when the application disables the source. A close that cannot be refused
-// only hides it, so that the toolkit never holds it for a deletion after the library
-// is gone.
-void SaneWindow::OnCloseWindow(wxCloseEvent& event) {
-    if (event.CanVeto())
-        event.Veto();
-    else
-        Hide();
-    if (m_session) m_session->RequestClose();
-}
-
-void SaneWindow::OnTimer(wxTimerEvent&) { ShowProgress(); }
-
 void SaneWindow::ShowProgress() {
-    if (!m_session) return;
-    const SaneScanProgress progress = m_session->Progress();
+    const SaneScanProgress progress = m_session.Progress();
     wxString status;
     if (progress.running) {
         const int page = progress.pagesScanned + 1;

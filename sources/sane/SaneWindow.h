@@ -1,15 +1,13 @@
 // A SANE source's modeless window: mode, resolution and source as the device names
 // them, the scan area, Scan, Cancel, Close, a progress bar (bytes read of the page;
 // pulsing while the device does not know the page's length) and a status line that
-// says how the batch ended. It never waits: the session's worker scans, and a timer on
-// the window's thread reads the progress.
+// says how the batch ended. The session's worker scans; the window's life is
+// SourceWindow's.
 #pragma once
-
-#include <wx/frame.h>
-#include <wx/timer.h>
 
 #include <vector>
 
+#include "sources/common/SourceWindow.h"
 #include "sources/sane/SaneUi.h"
 
 class wxButton;
@@ -17,14 +15,10 @@ class wxChoice;
 class wxGauge;
 class wxStaticText;
 
-class SaneWindow : public wxFrame, public SourceUi {
+class SaneWindow : public SourceWindow {
 public:
     // Makes and shows the window above the application's top window.
     static SaneWindow* Open(SaneSession& session, const SaneUiModel& model);
-    ~SaneWindow() override;
-
-    void Dismiss() override;
-
     // The window's name, by which tests find it.
     static constexpr const char* kWindowName = "velomarkSaneWindow";
 
@@ -35,18 +29,15 @@ private:
         double heightMm;
     };
 
-    SaneWindow(wxWindow* parent, SaneSession& session, const SaneUiModel& model);
+    SaneWindow(SaneSession& session, const SaneUiModel& model);
     void BuildControls();
     void BuildAreas();
     SaneSettings SettingsFromControls() const;
-    void ShowProgress();
     void OnScan(wxCommandEvent& event);
     void OnCancel(wxCommandEvent& event);
-    void OnCloseButton(wxCommandEvent& event);
-    void OnCloseWindow(wxCloseEvent& event);
-    void OnTimer(wxTimerEvent& event);
+    void ShowProgress() override;
 
-    SaneSession* m_session;  // null once dismissed
+    SaneSession& m_session;
     SaneUiModel m_model;
     std::vector<Area> m_areas;
     wxChoice* m_mode = nullptr;
@@ -57,5 +48,4 @@ private:
     wxStaticText* m_status = nullptr;
     wxButton* m_scan = nullptr;
     wxButton* m_cancel = nullptr;
-    wxTimer m_timer;
 };

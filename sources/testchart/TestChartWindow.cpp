@@ -1,6 +1,5 @@
 #include "sources/testchart/TestChartWindow.h"
 
-#include <wx/app.h>
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/gauge.h>
@@ -15,8 +14,6 @@
 
 namespace {
 
-constexpr int kProgressPollMs = 100;
-
 // Choice entries in the order of ChartPixelType and ChartPageSize.
 const wxString kPixelTypeNames[] = {"Black and white (1-bit)", "Grey (4-bit)", "Grey (8-bit)",
                                     "Palette (8-bit)", "Colour (24-bit)"};
@@ -27,39 +24,14 @@ const wxString kPageSizeNames[] = {"US Letter (8.5 x 11 in)", "A4 (210 x 297 mm)
 
 TestChartWindow* TestChartWindow::Open(TestChartSession& session,
                                        const TestChartSettings& settings) {
-    wxWindow* parent = wxTheApp ? wxTheApp->GetTopWindow() : nullptr;
-    auto* window = new TestChartWindow(parent, session, settings);
-    window->Show();
-    window->Raise();
+    auto* window = new TestChartWindow(session, settings);
+    window->ShowAbove();
     return window;
 }
 
-TestChartWindow::TestChartWindow(wxWindow* parent, TestChartSession& session,
-                                 const TestChartSettings& settings)
-    : wxFrame(parent, wxID_ANY, "Velomark Test Chart", wxDefaultPosition, wxDefaultSize,
-              (wxDEFAULT_FRAME_STYLE & ~(wxMAXIMIZE_BOX | wxRESIZE_BORDER)) |
-                  (parent ? wxFRAME_FLOAT_ON_PARENT : 0)),
-      m_session(&session),
-      m_settings(settings),
-      m_timer(this) {
+TestChartWindow::TestChartWindow(TestChartSession& session, const TestChartSettings& settings)
+    : SourceWindow(session, "Velomark Test Chart"), m_session(session), m_settings(settings) {
     BuildControls();
-    Bind(wxEVT_CLOSE_WINDOW, &TestChartWindow::OnCloseWindow, this);
-    Bind(wxEVT_TIMER, &TestChartWindow::OnTimer, this);
-    m_timer.Start(kProgressPollMs);
-}
-
-TestChartWindow::~TestChartWindow() {
-    m_timer.Stop();
-    // Destroyed by the toolkit (its parent went away) rather than dismissed.
-    if (m_session) m_session->WindowGone(this);
-}
-
-// Deleted at once rather than with Destroy() at the next idle time: the library that
-// holds this class's code may be unloaded as soon as the source is closed.
-void TestChartWindow::Dismiss() {
-    m_session = nullptr;
-    m_timer.Stop();
-    delete this;
 }
 
 void TestChartWindow::BuildControls() {
@@ -125,33 +97,15 @@ TestChartSettings TestChartWindow::SettingsFromControls() const {
 }
 
 void TestChartWindow::OnScan(wxCommandEvent&) {
-    if (!m_session) return;
     m_settings = SettingsFromControls();
-    if (m_session->StartScan(m_settings)) {
+    if (m_session.StartScan(m_settings)) {
         m_scan->Disable();
         m_status->SetLabel("Scanning...");
     }
 }
 
-void TestChartWindow::OnCloseButton(wxCommandEvent&) {
-    if (m_session) m_session->RequestClose();
-}
-
-// The title bar's close box asks the application to close the source, like Close: the
-// window goes when the application disables the source. A close that cannot be refused
-// only hides it, for the same reason Dismiss deletes it at once: the toolkit must never
-// hold it for a deletion after the library is gone.
-void TestChartWindow::OnCloseWindow(wxCloseEvent& event) {
-    if (event.CanVeto())
-        event.Veto();
-    else
-        Hide();
-    if (m_session) m_session->RequestClose();
-}
-
-void TestChartWindow::OnTimer(wxTimerEvent&) {
-    if (!m_session) return;
-    const TestChartProgress progress = m_session->Progress();
+void TestChartWindow::ShowProgress() {
+    const TestChartProgress progress = m_session.Progress();
     m_gauge->SetRange(std::max(1, progress.asked));
     m_gauge->SetValue(std::clamp(progress.made, 0, std::max(1, progress.asked)));
     wxString status;
