@@ -1,6 +1,9 @@
 #include "sources/common/SourceWindow.h"
 
 #include <wx/app.h>
+#include <wx/button.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
 
 #include "sources/common/SourceSession.h"
 
@@ -39,6 +42,27 @@ void SourceWindow::Dismiss() {
     m_session = nullptr;
     m_timer.Stop();
     delete this;
+}
+
+void SourceWindow::LayOut(wxPanel* panel, wxSizer* settings, wxWindow* gauge, wxWindow* status,
+                          std::initializer_list<wxButton*> buttons) {
+    auto* close = new wxButton(panel, wxID_CLOSE, "&Close");
+    close->Bind(wxEVT_BUTTON, &SourceWindow::OnCloseButton, this);
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->AddStretchSpacer();
+    for (wxButton* button : buttons) row->Add(button, 0, wxRIGHT, 6);
+    row->Add(close);
+
+    auto* column = new wxBoxSizer(wxVERTICAL);
+    column->Add(settings, 0, wxEXPAND | wxALL, 10);
+    column->Add(gauge, 0, wxEXPAND | wxLEFT | wxRIGHT, 10);
+    column->Add(status, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, 10);
+    column->Add(row, 0, wxEXPAND | wxALL, 10);
+    panel->SetSizer(column);
+    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
+    frameSizer->Add(panel, 1, wxEXPAND);
+    SetSizerAndFit(frameSizer);
+    if (buttons.size() > 0) (*buttons.begin())->SetDefault();
 }
 
 void SourceWindow::OnCloseButton(wxCommandEvent&) {

@@ -7,9 +7,14 @@
 #include <wx/frame.h>
 #include <wx/timer.h>
 
+#include <initializer_list>
+
 #include "sources/common/SourceUi.h"
 
 class SourceSession;
+class wxButton;
+class wxPanel;
+class wxSizer;
 
 class SourceWindow : public wxFrame, public SourceUi {
 public:
@@ -23,12 +28,15 @@ protected:
     void ShowAbove();
     // Called every kProgressPollMs while the window is up.
     virtual void ShowProgress() = 0;
-    // The Close button's handler.
-    void OnCloseButton(wxCommandEvent& event);
+    // Lays the window out on `panel`: the settings, the progress bar, the status line,
+    // then `buttons` on the right and Close (made here) last; the first is the default.
+    void LayOut(wxPanel* panel, wxSizer* settings, wxWindow* gauge, wxWindow* status,
+                std::initializer_list<wxButton*> buttons);
 
     static constexpr int kProgressPollMs = 100;
 
 private:
+    void OnCloseButton(wxCommandEvent& event);
     void OnCloseWindow(wxCloseEvent& event);
 
     SourceSession* m_session;  // null once dismissed

@@ -139,28 +139,10 @@ void SaneWindow::BuildControls() {
                                 wxST_NO_AUTORESIZE);
     m_scan = new wxButton(panel, wxID_ANY, "&Scan");
     m_cancel = new wxButton(panel, wxID_CANCEL, "C&ancel");
-    auto* close = new wxButton(panel, wxID_CLOSE, "&Close");
     m_cancel->Disable();
     m_scan->Bind(wxEVT_BUTTON, &SaneWindow::OnScan, this);
     m_cancel->Bind(wxEVT_BUTTON, &SaneWindow::OnCancel, this);
-    close->Bind(wxEVT_BUTTON, &SaneWindow::OnCloseButton, this);
-
-    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-    buttons->AddStretchSpacer();
-    buttons->Add(m_scan, 0, wxRIGHT, 6);
-    buttons->Add(m_cancel, 0, wxRIGHT, 6);
-    buttons->Add(close);
-
-    auto* column = new wxBoxSizer(wxVERTICAL);
-    column->Add(grid, 0, wxEXPAND | wxALL, 10);
-    column->Add(m_gauge, 0, wxEXPAND | wxLEFT | wxRIGHT, 10);
-    column->Add(m_status, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, 10);
-    column->Add(buttons, 0, wxEXPAND | wxALL, 10);
-    panel->SetSizer(column);
-    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
-    frameSizer->Add(panel, 1, wxEXPAND);
-    SetSizerAndFit(frameSizer);
-    m_scan->SetDefault();
+    LayOut(panel, grid, m_gauge, m_status, {m_scan, m_cancel});
 }
 
 SaneSettings SaneWindow::SettingsFromControls() const {

@@ -66,25 +66,8 @@ void TestChartWindow::BuildControls() {
     m_gauge = new wxGauge(panel, wxID_ANY, 1);
     m_status = new wxStaticText(panel, wxID_ANY, "Ready");
     m_scan = new wxButton(panel, wxID_ANY, "&Scan");
-    auto* close = new wxButton(panel, wxID_CLOSE, "&Close");
     m_scan->Bind(wxEVT_BUTTON, &TestChartWindow::OnScan, this);
-    close->Bind(wxEVT_BUTTON, &TestChartWindow::OnCloseButton, this);
-
-    auto* buttons = new wxBoxSizer(wxHORIZONTAL);
-    buttons->AddStretchSpacer();
-    buttons->Add(m_scan, 0, wxRIGHT, 6);
-    buttons->Add(close);
-
-    auto* column = new wxBoxSizer(wxVERTICAL);
-    column->Add(grid, 0, wxEXPAND | wxALL, 10);
-    column->Add(m_gauge, 0, wxEXPAND | wxLEFT | wxRIGHT, 10);
-    column->Add(m_status, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, 10);
-    column->Add(buttons, 0, wxEXPAND | wxALL, 10);
-    panel->SetSizer(column);
-    auto* frameSizer = new wxBoxSizer(wxVERTICAL);
-    frameSizer->Add(panel, 1, wxEXPAND);
-    SetSizerAndFit(frameSizer);
-    m_scan->SetDefault();
+    LayOut(panel, grid, m_gauge, m_status, {m_scan});
 }
 
 TestChartSettings TestChartWindow::SettingsFromControls() const {
