@@ -107,10 +107,6 @@ ProgramOutput RunProgram(const std::vector<std::string>& argv, int timeoutMs) {
     return result;
 }
 
-pid_t SpawnWithStreams(const std::vector<std::string>& argv, int in, int out, int err) {
-    return Spawn(argv, nullptr, in, out, err);
-}
-
 pid_t SpawnProgram(const std::vector<std::string>& argv,
                    const std::vector<std::string>& environment, const std::string& outPath,
                    const std::string& errPath) {
@@ -122,6 +118,76 @@ pid_t SpawnProgram(const std::vector<std::string>& argv,
     for (int fd : {devNull, out, err})
         if (fd >= 0) close(fd);
     return pid;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0) return;
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return;
+    }
+    m_pid = Spawn(argv, nullptr, in[0], out[1], STDERR_FILENO);
+    close(in[0]);
+    close(out[1]);
+    m_input = in[1];
+    m_output = out[0];
+    // A child that ends early must not end the test with it.
+    signal(SIGPIPE, SIG_IGN);
+}
+
+ChildProcess::~ChildProcess() {
+    CloseInput();
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        waitpid(m_pid, nullptr, 0);
+    }
+    if (m_output >= 0) close(m_output);
+}
+
+bool ChildProcess::ReadLine(std::string& line, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const size_t end = m_buffered.find('\n');
+        if (end != std::string::npos) {
+            line = m_buffered.substr(0, end);
+            m_buffered.erase(0, end + 1);
+            return true;
+        }
+        pollfd entry{m_output, POLLIN, 0};
+        if (m_output < 0 || poll(&entry, 1, MillisecondsLeft(deadline)) <= 0) return false;
+        char buffer[1024];
+        const ssize_t got = read(m_output, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        m_buffered.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+std::string ChildProcess::ReadLine(int timeoutMs) {
+    std::string line;
+    return ReadLine(line, timeoutMs) ? line : std::string();
+}
+
+void ChildProcess::WriteLine(const std::string& line) {
+    const std::string text = line + "\n";
+    if (m_input >= 0 && write(m_input, text.data(), text.size()) < 0) return;
+}
+
+void ChildProcess::CloseInput() {
+    if (m_input >= 0) close(m_input);
+    m_input = -1;
+}
+
+int ChildProcess::Wait(int timeoutMs) {
+    if (m_pid <= 0) return -1;
+    const int code = WaitForExit(m_pid, timeoutMs);
+    if (code == -1) {
+        kill(m_pid, SIGKILL);
+        waitpid(m_pid, nullptr, 0);
+    }
+    m_pid = -1;
+    return code;
 }
 
 }  // namespace velomark::testing

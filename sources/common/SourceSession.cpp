@@ -28,8 +28,7 @@ TW_UINT16 SourceSession::Handle(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_M
     return Route(dg, dat, msg, data, condition);
 }
 
-TW_UINT16 SourceSession::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui,
-                                       TW_UINT16* condition) {
+TW_UINT16 SourceSession::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui, TW_UINT16* condition) {
     if (msg != MSG_ENABLEDS && msg != MSG_DISABLEDS) return FailWith(condition, TWCC_BADPROTOCOL);
     if (!ui) return FailWith(condition, TWCC_BADVALUE);
     if (msg == MSG_ENABLEDS) return Enable(ui, condition);

@@ -22,19 +22,6 @@ class SourceSession : public SourceSessionTriplets {
 public:
     enum class State { Open, Enabled, TransferReady, Transferring };
 
-    SourceSession(const SourceSession&) = delete;
-    SourceSession& operator=(const SourceSession&) = delete;
-
-    // A triplet for the open source; a failure's condition code goes to *condition.
-    TW_UINT16 Handle(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
-                     TW_UINT16* condition);
-    State CurrentState();
-
-    // From the window, on the application's thread.
-    void RequestClose();              // posts MSG_CLOSEDSREQ
-    void WindowGone(SourceUi* ui);    // the toolkit destroyed the window itself
-
-protected:
     // Where the two sources' batches differ.
     struct Rules {
         // The batch's page count is known when it starts: the last MSG_ENDXFER ends the
@@ -50,6 +37,19 @@ protected:
         TW_UINT16 noPageCondition = TWCC_SEQERROR;
     };
 
+    SourceSession(const SourceSession&) = delete;
+    SourceSession& operator=(const SourceSession&) = delete;
+
+    // A triplet for the open source; a failure's condition code goes to *condition.
+    TW_UINT16 Handle(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
+                     TW_UINT16* condition);
+    State CurrentState();
+
+    // From the window, on the application's thread.
+    void RequestClose();            // posts MSG_CLOSEDSREQ
+    void WindowGone(SourceUi* ui);  // the toolkit destroyed the window itself
+
+protected:
     // self is the source's identity with the Id the DSM gave it. unattended: a source
     // enabled with its user interface starts at once and shows no window.
     SourceSession(const TW_IDENTITY& self, bool unattended, Rules rules);

@@ -42,7 +42,9 @@ TW_UINT16 SaneSession::Capability(TW_UINT16 msg, TW_CAPABILITY* capability, TW_U
     return m_capabilities.Handle(msg, capability, CurrentStateLocked() == State::Open, condition);
 }
 
-SourceUi* SaneSession::OpenWindow() { return m_uiFactory ? m_uiFactory(*this, UiModel()) : nullptr; }
+SourceUi* SaneSession::OpenWindow() {
+    return m_uiFactory ? m_uiFactory(*this, UiModel()) : nullptr;
+}
 
 SaneUiModel SaneSession::UiModel() {
     SaneUiModel model;

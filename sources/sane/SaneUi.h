@@ -23,5 +23,4 @@ struct SaneUiModel {
 
 // Makes the window for an enabled session; null when no window can be shown (no
 // graphical application, or not on its thread).
-using SaneUiFactory =
-    std::function<SourceUi*(SaneSession& session, const SaneUiModel& model)>;
+using SaneUiFactory = std::function<SourceUi*(SaneSession& session, const SaneUiModel& model)>;

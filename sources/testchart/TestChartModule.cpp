@@ -11,7 +11,8 @@ TW_UINT16 SourceModuleEntry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW
                             TW_MEMREF data) {
     // One per loaded library; its destructor, run when the library is unloaded, closes
     // a session the application left open.
-    static TestChartSource source(OpenSourceWindow<TestChartWindow, TestChartSession, TestChartSettings>,
-                                  TestChartEnvironment::Process(), std::cerr);
+    static TestChartSource source(
+        OpenSourceWindow<TestChartWindow, TestChartSession, TestChartSettings>,
+        TestChartEnvironment::Process(), std::cerr);
     return source.Entry(origin, dg, dat, msg, data);
 }

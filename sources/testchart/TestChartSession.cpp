@@ -45,8 +45,8 @@ bool TestChartSession::StartPages() {
     m_batchSettings.pages = m_capabilities.BatchPages();
     const SourceNotifier notifier = Notifier();
     try {
-        m_worker = std::make_unique<TestChartWorker>(
-            m_batchSettings, [notifier] { notifier.Post(MSG_XFERREADY); });
+        m_worker = std::make_unique<TestChartWorker>(m_batchSettings,
+                                                     [notifier] { notifier.Post(MSG_XFERREADY); });
     } catch (const std::exception&) {
         return false;
     }

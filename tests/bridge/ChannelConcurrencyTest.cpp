@@ -6,12 +6,14 @@
 #include "bridge/ChannelLayout.h"
 #include "bridge/ChannelRequests.h"
 #include "bridge/ImageHandoff.h"
+#include "tests/ProgramRun.h"
 #include "tests/bridge/ChannelImages.h"
 #include "tests/bridge/ChannelTestSupport.h"
-#include "tests/bridge/PeerProcess.h"
 
 namespace velomark {
 namespace {
+
+using testing::ChildProcess;
 
 using ChannelConcurrencyTest = ChannelTest;
 
@@ -19,7 +21,7 @@ TEST_F(ChannelConcurrencyTest, EveryRequestWrittenAtRandomMomentsIsCarriedOutExa
     Channel().Open();
     ASSERT_TRUE(Channel().HasStatusWord());
     constexpr int kRequests = 3000;
-    PeerProcess writer({PeerPath(), "requests", std::to_string(kRequests), "12345"});
+    ChildProcess writer({PeerPath(), "requests", std::to_string(kRequests), "12345"});
     ASSERT_TRUE(writer.Started());
 
     CountingActions actions;
@@ -36,7 +38,7 @@ TEST_F(ChannelConcurrencyTest, EveryRequestWrittenAtRandomMomentsIsCarriedOutExa
 TEST_F(ChannelConcurrencyTest, AReaderNeverSeesReadyBeforeTheImageIsComplete) {
     Channel().Open();
     constexpr int kImages = 100;
-    PeerProcess reader({PeerPath(), "reader", std::to_string(kImages)});
+    ChildProcess reader({PeerPath(), "reader", std::to_string(kImages)});
     ASSERT_EQ(reader.ReadLine(), "ready");
 
     // Images come as a source delivers them, without waiting for the reader; the

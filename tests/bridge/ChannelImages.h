@@ -10,6 +10,7 @@
 
 #include "platform/GlobalMemory.h"
 #include "platform/WinTypes.h"
+#include "tests/DibRowSize.h"
 #include "twain/TwainTypes.h"
 
 namespace velomark {
@@ -22,7 +23,7 @@ inline BYTE ChannelImageByte(int serial, int y, int i) {
 // A packed 24-bit DIB of width x height made from `serial`, and its description
 // (XResolution's whole part carries the serial).
 inline HGLOBAL MakeChannelImage(int serial, int width, int height, TW_IMAGEINFO* info) {
-    const int stride = (width * 3 + 3) & ~3;
+    const int stride = int(DibRowSize(width, 24));
     HGLOBAL h = GlobalAlloc(GHND, 40 + static_cast<size_t>(stride) * height);
     auto* p = static_cast<BYTE*>(GlobalLock(h));
     BITMAPINFOHEADER header{};
@@ -50,7 +51,7 @@ inline HGLOBAL MakeChannelImage(int serial, int width, int height, TW_IMAGEINFO*
 // row's bytes as stored, padded here to the stride).
 inline HGLOBAL MakePackedDib(const BITMAPINFOHEADER& header, const std::vector<RGBQUAD>& table,
                              const std::vector<std::vector<BYTE>>& rowsTopDown) {
-    const int stride = ((header.biWidth * header.biBitCount + 31) / 32) * 4;
+    const int stride = int(DibRowSize(header.biWidth, header.biBitCount));
     const int height = header.biHeight;
     const size_t size = 40 + table.size() * 4 + static_cast<size_t>(stride) * height;
     HGLOBAL h = GlobalAlloc(GHND, size);
@@ -82,7 +83,7 @@ inline bool ChannelImageMatchesDescription(const unsigned char* data, size_t dat
     std::memcpy(&info, description, sizeof info);
     const int serial = info.XResolution.Whole;
     const int width = info.ImageWidth, height = info.ImageLength;
-    const int stride = (width * 3 + 3) & ~3;
+    const int stride = int(DibRowSize(width, 24));
     if (width <= 0 || height <= 0 || 40 + static_cast<size_t>(stride) * height > dataSize)
         return false;
     BITMAPINFOHEADER header;

@@ -14,12 +14,14 @@
 #include "bridge/ImageHandoff.h"
 #include "bridge/SharedMemExports.h"
 #include "platform/SectionGuard.h"
+#include "tests/ProgramRun.h"
 #include "tests/bridge/ChannelImages.h"
 #include "tests/bridge/ChannelTestSupport.h"
-#include "tests/bridge/PeerProcess.h"
 
 namespace velomark {
 namespace {
+
+using testing::ChildProcess;
 
 using SharedChannelTest = ChannelTest;
 
@@ -39,7 +41,7 @@ TEST_F(SharedChannelTest, VelomarkFirstCreatesZeroedSectionsAndNeverTouchesStatu
     EXPECT_TRUE(AllZero(Channel().StatusBlock(), kStatusZeroedBytes));
 
     // A client marks the tail; nothing Velomark does afterwards may touch it.
-    PeerProcess peer({PeerPath(), "hold"});
+    ChildProcess peer({PeerPath(), "hold"});
     ASSERT_EQ(peer.ReadLine(), "existed existed");
     unsigned char* status = Channel().StatusBlock();
     std::memset(status + kStatusZeroedBytes, 0xA5, 4096);
@@ -62,7 +64,7 @@ TEST_F(SharedChannelTest, VelomarkFirstCreatesZeroedSectionsAndNeverTouchesStatu
 }
 
 TEST_F(SharedChannelTest, ClientFirstKeepsEverythingAndItsRequestIsTakenAtFirstPoll) {
-    PeerProcess peer({PeerPath(), "hold", "2"});
+    ChildProcess peer({PeerPath(), "hold", "2"});
     ASSERT_EQ(peer.ReadLine(), "created created");
 
     Channel().Open();
@@ -85,7 +87,7 @@ TEST_F(SharedChannelTest, ExistingContentIsNotZeroedOnOpen) {
     Channel().Open();
     SetSharedMem("left by the first user");
     Channel().StatusBlock()[60] = 0x5A;
-    PeerProcess peer({PeerPath(), "hold"});
+    ChildProcess peer({PeerPath(), "hold"});
     ASSERT_EQ(peer.ReadLine(), "existed existed");
     Channel().Close();
 
@@ -104,7 +106,7 @@ TEST_F(SharedChannelTest, AfterEveryUserClosedANewOpenStartsFresh) {
     SetSharedMem("old text");
     Channel().StoreStatus(CHANNEL_IMAGE_READY);
     {
-        PeerProcess peer({PeerPath(), "hold"});
+        ChildProcess peer({PeerPath(), "hold"});
         ASSERT_EQ(peer.ReadLine(), "existed existed");
         Channel().Close();
         peer.WriteLine("bye");
@@ -121,12 +123,12 @@ TEST_F(SharedChannelTest, SectionsSurviveVelomarksCloseWhileAClientHoldsThem) {
     Channel().Open();
     SetSharedMem("for the client");
     Channel().StoreStatus(CHANNEL_IMAGE_READY);
-    PeerProcess peer({PeerPath(), "hold"});
+    ChildProcess peer({PeerPath(), "hold"});
     ASSERT_EQ(peer.ReadLine(), "existed existed");
     Channel().Close();
 
     // A second client sees what Velomark left.
-    PeerProcess second({PeerPath(), "hold"});
+    ChildProcess second({PeerPath(), "hold"});
     EXPECT_EQ(second.ReadLine(), "existed existed");
     Channel().Open();
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
@@ -138,7 +140,7 @@ TEST_F(SharedChannelTest, SectionsSurviveVelomarksCloseWhileAClientHoldsThem) {
 }
 
 TEST_F(SharedChannelTest, SectionsThatAClientMadeSmallAreNeverWrittenPastTheirEnd) {
-    PeerProcess peer({PeerPath(), "shrink", "4096"});
+    ChildProcess peer({PeerPath(), "shrink", "4096"});
     ASSERT_EQ(peer.ReadLine(), "ready 4096 4096");
     Channel().Open();
     ASSERT_EQ(Channel().DataBlockSize(), 4096u);
@@ -154,8 +156,7 @@ TEST_F(SharedChannelTest, SectionsThatAClientMadeSmallAreNeverWrittenPastTheirEn
     HGLOBAL image = MakeChannelImage(1, 64, 30, &info);
     TestDocuments documents;
     CDIB shared;
-    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
-              PublishResult::TooLarge);
+    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()), PublishResult::TooLarge);
     GlobalFree(image);
     ASSERT_EQ(documents.documents.size(), 1u);
     EXPECT_EQ(documents.documents[0]->image.m_nWidth, 64);

@@ -1,12 +1,13 @@
 // The stand-in Velomark that the client tests start beside them until they end it.
-// (Runs to completion with the output captured: tests/ProgramRun.h.)
+// (Programs in general: tests/ProgramRun.h.)
 #pragma once
 
-#include <sys/types.h>
-
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tests/ProgramRun.h"
 
 namespace velomark::testing {
 
@@ -31,13 +32,8 @@ public:
     const std::string& SocketPath() const { return m_socketPath; }
 
 private:
-    bool ReadLine(std::string& line, int timeoutMs);
-
     std::string m_program;
-    pid_t m_pid = -1;
-    int m_input = -1;
-    int m_output = -1;
-    std::string m_buffered;
+    std::unique_ptr<ChildProcess> m_child;
     std::string m_socketPath;
     std::vector<std::string> m_events;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "client/velomark_client.h"
+#include "tests/DibRowSize.h"
 #include "tests/ProgramRun.h"
 #include "tests/client/HeadlessFixture.h"
 #include "tests/sources/TestChartPages.h"
@@ -150,7 +151,7 @@ TEST_F(StreamTest, TheCommandLineSavesEachPageAsPngAndSaysSoInJson) {
         ProgramOutput rgb = RunProgram({VELOMARK_CONVERT, path, "-depth", "8", "rgb:-"});
         ASSERT_EQ(rgb.out.size(), size_t{173} * 61 * 3) << rgb.err;
         const std::vector<uint8_t> dib = GeneratorBytes(settings, page);
-        const size_t stride = (173 * 3 + 3) / 4 * 4;
+        const size_t stride = DibRowSize(173, 24);
         int wrong = 0;
         for (size_t y = 0; y < 61; ++y)
             for (size_t x = 0; x < 173; ++x)

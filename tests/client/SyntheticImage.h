@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <vector>
+#include "tests/DibRowSize.h"
 
 namespace velomark::testing {
 
@@ -39,7 +40,7 @@ public:
     // The packed DIB a source would hand over: 40-byte header, the table for 8
     // bits, rows bottom-up padded to 4 bytes.
     static std::vector<unsigned char> PackedSource(int image, int bits) {
-        const int stride = ((kWidth * bits / 8) + 3) & ~3;
+        const int stride = int(DibRowSize(kWidth, bits));
         const int colors = bits == 8 ? 256 : 0;
         std::vector<unsigned char> dib(40 + 4 * colors + static_cast<size_t>(stride) * kHeight);
         Put32(dib, 0, 40);
@@ -75,7 +76,7 @@ public:
 
     // The packed 24-bit DIB a client copies out for that image.
     static std::vector<unsigned char> PackedResult(int image, int bits) {
-        const int stride = (kWidth * 3 + 3) & ~3;
+        const int stride = int(DibRowSize(kWidth, 24));
         std::vector<unsigned char> dib(40 + static_cast<size_t>(stride) * kHeight);
         Put32(dib, 0, 40);
         Put32(dib, 4, kWidth);
@@ -97,7 +98,7 @@ public:
     // Whether the rows of a 24-bit image (bottom-up, from `rows`) hold the
     // expected pixels. Row padding is not compared: nothing defines its bytes.
     static bool SamePixels(const unsigned char* rows, size_t size, int image, int bits) {
-        const size_t stride = (kWidth * 3 + 3) & ~3;
+        const size_t stride = DibRowSize(kWidth, 24);
         if (size != stride * kHeight) return false;
         std::vector<unsigned char> expected = PackedResult(image, bits);
         for (size_t row = 0; row < kHeight; ++row) {

@@ -4,12 +4,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -20,8 +17,8 @@
 #include <vector>
 
 #include "dib/Dib.h"
-
-extern char** environ;
+#include "tests/DibRowSize.h"
+#include "tests/ProgramRun.h"
 
 namespace bmptest {
 
@@ -78,18 +75,7 @@ inline void PutLe16(Bytes& b, size_t at, uint16_t v) {
 inline bool RunConvert(const std::vector<std::string>& args) {
     std::vector<std::string> all{VELOMARK_CONVERT};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (::posix_spawn(&pid, VELOMARK_CONVERT, nullptr, nullptr, argv.data(), environ) != 0) {
-        return false;
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0) {
-        if (errno != EINTR) return false;
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return velomark::testing::RunProgram(all).exitCode == 0;
 }
 
 // ImageMagick's reading of an image file: red, green, blue per pixel, top row first.
@@ -100,8 +86,7 @@ inline Bytes ImageMagickRgb(const std::string& image, const TempDir& dir) {
     return ReadFile(out);
 }
 
-// Stride of a stored row, worked out here rather than asked of CDIB.
-inline size_t StrideOf(int64_t width, int bits) { return size_t((width * bits + 31) / 32 * 4); }
+// Colour-table entries by bit count, worked out here rather than asked of CDIB.
 inline int TableEntriesOf(int bits) { return bits <= 8 ? 1 << bits : 0; }
 
 // The held picture as red, green, blue per pixel, top row first, read from the stored
@@ -112,7 +97,7 @@ inline Bytes DecodeRgb(const CDIB& dib) {
     if (!dib.m_pBlock) return rgb;
     const int bits = dib.m_pInfo->biBitCount;
     const int w = dib.m_nWidth, h = dib.m_nHeight;
-    const size_t stride = StrideOf(w, bits);
+    const size_t stride = DibRowSize(w, bits);
     rgb.reserve(size_t(w) * h * 3);
     for (int y = 0; y < h; ++y) {
         const BYTE* row = dib.m_pBits + size_t(h - 1 - y) * stride;
@@ -163,7 +148,7 @@ inline void MakePattern(CDIB& dib, int width, int height, int bits, uint32_t see
     for (int i = 0; i < TableEntriesOf(bits); ++i) {
         dib.m_pColors[i] = {next.Next(), next.Next(), next.Next(), 0};
     }
-    const size_t rows = StrideOf(width, bits) * size_t(height);
+    const size_t rows = DibRowSize(width, bits) * size_t(height);
     for (size_t i = 0; i < rows; ++i) dib.m_pBits[i] = next.Next();
 }
 
@@ -251,7 +236,7 @@ inline BuiltBmp BuildBmp(const BmpRecipe& r) {
     const int entryBytes = core ? 3 : 4;
     const int entries = r.tableEntries >= 0 ? r.tableEntries : TableEntriesOf(r.bits);
     const int64_t height = r.height < 0 ? -int64_t(r.height) : r.height;
-    out.stride = StrideOf(r.width, r.bits);
+    out.stride = DibRowSize(r.width, r.bits);
     out.rows = int(height);
     out.topDown = r.height < 0;
 

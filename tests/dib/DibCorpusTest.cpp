@@ -34,7 +34,7 @@ void ExpectWellFormed(const CDIB& dib, uint64_t fileSize) {
     EXPECT_GT(h.biHeight, 0);
     EXPECT_EQ(dib.m_nWidth, h.biWidth);
     EXPECT_EQ(dib.m_nHeight, h.biHeight);
-    EXPECT_EQ(size_t(dib.m_nStride), StrideOf(h.biWidth, h.biBitCount));
+    EXPECT_EQ(size_t(dib.m_nStride), DibRowSize(h.biWidth, h.biBitCount));
     // Every row came out of the file, so the rows cannot be longer than it.
     EXPECT_LE(uint64_t(dib.m_nStride) * dib.m_nHeight, fileSize);
     DecodeRgb(dib);  // touches every pixel and table entry the picture uses

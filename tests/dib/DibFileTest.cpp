@@ -19,7 +19,7 @@ TEST_P(DibRoundTrip, FileIsHeaderPlusBlockAndReadsBackIdentical) {
     ASSERT_TRUE(dib.SaveBmp(path.c_str(), FALSE));
 
     const size_t n = TableEntriesOf(s.bits);
-    const size_t dibSize = 40 + 4 * n + StrideOf(s.width, s.bits) * s.height;
+    const size_t dibSize = 40 + 4 * n + DibRowSize(s.width, s.bits) * s.height;
     const Bytes file = ReadFile(path);
     ASSERT_EQ(file.size(), 14 + dibSize);
     EXPECT_EQ(file[0], 'B');

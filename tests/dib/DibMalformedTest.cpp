@@ -233,7 +233,7 @@ TEST_F(DibRefusal, SizesPastThirtyTwoBitsEvenWhenTheFileIsLongEnough) {
         Bytes head = Built(Recipe(40, 1, 1, bits));
         PutLe32(head, 18, uint32_t(w));
         PutLe32(head, 22, uint32_t(h));
-        const uint64_t rows = StrideOf(w, bits) * uint64_t(h);
+        const uint64_t rows = DibRowSize(w, bits) * uint64_t(h);
         WriteFile(m_path, head);
         ASSERT_EQ(0, ::truncate(m_path.c_str(), off_t(Le32(head, 10) + rows)));
         CDIB dib;

@@ -6,6 +6,7 @@
 
 #include "platform/Gdi.h"
 #include "platform/RasterSurface.h"
+#include "tests/DibRowSize.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ struct PackedDib {
 
     PackedDib(const std::vector<Bytes>& storedRows, bool topDown = false) {
         const int width = int(storedRows[0].size());
-        const int stride = (width + 3) / 4 * 4;
+        const int stride = int(DibRowSize(width, 8));
         header = {40, width, topDown ? -int(storedRows.size()) : int(storedRows.size()),
                   1,  8,     BI_RGB,
                   0,  0,     0,

@@ -9,6 +9,7 @@
 
 #include "platform/GlobalMemory.h"
 #include "platform/WinTypes.h"
+#include "tests/DibRowSize.h"
 
 struct ChartDib {
     BITMAPINFOHEADER header{};
@@ -34,7 +35,7 @@ struct ChartDib {
         return dib;
     }
 
-    size_t Stride() const { return (size_t(header.biWidth) * header.biBitCount + 31) / 32 * 4; }
+    size_t Stride() const { return DibRowSize(header.biWidth, header.biBitCount); }
     size_t PixelOffset() const { return sizeof(BITMAPINFOHEADER) + table.size() * sizeof(RGBQUAD); }
     // Row y counted from the top of the page (the DIB holds rows bottom-up).
     const uint8_t* Row(int y) const {

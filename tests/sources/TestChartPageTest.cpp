@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sources/testchart/TestChartPage.h"
+#include "tests/DibRowSize.h"
 #include "tests/sources/TestChartDibReader.h"
 
 namespace {
@@ -77,7 +78,7 @@ TEST_P(TestChartPixelTypes, HeaderBlockSizeAndImageInfoAgree) {
     HGLOBAL block = MakeTestChartPage(settings, 1);
     ASSERT_NE(block, nullptr);
     const ChartDib dib = ChartDib::FromHandle(block);
-    const size_t stride = (37 * size_t(c.bits) + 31) / 32 * 4;
+    const size_t stride = DibRowSize(37, c.bits);
     EXPECT_EQ(dib.header.biBitCount, c.bits);
     EXPECT_EQ(dib.header.biClrUsed, c.tableSize);
     EXPECT_EQ(dib.header.biSizeImage, stride * 23);

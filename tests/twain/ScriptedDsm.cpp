@@ -7,6 +7,7 @@
 
 #include "platform/WinTypes.h"
 #include "platform/Window.h"
+#include "tests/DibRowSize.h"
 
 namespace {
 
@@ -211,7 +212,7 @@ TW_UINT16 ScriptedDsm::Default(const DsmCall& call, TW_MEMREF pData) {
 }
 
 HGLOBAL MakePackedDib(int width, int height, BYTE value) {
-    const int stride = (width * 3 + 3) & ~3;
+    const int stride = int(DibRowSize(width, 24));
     const size_t bytes = sizeof(BITMAPINFOHEADER) + static_cast<size_t>(stride) * height;
     HGLOBAL h = GlobalAlloc(GHND, bytes);
     auto* p = static_cast<BYTE*>(GlobalLock(h));

@@ -16,6 +16,7 @@
 #include "platform/GlobalMemory.h"
 #include "platform/Module.h"
 #include "platform/Window.h"
+#include "tests/DibRowSize.h"
 #include "tests/sources/TestChartPages.h"
 #include "twain/Twain.h"
 
@@ -111,7 +112,7 @@ TEST_P(AcquireTest, ThreePagesArriveDescribedAndWhole) {
         EXPECT_TRUE(twain.IsDsmOpen());
         ASSERT_EQ(twain.images.size(), 3u);
 
-        const int stride = ((173 * expected.bits + 31) / 32) * 4;
+        const int stride = int(DibRowSize(173, expected.bits));
         for (int page = 1; page <= 3; ++page) {
             SCOPED_TRACE("page " + std::to_string(page));
             const Received& image = twain.images[page - 1];

@@ -9,6 +9,7 @@
 #include "platform/GlobalMemory.h"
 #include "platform/WinTypes.h"
 #include "sources/sane/SaneImageConverter.h"
+#include "tests/DibRowSize.h"
 #include "tests/sources/sane/SaneTestImages.h"
 
 namespace {
@@ -22,7 +23,7 @@ struct Converted {
     TW_IMAGEINFO info{};
     BITMAPINFOHEADER header{};
     const uint8_t* Pixels() const { return bytes.data() + 40 + header.biClrUsed * 4; }
-    size_t Stride() const { return (size_t(header.biWidth) * header.biBitCount + 31) / 32 * 4; }
+    size_t Stride() const { return DibRowSize(header.biWidth, header.biBitCount); }
     // Row y from the top of the page.
     const uint8_t* Row(int y) const {
         return Pixels() + size_t(header.biHeight - 1 - y) * Stride();

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/WinTypes.h"
+#include "tests/DibRowSize.h"
 
 namespace {
 
@@ -93,7 +94,7 @@ bool DecodeDib(const std::vector<uint8_t>& bytes, DecodedImage* image, std::stri
         return false;
     }
     const size_t tableBytes = size_t(header.biClrUsed) * sizeof(RGBQUAD);
-    const size_t stride = (size_t(header.biWidth) * size_t(bits) + 31) / 32 * 4;
+    const size_t stride = DibRowSize(header.biWidth, bits);
     const size_t pixelsAt = sizeof header + tableBytes;
     if (bytes.size() < pixelsAt || (bytes.size() - pixelsAt) / stride < size_t(header.biHeight) ||
         (bits != 24 && header.biClrUsed != (1u << bits))) {
