@@ -59,7 +59,10 @@ TW_UINT16 SourceManager::Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32
                                TW_UINT16 msg, TW_MEMREF data) {
     if (!origin) return TWRC_FAILURE;
     Lock lock(m_mutex);
-    if (dest && dat == DAT_NULL) return FromSource(origin, dest, msg);
+    // A source's DAT_NULL names its application as destination; an application's
+    // DAT_NULL to its source goes on to the source.
+    if (dest && dat == DAT_NULL && !FindSession(origin->Id) && FindSession(dest->Id))
+        return FromSource(origin, dest, msg);
     if (dest) return ToSource(origin, dest, dg, dat, msg, data);
     const Outcome outcome = ToManager(lock, origin, dg, dat, msg, data);
     // Looked up afresh: MSG_OPENDSM has just given the origin its Id.

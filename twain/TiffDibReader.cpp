@@ -63,6 +63,21 @@ struct TiffCloser {
     void operator()(TIFF* tiff) const { TIFFClose(tiff); }
 };
 
+// libtiff's tag extender is one per process, and a source's own image library may
+// have set one (FreeImage's, in the sample source, merges hundreds of tags at every
+// directory, for seconds). A native image needs the baseline tags only, so the
+// extender is put aside while one is read, on the one thread that reads them.
+class ExtenderAside {
+public:
+    ExtenderAside() : m_previous(TIFFSetTagExtender(nullptr)) {}
+    ~ExtenderAside() { TIFFSetTagExtender(m_previous); }
+    ExtenderAside(const ExtenderAside&) = delete;
+    ExtenderAside& operator=(const ExtenderAside&) = delete;
+
+private:
+    TIFFExtendProc m_previous;
+};
+
 // Dots per inch to pixels per metre, as the DIB header keeps them.
 LONG PerMetre(const TW_FIX32& dpi) {
     const double value = Fix32ToDouble(dpi) / 0.0254;
@@ -84,6 +99,7 @@ HGLOBAL TiffDibReader::ToPackedDib(const void* data, size_t size, TW_IMAGEINFO* 
         *whyNot = "not a TIFF";
         return nullptr;
     }
+    const ExtenderAside extenderAside;
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (!options) {
         *whyNot = "out of memory";
