@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "twain/LibraryPins.h"
+
 CTwain::CTwain(HWND hWnd)
     : m_hDsmLibrary(nullptr),
       m_pDsmEntry(nullptr),
@@ -40,6 +42,7 @@ BOOL CTwain::InitTwain(HWND hWnd) {
     if (!IsWindow(hWnd)) return FALSE;
     m_hParentWnd = hWnd;
 
+    m_librariesBeforeDsm = LibraryPins::Loaded();
     m_hDsmLibrary = LoadLibraryA(DsmLibraryName());
     if (m_hDsmLibrary) {
         m_pDsmEntry =
@@ -112,7 +115,10 @@ BOOL CTwain::OpenSource(TW_IDENTITY* pSource) {
     if (m_pDsmEntry && m_bDsmOpen) {
         if (!m_bSourceSelected) GetDefaultSource();
         m_bSourceOpen = CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &m_Source);
-        if (m_bSourceOpen) RegisterCallback();
+        if (m_bSourceOpen) {
+            LibraryPins::PinLoadedSince(m_librariesBeforeDsm);
+            RegisterCallback();
+        }
     }
     return IsSourceOpen();
 }

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <optional>
+#include <set>
+#include <string>
 #include <vector>
 
 #include "platform/GlobalMemory.h"
@@ -126,4 +128,7 @@ protected:
     TwainMemory m_memory;
     // The source was enabled without its window: it sends no MSG_CLOSEDSREQ.
     BOOL m_bEnabledWithoutUI = FALSE;
+    // The shared objects loaded before the DSM: whatever came after stays once a
+    // source opened (LibraryPins).
+    std::set<std::string> m_librariesBeforeDsm;
 };
