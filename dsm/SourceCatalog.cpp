@@ -12,8 +12,8 @@ void SourceCatalog::Scan(const std::vector<std::filesystem::path>& folders,
     for (const std::filesystem::path& folder : folders) {
         for (const std::filesystem::path& file : SourceSearchPath::SourceFiles(folder)) {
             std::string whyNot, note;
-            std::unique_ptr<SourceLibrary> library =
-                SourceLibrary::Load(file.string(), &whyNot, &note);
+            std::unique_ptr<SourceLibrary> library = SourceLibrary::Load(
+                file.string(), &whyNot, &note, SourceSearchPath::IsDriverFolder(folder));
             if (!note.empty()) m_notes.push_back(note);
             if (!library) {
                 std::fprintf(stderr, "velomark-dsm: skipping %s: %s\n", file.c_str(),

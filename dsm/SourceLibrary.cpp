@@ -15,7 +15,7 @@ void Terminate(char (&text)[N]) {
 }  // namespace
 
 std::unique_ptr<SourceLibrary> SourceLibrary::Load(const std::string& path, std::string* whyNot,
-                                                   std::string* note) {
+                                                   std::string* note, bool standard) {
     HMODULE module = LoadLibraryA(path.c_str());
     if (!module) {
         // The loader's text usually begins with the path, which the caller prints already.
@@ -30,7 +30,7 @@ std::unique_ptr<SourceLibrary> SourceLibrary::Load(const std::string& path, std:
         *whyNot = "it does not export DS_Entry";
         return nullptr;
     }
-    std::unique_ptr<SourceLibrary> library(new SourceLibrary(path, module, entry));
+    std::unique_ptr<SourceLibrary> library(new SourceLibrary(path, module, entry, standard));
     library->ReadIdentities();
     library->ReadNote();
     if (note) *note = library->m_note;
@@ -41,8 +41,8 @@ std::unique_ptr<SourceLibrary> SourceLibrary::Load(const std::string& path, std:
     return library;
 }
 
-SourceLibrary::SourceLibrary(std::string path, HMODULE module, DSENTRYPROC entry)
-    : m_path(std::move(path)), m_module(module), m_entry(entry) {}
+SourceLibrary::SourceLibrary(std::string path, HMODULE module, DSENTRYPROC entry, bool standard)
+    : m_path(std::move(path)), m_module(module), m_entry(entry), m_standard(standard) {}
 
 SourceLibrary::~SourceLibrary() { FreeLibrary(m_module); }
 
@@ -52,6 +52,16 @@ TW_UINT16 SourceLibrary::Call(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, 
 }
 
 void SourceLibrary::ReadIdentities() {
+    if (m_standard) {
+        // Room behind the identity: drivers built with 8-byte TW_UINT32 write past it.
+        struct {
+            TW_IDENTITY identity;
+            char spare[64];
+        } answer{};
+        if (m_entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GET, &answer.identity) == TWRC_SUCCESS)
+            Keep(answer.identity);
+        return;
+    }
     TW_IDENTITY identity{};
     TW_UINT16 rc = m_entry(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &identity);
     if (rc == TWRC_FAILURE) {
@@ -71,6 +81,7 @@ void SourceLibrary::ReadIdentities() {
 }
 
 void SourceLibrary::ReadNote() {
+    if (m_standard) return;
     TW_VELOMARK_NOTE note{};
     if (m_entry(nullptr, DG_CONTROL, DAT_VELOMARK_NOTE, MSG_GET, &note) != TWRC_SUCCESS) return;
     m_note.assign(note.Text, strnlen(note.Text, sizeof note.Text));
@@ -80,6 +91,7 @@ void SourceLibrary::ReadNote() {
 }
 
 std::string SourceLibrary::LongName(const TW_IDENTITY& identity) const {
+    if (m_standard) return {};
     TW_VELOMARK_LONGNAME request{};
     request.Identity = identity;
     if (m_entry(nullptr, DG_CONTROL, DAT_VELOMARK_LONGNAME, MSG_GET, &request) != TWRC_SUCCESS)

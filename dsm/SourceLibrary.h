@@ -15,14 +15,19 @@ public:
     // the reason in *whyNot, when it cannot be loaded, has no DS_Entry or offers no
     // source; nothing stays loaded then, and a library that offered no source but
     // gave a note leaves it in *note.
+    // A standard library (a TWAIN 2 driver) is asked only what the standard Linux DSM
+    // asks before a session: DAT_IDENTITY / MSG_GET, one source, no Velomark triplets.
+    // Such drivers may take any other triplet without an origin as an open request.
     static std::unique_ptr<SourceLibrary> Load(const std::string& path, std::string* whyNot,
-                                               std::string* note = nullptr);
+                                               std::string* note = nullptr,
+                                               bool standard = false);
 
     ~SourceLibrary();
     SourceLibrary(const SourceLibrary&) = delete;
     SourceLibrary& operator=(const SourceLibrary&) = delete;
 
     const std::string& Path() const { return m_path; }
+    bool IsStandard() const { return m_standard; }
     // The identities the library offered, strings terminated, Id zero.
     const std::vector<TW_IDENTITY>& Identities() const { return m_identities; }
     // The line the library asks the selection dialog to show (DAT_VELOMARK_NOTE);
@@ -39,7 +44,7 @@ public:
     static constexpr size_t kMaxIdentities = 64;
 
 private:
-    SourceLibrary(std::string path, HMODULE module, DSENTRYPROC entry);
+    SourceLibrary(std::string path, HMODULE module, DSENTRYPROC entry, bool standard);
     void ReadIdentities();
     void ReadNote();
     void Keep(TW_IDENTITY identity);
@@ -49,4 +54,5 @@ private:
     DSENTRYPROC m_entry;
     std::vector<TW_IDENTITY> m_identities;
     std::string m_note;
+    bool m_standard;
 };

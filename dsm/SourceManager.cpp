@@ -8,12 +8,14 @@
 #include <vector>
 
 #include "dsm/DefaultSourceStore.h"
+#include "dsm/DsmEntry.h"
 #include "dsm/ListingWait.h"
 #include "dsm/SourceCatalog.h"
 #include "dsm/SourceListing.h"
 #include "dsm/SourceSearchPath.h"
 #include "dsm/SourceSelectDialog.h"
 #include "platform/Window.h"
+#include "twain/TwainMemory.h"
 #include "twain/UnattendedSetting.h"
 
 struct SourceManager::Session {
@@ -22,6 +24,9 @@ struct SourceManager::Session {
     size_t nextListed = 0;  // the source MSG_GETNEXT answers; Count() when the list is done
     const ListedSource* openSource = nullptr;
     TW_UINT16 condition = TWCC_SUCCESS;
+    // The open source's registered callback, and its message waiting for MSG_PROCESSEVENT.
+    TW_CALLBACK2 callback{};
+    TW_UINT16 waitingMessage = MSG_NULL;
     // The listing under way, if any; after the catalog, so that it ends first. Shared
     // with a wait that may outlive the session.
     std::shared_ptr<SourceListing> listing;
@@ -50,6 +55,10 @@ TW_UINT16 SourceManager::Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32
                                TW_UINT16 msg, TW_MEMREF data) {
     if (!origin) return TWRC_FAILURE;
     Lock lock(m_mutex);
+    // A source's DAT_NULL names its application as destination; an application's
+    // DAT_NULL to its source goes on to the source.
+    if (dest && dat == DAT_NULL && !FindSession(origin->Id) && FindSession(dest->Id))
+        return FromSource(origin, dest, msg);
     if (dest) return ToSource(origin, dest, dg, dat, msg, data);
     const Outcome outcome = ToManager(lock, origin, dg, dat, msg, data);
     // Looked up afresh: MSG_OPENDSM has just given the origin its Id.
@@ -69,7 +78,66 @@ TW_UINT16 SourceManager::ToSource(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UIN
         session->condition = TWCC_BADDEST;
         return TWRC_FAILURE;
     }
+    if (dg == DG_CONTROL && (dat == DAT_CALLBACK2 || dat == DAT_CALLBACK) &&
+        msg == MSG_REGISTER_CALLBACK) {
+        if (!data) {
+            session->condition = TWCC_BADVALUE;
+            return TWRC_FAILURE;
+        }
+        // DAT_CALLBACK's structure is DAT_CALLBACK2's with a 32-bit RefCon.
+        session->callback = {};
+        if (dat == DAT_CALLBACK2) {
+            std::memcpy(&session->callback, data, sizeof(TW_CALLBACK2));
+        } else {
+            std::memcpy(&session->callback.CallBackProc, data, sizeof(TW_MEMREF));
+            TW_UINT32 refCon = 0;
+            std::memcpy(&refCon, static_cast<const char*>(data) + sizeof(TW_MEMREF), sizeof refCon);
+            session->callback.RefCon = refCon;
+        }
+        session->waitingMessage = MSG_NULL;
+        session->condition = TWCC_SUCCESS;
+        return TWRC_SUCCESS;
+    }
+    if (dg == DG_CONTROL && dat == DAT_EVENT && msg == MSG_PROCESSEVENT && data &&
+        session->waitingMessage != MSG_NULL) {
+        static_cast<TW_EVENT*>(data)->TWMessage = session->waitingMessage;
+        session->waitingMessage = MSG_NULL;
+        return TWRC_DSEVENT;
+    }
     return source->library->Call(origin, dg, dat, msg, data);
+}
+
+TW_UINT16 SourceManager::FromSource(pTW_IDENTITY source, pTW_IDENTITY application,
+                                    TW_UINT16 msg) {
+    Session* session = FindSession(application->Id);
+    if (!session || !session->openSource || session->openSource->identity.Id != source->Id)
+        return TWRC_FAILURE;
+    if (msg != MSG_XFERREADY && msg != MSG_CLOSEDSREQ && msg != MSG_CLOSEDSOK &&
+        msg != MSG_DEVICEEVENT) {
+        session->condition = TWCC_BADPROTOCOL;
+        return TWRC_FAILURE;
+    }
+    if (session->callback.CallBackProc) {
+        // The application's own copies: what the callback writes there is not ours.
+        TW_IDENTITY from = session->openSource->identity;
+        TW_IDENTITY to = *application;
+        auto callback = reinterpret_cast<DSMENTRYPROC>(session->callback.CallBackProc);
+        return callback(&from, &to, DG_CONTROL, DAT_NULL, msg,
+                        reinterpret_cast<TW_MEMREF>(session->callback.RefCon));
+    }
+    session->waitingMessage = msg;
+    return TWRC_SUCCESS;
+}
+
+SourceManager::Outcome SourceManager::GetEntryPoint(pTW_IDENTITY origin, TW_UINT16 msg,
+                                                    TW_MEMREF data) {
+    if (msg != MSG_GET) return {TWRC_FAILURE, TWCC_BADPROTOCOL};
+    if (!FindSession(origin->Id)) return {TWRC_FAILURE, TWCC_SEQERROR};
+    if (!(origin->SupportedGroups & DF_APP2)) return {TWRC_FAILURE, TWCC_BADPROTOCOL};
+    if (!data || static_cast<TW_ENTRYPOINT*>(data)->Size < sizeof(TW_ENTRYPOINT))
+        return {TWRC_FAILURE, TWCC_BADVALUE};
+    *static_cast<TW_ENTRYPOINT*>(data) = TwainMemory::GlobalEntryPoint(&DSM_Entry);
+    return {TWRC_SUCCESS, TWCC_SUCCESS};
 }
 
 SourceManager::Outcome SourceManager::ToManager(Lock& lock, pTW_IDENTITY origin, TW_UINT32 dg,
@@ -83,6 +151,7 @@ SourceManager::Outcome SourceManager::ToManager(Lock& lock, pTW_IDENTITY origin,
             case DAT_STATUS:
                 if (msg == MSG_GET) return GetStatus(origin->Id, data);
                 break;
+            case DAT_ENTRYPOINT: return GetEntryPoint(origin, msg, data);
             case DAT_IDENTITY:
                 switch (msg) {
                     case MSG_GETDEFAULT:
@@ -126,6 +195,7 @@ SourceManager::Outcome SourceManager::OpenDsm(pTW_IDENTITY origin, TW_MEMREF dat
     if (FindSession(origin->Id)) return {TWRC_FAILURE, TWCC_SEQERROR};
     auto session = std::make_unique<Session>();
     origin->Id = NextId();
+    if (origin->SupportedGroups & DF_APP2) origin->SupportedGroups |= DF_DSM2;
     if (*static_cast<HWND*>(data)) {
         session->listing = std::make_shared<SourceListing>(
             session->catalog, SourceSearchPath::Folders(), [this] { return NextId(); });
@@ -224,12 +294,20 @@ SourceManager::Outcome SourceManager::OpenSource(Session& session, pTW_IDENTITY 
     if (!source) return {TWRC_FAILURE, TWCC_NODS};
     // The source gets its own copy of its identity; what it writes there is not ours.
     TW_IDENTITY listed = source->identity;
+    if (listed.SupportedGroups & DF_DS2) {
+        TW_ENTRYPOINT entry = TwainMemory::GlobalEntryPoint(&DSM_Entry);
+        if (source->library->Call(origin, DG_CONTROL, DAT_ENTRYPOINT, MSG_SET, &entry) !=
+            TWRC_SUCCESS)
+            return {TWRC_FAILURE, TWCC_OPERATIONERROR};
+    }
     const TW_UINT16 answer =
         source->library->Call(origin, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &listed);
     if (!Succeeded(answer)) {
         return {answer, answer == TWRC_FAILURE ? TWCC_OPERATIONERROR : TWCC_SUCCESS};
     }
     session.openSource = source;
+    session.callback = {};
+    session.waitingMessage = MSG_NULL;
     *identity = source->identity;
     return {answer, TWCC_SUCCESS};
 }
@@ -246,6 +324,8 @@ SourceManager::Outcome SourceManager::CloseSource(Session& session, pTW_IDENTITY
         return {answer, answer == TWRC_FAILURE ? TWCC_OPERATIONERROR : TWCC_SUCCESS};
     }
     session.openSource = nullptr;
+    session.callback = {};
+    session.waitingMessage = MSG_NULL;
     return {answer, TWCC_SUCCESS};
 }
 

@@ -25,6 +25,16 @@
 // - When a source refuses MSG_OPENDS or MSG_CLOSEDS with TWRC_FAILURE, the DSM
 //   returns that and keeps TWCC_OPERATIONERROR; a refused close leaves the
 //   source open. MSG_CLOSEDSM closes the open source whatever it answers.
+// TWAIN 2, as the standard Linux DSM does it:
+// - An application whose identity has DF_APP2 gets DF_DSM2 back at MSG_OPENDSM and
+//   may ask DAT_ENTRYPOINT / MSG_GET. The memory functions are global memory blocks,
+//   the memory every Velomark side uses, so a handle still knows its size.
+// - A source whose identity has DF_DS2 gets DAT_ENTRYPOINT / MSG_SET before
+//   MSG_OPENDS; refusing it refuses the open (TWCC_OPERATIONERROR).
+// - A source's DAT_NULL (origin the source, destination the application) goes to
+//   the callback the application registered for it (DAT_CALLBACK2 or DAT_CALLBACK /
+//   MSG_REGISTER_CALLBACK); without one, it is the answer to the application's next
+//   MSG_PROCESSEVENT (TWRC_DSEVENT), whatever event that carries.
 #pragma once
 
 #include <atomic>
@@ -58,6 +68,9 @@ private:
 
     TW_UINT16 ToSource(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
                        TW_UINT16 msg, TW_MEMREF data);
+    // DAT_NULL from a source to its application.
+    TW_UINT16 FromSource(pTW_IDENTITY source, pTW_IDENTITY application, TW_UINT16 msg);
+    Outcome GetEntryPoint(pTW_IDENTITY origin, TW_UINT16 msg, TW_MEMREF data);
     Outcome ToManager(Lock& lock, pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                       TW_MEMREF data);
     Outcome ToIdentity(Lock& lock, pTW_IDENTITY origin, TW_UINT16 msg, pTW_IDENTITY identity);

@@ -11,6 +11,8 @@
 #include <wx/toolbar.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -21,6 +23,7 @@
 #include "docview/VelomarkCanvas.h"
 #include "docview/VelomarkDoc.h"
 #include "docview/VelomarkView.h"
+#include "dsm/SourceSelectDialog.h"
 #include "frame/EventLog.h"
 #include "res/CommandMap.h"
 #include "res/MainFrameResources.h"
@@ -257,6 +260,19 @@ BOOL CMainFrame::SelectSource() {
     else if (!selected)
         ShowStatus("No data source could be selected");
     return selected;
+}
+
+std::optional<size_t> CMainFrame::ChooseSource(const std::vector<TW_IDENTITY>& sources,
+                                               size_t preselected) {
+    // Unattended, the default stands, as with Velomark's own DSM.
+    const char* unattended = std::getenv("VELOMARK_UNATTENDED");
+    if ((unattended && std::strcmp(unattended, "1") == 0) || !SourceSelectDialog::CanShow())
+        return CTwain::ChooseSource(sources, preselected);
+    std::vector<std::string> names;
+    for (const TW_IDENTITY& source : sources)
+        names.emplace_back(source.ProductName, strnlen(source.ProductName, sizeof(TW_STR32)));
+    BusyScope busy(m_nBusy);
+    return SourceSelectDialog::Choose(names, preselected);
 }
 
 BOOL CMainFrame::Acquire(int nImages) {

@@ -75,6 +75,9 @@ public:
 
 protected:
     void ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) override;
+    // The project's "Select Source" dialog, for a DSM that has none of its own.
+    std::optional<size_t> ChooseSource(const std::vector<TW_IDENTITY>& sources,
+                                       size_t preselected) override;
 
 private:
     int OnCreate();

@@ -10,7 +10,8 @@ PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           imagemagick libwxgtk3.2-dev xvfb xauth xdotool python3
           libsane1 sane-utils
           appstream desktop-file-utils dpkg-dev file
-          libcairo2-dev libtiff-dev libpng-dev poppler-utils)
+          libcairo2-dev libtiff-dev libpng-dev poppler-utils
+          libfreeimage-dev)
 
 install_missing() {
     local missing=()

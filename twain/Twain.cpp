@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "twain/LibraryPins.h"
+
 CTwain::CTwain(HWND hWnd)
     : m_hDsmLibrary(nullptr),
       m_pDsmEntry(nullptr),
@@ -30,6 +32,8 @@ const char* CTwain::DsmLibraryName() {
 
 void CTwain::FillAppIdentity() {
     m_AppId = MakeTwainIdentity(3, 5, "3.5", "QUELM", "Generic", "Scan Probe");
+    // A TWAIN 2 DSM then offers its memory functions; a TWAIN 1.x DSM ignores the flag.
+    m_AppId.SupportedGroups |= DF_APP2;
 }
 
 BOOL CTwain::InitTwain(HWND hWnd) {
@@ -38,6 +42,7 @@ BOOL CTwain::InitTwain(HWND hWnd) {
     if (!IsWindow(hWnd)) return FALSE;
     m_hParentWnd = hWnd;
 
+    m_librariesBeforeDsm = LibraryPins::Loaded();
     m_hDsmLibrary = LoadLibraryA(DsmLibraryName());
     if (m_hDsmLibrary) {
         m_pDsmEntry =
@@ -51,6 +56,7 @@ BOOL CTwain::InitTwain(HWND hWnd) {
 
     FillAppIdentity();
     m_bDsmOpen = CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, &m_hParentWnd);
+    if (m_bDsmOpen) TakeDsmEntryPoint();
     return TRUE;
 }
 
@@ -61,6 +67,7 @@ void CTwain::ReleaseTwain() {
         CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &m_hParentWnd);
         m_bDsmOpen = FALSE;
     }
+    m_memory = TwainMemory();
     FreeLibrary(m_hDsmLibrary);
     m_hDsmLibrary = nullptr;
     m_pDsmEntry = nullptr;
@@ -80,6 +87,7 @@ void CTwain::GetDefaultSource() {
     }
     m_bSourceSelected =
         CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &m_Source);
+    PreferNamedSource();
 }
 
 BOOL CTwain::SelectSource() {
@@ -95,6 +103,9 @@ BOOL CTwain::SelectSource() {
         m_bSourceSelected = TRUE;
         return TRUE;
     }
+    // A DSM without a dialog of its own (the standard one on Linux) refuses the request.
+    if (m_nReturnCode == TWRC_FAILURE && m_Status.ConditionCode == TWCC_BADPROTOCOL)
+        return SelectFromList();
     return m_bSourceSelected;
 }
 
@@ -104,6 +115,10 @@ BOOL CTwain::OpenSource(TW_IDENTITY* pSource) {
     if (m_pDsmEntry && m_bDsmOpen) {
         if (!m_bSourceSelected) GetDefaultSource();
         m_bSourceOpen = CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &m_Source);
+        if (m_bSourceOpen) {
+            LibraryPins::PinLoadedSince(m_librariesBeforeDsm);
+            RegisterCallback();
+        }
     }
     return IsSourceOpen();
 }
@@ -123,6 +138,7 @@ void CTwain::CloseDsm() {
     CloseSource();
     CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &m_hParentWnd);
     m_bDsmOpen = FALSE;
+    m_memory = TwainMemory();
 }
 
 BOOL CTwain::CallDsm(TW_IDENTITY* pOrigin, TW_IDENTITY* pDest, TW_UINT32 dg, TW_UINT16 dat,

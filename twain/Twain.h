@@ -4,10 +4,21 @@
 // The main frame derives from it and receives each image through ReceiveImage.
 #pragma once
 
+#include <cstddef>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
 #include "platform/GlobalMemory.h"
 #include "platform/Module.h"
 #include "platform/Window.h"
+#include "twain/TwainMemory.h"
 #include "twain/TwainTypes.h"
+
+// What the DAT_CALLBACK2 callback posts to the window given at MSG_OPENDSM: wParam
+// the source's message (MSG_XFERREADY, MSG_CLOSEDSREQ), lParam the source's Id.
+constexpr UINT kDsmCallbackMessage = WM_APP + 0x0702;
 
 // What ApproveTransfer decides for the next pending image.
 enum TransferVerdict {
@@ -32,6 +43,11 @@ public:
     virtual BOOL CanCloseSource();
     // The image callback: hImage is a packed DIB that CTwain frees when this returns.
     virtual void ReceiveImage(HGLOBAL hImage, const TW_IMAGEINFO& info) = 0;
+    // Chooses among `sources` when the DSM has no selection dialog of its own (it
+    // refuses MSG_USERSELECT): the chosen index, or nothing when cancelled. This one
+    // takes `preselected`; a program with a user interface shows a list.
+    virtual std::optional<size_t> ChooseSource(const std::vector<TW_IDENTITY>& sources,
+                                               size_t preselected);
 
     // Manager and source lifecycle.
     BOOL InitTwain(HWND hWnd);
@@ -68,6 +84,12 @@ public:
     // The library that InitTwain loads: VELOMARK_DSM when set, else the DSM
     // library by name through the system's search order.
     static const char* DsmLibraryName();
+    // VELOMARK_SOURCE_UI=0 enables sources without their window (ShowUI FALSE).
+    static bool SourceUiWanted();
+    // Every source the DSM lists (MSG_GETFIRST, MSG_GETNEXT).
+    std::vector<TW_IDENTITY> ListSources();
+    // The DSM is a TWAIN 2 one and gave its memory functions.
+    bool UsesDsmMemory() const { return m_memory.UsesDsmFunctions(); }
 
 protected:
     // Where the batch that TransferImages takes stands, for ReceiveImage: the pending
@@ -76,6 +98,15 @@ protected:
     // MSG_ENDXFER, then what the source reports pending after each.
     int BatchPage() const { return m_nBatchPage; }
     int BatchSize() const;
+
+    // TWAIN 2 (TwainVersion2.cpp): the DSM's entry point after MSG_OPENDSM, the
+    // callback after MSG_OPENDS, the own selection list, the default by name.
+    void TakeDsmEntryPoint();
+    void RegisterCallback();
+    BOOL SelectFromList();
+    void PreferNamedSource();
+    void HandleSourceMessage(TW_UINT16 message);
+    HGLOBAL TakeNativeImage(TW_HANDLE hNative, TW_IMAGEINFO* info, bool* sameHandle);
 
     HMODULE m_hDsmLibrary;
     DSMENTRYPROC m_pDsmEntry;
@@ -93,4 +124,11 @@ protected:
     int m_nBatchPage = 0;
     // Pending images the batch had before the current one ended, -1 when unknown.
     int m_nBatchPending = -1;
+    // Containers and native images go through the DSM's memory functions when it has them.
+    TwainMemory m_memory;
+    // The source was enabled without its window: it sends no MSG_CLOSEDSREQ.
+    BOOL m_bEnabledWithoutUI = FALSE;
+    // The shared objects loaded before the DSM: whatever came after stays once a
+    // source opened (LibraryPins).
+    std::set<std::string> m_librariesBeforeDsm;
 };

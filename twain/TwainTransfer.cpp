@@ -14,7 +14,7 @@ constexpr size_t kOneValueSize = sizeof(TW_ONEVALUE);
 BOOL CTwain::Acquire(int nImageCount) {
     if (!IsSourceOpen() && !OpenSource(nullptr)) return FALSE;
     if (!SetImageCount(nImageCount)) return FALSE;
-    if (!EnableSource(TRUE)) return FALSE;
+    if (!EnableSource(SourceUiWanted() ? TRUE : FALSE)) return FALSE;
     return TRUE;
 }
 
@@ -40,23 +40,23 @@ BOOL CTwain::SetImageCount(int nImageCount) {
 
 BOOL CTwain::SetCapabilityOneValue(TW_UINT16 cap, TW_UINT16 value, BOOL bSigned) {
     if (!IsSourceOpen()) return FALSE;
-    HGLOBAL hContainer = GlobalAlloc(GHND, kOneValueSize);
+    TW_HANDLE hContainer = m_memory.Allocate(kOneValueSize);
     if (!hContainer) return FALSE;
-    void* p = GlobalLock(hContainer);
+    void* p = m_memory.Lock(hContainer);
     if (!p) {
-        GlobalFree(hContainer);
+        m_memory.Free(hContainer);
         return FALSE;
     }
     const TW_ONEVALUE one{bSigned ? TWTY_INT16 : TWTY_UINT16, value};
     std::memcpy(p, &one, kOneValueSize);
-    GlobalUnlock(hContainer);
+    m_memory.Unlock(hContainer);
     if (!IsSourceOpen()) {
-        GlobalFree(hContainer);
+        m_memory.Free(hContainer);
         return FALSE;
     }
     TW_CAPABILITY capability{cap, TWON_ONEVALUE, hContainer};
     const BOOL ok = CallDsm(&m_AppId, &m_Source, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
-    GlobalFree(hContainer);
+    m_memory.Free(hContainer);
     return ok;
 }
 
@@ -65,20 +65,28 @@ BOOL CTwain::GetCapabilityOneValue(TW_UINT16 cap, TW_UINT32* pValue) {
     TW_CAPABILITY capability{cap, TWON_DONTCARE16, nullptr};
     if (!CallDsm(&m_AppId, &m_Source, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &capability))
         return FALSE;
-    auto hContainer = static_cast<HGLOBAL>(capability.hContainer);
+    TW_HANDLE hContainer = capability.hContainer;
     // The value sits at byte 2 whatever container the source chose; a block too
-    // short to hold it is not read.
-    if (GlobalSize(hContainer) < kOneValueSize) {
-        GlobalFree(hContainer);
+    // short to hold it is not read. A DSM's own memory has no size: then only a
+    // one-value container, whose size its type gives, is read.
+    const size_t known = TwainMemory::KnownSize(hContainer);
+    const bool readable = known != 0 ? known >= kOneValueSize
+                                     : hContainer && m_memory.UsesDsmFunctions() &&
+                                           capability.ConType == TWON_ONEVALUE;
+    if (!readable) {
+        m_memory.Free(hContainer);
         return FALSE;
     }
-    const void* p = GlobalLock(hContainer);
-    if (!p) return FALSE;
+    const void* p = m_memory.Lock(hContainer);
+    if (!p) {
+        m_memory.Free(hContainer);
+        return FALSE;
+    }
     TW_ONEVALUE one;
     std::memcpy(&one, p, kOneValueSize);
     *pValue = one.Item;
-    GlobalUnlock(hContainer);
-    GlobalFree(hContainer);
+    m_memory.Unlock(hContainer);
+    m_memory.Free(hContainer);
     return TRUE;
 }
 
@@ -90,6 +98,7 @@ BOOL CTwain::EnableSource(BOOL bShowUI) {
     if (CallDsm(&m_AppId, &m_Source, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui)) {
         m_bSourceEnabled = TRUE;
         m_bModalUI = ui.ModalUI;
+        m_bEnabledWithoutUI = bShowUI ? FALSE : TRUE;
         return TRUE;
     }
     m_bSourceEnabled = FALSE;
@@ -110,10 +119,21 @@ BOOL CTwain::DisableSource() {
 
 void CTwain::FilterMessage(MSG msg) {
     if (!m_bSourceEnabled) return;
+    // The callback's post carries the source's message itself; one of an earlier
+    // source is stale.
+    if (msg.message == kDsmCallbackMessage) {
+        if (msg.hwnd == m_hParentWnd && static_cast<TW_UINT32>(msg.lParam) == m_Source.Id)
+            HandleSourceMessage(static_cast<TW_UINT16>(msg.wParam));
+        return;
+    }
     TW_EVENT event{&msg, MSG_NULL};
     CallDsm(&m_AppId, &m_Source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event);
     if (m_nReturnCode == TWRC_NOTDSEVENT) return;
-    switch (event.TWMessage) {
+    HandleSourceMessage(event.TWMessage);
+}
+
+void CTwain::HandleSourceMessage(TW_UINT16 message) {
+    switch (message) {
         case MSG_XFERREADY: TransferImages(); break;
         case MSG_CLOSEDSREQ:
             if (CanCloseSource()) CloseSource();
@@ -152,6 +172,8 @@ void CTwain::TransferImages() {
             break;
         }
     }
+    // Without its window a source asks for no close: the batch's end is the session's.
+    if (m_bEnabledWithoutUI && m_bSourceEnabled) CloseSource();
 }
 
 BOOL CTwain::GetImageInfo(TW_IMAGEINFO* pInfo) {
@@ -159,19 +181,21 @@ BOOL CTwain::GetImageInfo(TW_IMAGEINFO* pInfo) {
 }
 
 BOOL CTwain::TransferNative(const TW_IMAGEINFO& info) {
-    HGLOBAL hImage = nullptr;
-    CallDsm(&m_AppId, &m_Source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &hImage);
+    TW_HANDLE hNative = nullptr;
+    CallDsm(&m_AppId, &m_Source, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &hNative);
     if (m_nReturnCode == TWRC_FAILURE) {
         CancelTransfers();
         return FALSE;
     }
     // A source that reports a finished transfer without an image hands nothing on.
-    if (m_nReturnCode == TWRC_XFERDONE && hImage) {
-        ReceiveImage(hImage, info);
-        GlobalFree(hImage);
-    } else if (hImage) {
-        GlobalFree(hImage);
+    if (m_nReturnCode == TWRC_XFERDONE && hNative) {
+        TW_IMAGEINFO taken = info;
+        bool sameHandle = false;
+        HGLOBAL hImage = TakeNativeImage(hNative, &taken, &sameHandle);
+        if (hImage) ReceiveImage(hImage, taken);
+        if (!sameHandle) GlobalFree(hImage);
     }
+    m_memory.Free(hNative);
     return EndTransfer();
 }
 

@@ -95,6 +95,30 @@ struct TW_PENDINGXFERS {
     TW_UINT32 Reserved;
 };
 
+// TWAIN 2: the memory functions a DSM offers (DAT_ENTRYPOINT) and the callback an
+// application registers (DAT_CALLBACK2).
+typedef TW_UINT16 (*DSMENTRYPROC_T)(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32, TW_UINT16, TW_UINT16,
+                                    TW_MEMREF);
+typedef TW_HANDLE (*DSM_MEMALLOCATE)(TW_UINT32 size);
+typedef void (*DSM_MEMFREE)(TW_HANDLE handle);
+typedef TW_MEMREF (*DSM_MEMLOCK)(TW_HANDLE handle);
+typedef void (*DSM_MEMUNLOCK)(TW_HANDLE handle);
+
+struct TW_ENTRYPOINT {
+    TW_UINT32 Size;
+    DSMENTRYPROC_T DSM_Entry;
+    DSM_MEMALLOCATE DSM_MemAllocate;
+    DSM_MEMFREE DSM_MemFree;
+    DSM_MEMLOCK DSM_MemLock;
+    DSM_MEMUNLOCK DSM_MemUnlock;
+};
+
+struct TW_CALLBACK2 {
+    TW_MEMREF CallBackProc;
+    uintptr_t RefCon;
+    TW_INT16 Message;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(TW_FIX32) == 4);
@@ -107,6 +131,8 @@ static_assert(sizeof(TW_CAPABILITY) == 4 + sizeof(TW_HANDLE));
 static_assert(sizeof(TW_ONEVALUE) == 6);
 static_assert(sizeof(TW_IMAGEINFO) == 42);
 static_assert(sizeof(TW_PENDINGXFERS) == 6);
+static_assert(sizeof(TW_ENTRYPOINT) == 4 + 5 * sizeof(void*));
+static_assert(sizeof(TW_CALLBACK2) == 2 * sizeof(void*) + 2);
 
 // Writes a NUL-terminated string into a 34-byte field, cut to fit; the rest of the
 // field is zero.
@@ -128,6 +154,11 @@ constexpr TW_UINT32 DG_CONTROL = 0x0001;
 constexpr TW_UINT32 DG_IMAGE = 0x0002;
 constexpr TW_UINT32 DG_AUDIO = 0x0004;
 
+// TWAIN 2 flags in SupportedGroups: an application, a DSM, a source that speaks it.
+constexpr TW_UINT32 DF_DSM2 = 0x10000000;
+constexpr TW_UINT32 DF_APP2 = 0x20000000;
+constexpr TW_UINT32 DF_DS2 = 0x40000000;
+
 // Data argument types.
 constexpr TW_UINT16 DAT_NULL = 0x0000;
 constexpr TW_UINT16 DAT_CAPABILITY = 0x0001;
@@ -140,6 +171,9 @@ constexpr TW_UINT16 DAT_SETUPFILEXFER = 0x0007;
 constexpr TW_UINT16 DAT_STATUS = 0x0008;
 constexpr TW_UINT16 DAT_USERINTERFACE = 0x0009;
 constexpr TW_UINT16 DAT_XFERGROUP = 0x000a;
+constexpr TW_UINT16 DAT_CALLBACK = 0x0010;
+constexpr TW_UINT16 DAT_ENTRYPOINT = 0x0403;
+constexpr TW_UINT16 DAT_CALLBACK2 = 0x0012;
 constexpr TW_UINT16 DAT_IMAGEINFO = 0x0101;
 constexpr TW_UINT16 DAT_IMAGELAYOUT = 0x0102;
 constexpr TW_UINT16 DAT_IMAGEMEMXFER = 0x0103;
@@ -169,6 +203,7 @@ constexpr TW_UINT16 MSG_DISABLEDS = 0x0501;
 constexpr TW_UINT16 MSG_ENABLEDS = 0x0502;
 constexpr TW_UINT16 MSG_ENABLEDSUIONLY = 0x0503;
 constexpr TW_UINT16 MSG_PROCESSEVENT = 0x0601;
+constexpr TW_UINT16 MSG_REGISTER_CALLBACK = 0x0902;
 constexpr TW_UINT16 MSG_ENDXFER = 0x0701;
 constexpr TW_UINT16 MSG_STOPFEEDER = 0x0702;
 

@@ -60,7 +60,7 @@ TEST_F(FakeDsmTest, InitOpensTheDsmWithTheApplicationIdentity) {
     EXPECT_EQ(Text(id.Version.Info), "3.5");
     EXPECT_EQ(id.ProtocolMajor, 1);
     EXPECT_EQ(id.ProtocolMinor, 9);
-    EXPECT_EQ(TW_UINT32{id.SupportedGroups}, 3u);
+    EXPECT_EQ(TW_UINT32{id.SupportedGroups}, DG_CONTROL | DG_IMAGE | DF_APP2);
     EXPECT_EQ(Text(id.Manufacturer), "QUELM");
     EXPECT_EQ(Text(id.ProductFamily), "Generic");
     EXPECT_EQ(Text(id.ProductName), "Scan Probe");
