@@ -4,6 +4,7 @@
 // afterwards is whole.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@
 #include "dib/Dib.h"
 #include "tests/e2e/ChartPages.h"
 #include "tests/e2e/E2eFixture.h"
+#include "tests/e2e/X11Input.h"
 
 namespace velomark::e2e {
 namespace {
@@ -219,6 +222,29 @@ TEST_F(FaultTest, VelomarkKilledMidBatchLeavesNoTornImageAndTheNextStartsCleanly
     ASSERT_TRUE(Velomark().WaitForEvents("ready /", 2, kStartTimeoutMs)) << Velomark().EventText();
     velomark_close(client);
     ASSERT_NO_FATAL_FAILURE(ExpectABatchIsDelivered());
+    ExitAndExpectCleanEnd();
+}
+
+TEST_F(FaultTest, SaveOntoAFullDiskFailsWithItsReasonAndTheProgramLivesOn) {
+    ASSERT_NO_FATAL_FAILURE(StartUnattended(1));
+    ASSERT_NO_FATAL_FAILURE(ExpectABatchIsDelivered());
+    // The page's BMP is about 13 KB: the disk is "full" after 4 KB.
+    const rlimit limit{4096, RLIM_INFINITY};
+    ASSERT_EQ(prlimit(Velomark().Pid(), RLIMIT_FSIZE, &limit, nullptr), 0);
+    constexpr uint16_t kCommandFileSaveAs = 57604;
+    ASSERT_EQ(Velomark().Post(kCommandFileSaveAs), 0);
+    ASSERT_NO_FATAL_FAILURE(AnswerFileDialog("^Save As$", "ctrl+a", "~/full.bmp"));
+    const std::optional<WindowBox> error = X11Input::WaitForWindow("Error", 30000);
+    ASSERT_TRUE(error.has_value()) << Velomark().EventText() << Velomark().ErrorOutput();
+    ASSERT_TRUE(X11Input::PointAt(*error));
+    ASSERT_TRUE(X11Input::Key("Return"));
+    // Nothing half-written stays behind, and the program still answers.
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(Folder() + "/home"))
+        if (entry.path().filename().string().find("full") != std::string::npos)
+            left.push_back(entry.path().filename());
+    EXPECT_TRUE(left.empty()) << left.front();
+    EXPECT_EQ(Velomark().Send(1), -1);
     ExitAndExpectCleanEnd();
 }
 
