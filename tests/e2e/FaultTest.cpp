@@ -113,6 +113,8 @@ TEST_F(FaultTest, RandomStatusValuesSeveralTimesAMillisecondDuringABatch) {
     velomark_client* client = nullptr;
     ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
     ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    ASSERT_EQ(velomark_wait_status_change(client, VELOMARK_STATUS_ACQUIRE, kImageTimeoutMs),
+              VELOMARK_OK);
     // Any value but the two requests, whose effects are wanted ones (a new batch
     // drops the pages still waiting).
     std::mt19937 random(15);
@@ -161,11 +163,14 @@ TEST_F(FaultTest, GarbageInTheDataSectionBetweenRequests) {
 
 TEST_F(FaultTest, HalfARequestHeldOpenAndTwoHundredConnectionsDropped) {
     ASSERT_NO_FATAL_FAILURE(StartUnattended());
+    std::string path;
+    for (const std::string& event : Velomark().Events())
+        if (event.rfind("ready ", 0) == 0) path = event.substr(6);
     auto connect = [&] {
         int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, Velomark().SocketPath().c_str(), sizeof address.sun_path - 1);
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
         EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         return fd;
     };
