@@ -253,5 +253,43 @@ TEST_F(FaultTest, SaveOntoAFullDiskFailsWithItsReasonAndTheProgramLivesOn) {
     ExitAndExpectCleanEnd();
 }
 
+TEST_F(FaultTest, ASaneScannerWhoseReadsFailEndsTheBatchAndTheProgramLivesOn) {
+    // SANE's test backend, told to fail its reads: a jam, an empty feeder, an I/O error.
+    SetProgramVariable("SANE_CONFIG_DIR", VELOMARK_SANE_TEST_CONFIG);
+    SetProgramVariable("VELOMARK_DEFAULT_SOURCE", "test:0");
+    SetProgramVariable("VELOMARK_UNATTENDED", "1");
+    struct Failure {
+        const char* status;
+        const char* reason;  // what the source tells on stderr
+    };
+    int started = 0;
+    for (const Failure failure : {Failure{"SANE_STATUS_JAMMED", "failed: Document feeder jammed"},
+                                  Failure{"SANE_STATUS_NO_DOCS", "the document feeder is empty"},
+                                  Failure{"SANE_STATUS_IO_ERROR", "failed: Error during device I/O"}}) {
+        const char* status = failure.status;
+        SCOPED_TRACE(status);
+        SetProgramVariable("VELOMARK_SANE_OPTIONS",
+                           std::string("mode=Gray,source=Automatic Document Feeder,"
+                                       "read-return-value=") + status);
+        ASSERT_NO_FATAL_FAILURE(StartVelomark(false));
+        ASSERT_TRUE(Velomark().WaitForEvents("ready /", ++started, kStartTimeoutMs))
+            << Velomark().EventText() << Velomark().ErrorOutput();
+        velomark_client* client = nullptr;
+        ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+        ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+        EXPECT_EQ(velomark_wait_status_change(client, VELOMARK_STATUS_ACQUIRE, kImageTimeoutMs),
+                  VELOMARK_OK);
+        EXPECT_EQ(velomark_wait_image(client, 3000), VELOMARK_E_TIMEOUT);
+        velomark_close(client);
+        EXPECT_EQ(Velomark().CountEvents("image "), 0) << Velomark().EventText();
+        EXPECT_EQ(Velomark().Send(1), -1);  // still answering
+        EXPECT_NE(Velomark().ErrorOutput().find(std::string("test:0: ") + failure.reason),
+                  std::string::npos) << Velomark().ErrorOutput();
+        // The event log is the same file for every start: its exits add up.
+        EXPECT_EQ(Velomark().ExitByMenu(kStartTimeoutMs), 0) << Velomark().ErrorOutput();
+        EXPECT_EQ(Velomark().CountEvents("exit"), started) << Velomark().EventText();
+    }
+}
+
 }  // namespace
 }  // namespace velomark::e2e
