@@ -157,7 +157,9 @@ TEST_F(FaultTest, GarbageInTheDataSectionBetweenRequests) {
         ASSERT_NO_FATAL_FAILURE(ExpectABatchIsDelivered());
     }
     close(section);
-    EXPECT_EQ(Velomark().CountEvents("image "), 5 * kPages);
+    // The last page's event follows its hand-off, which the client may see first.
+    EXPECT_TRUE(Velomark().WaitForEvents("image ", 5 * kPages, kImageTimeoutMs));
+    EXPECT_EQ(Velomark().CountEvents("image "), 5 * kPages) << Velomark().EventText();
     ExitAndExpectCleanEnd();
 }
 
