@@ -3,6 +3,7 @@
 #include <wx/config.h>
 #include <wx/fileconf.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <vector>
@@ -52,6 +53,9 @@ CommandLineInfo ParseCommandLine(int argc, wxChar** argv) {
 }  // namespace
 
 CScanprobeApp::CScanprobeApp() {
+    // A file-size limit (ulimit -f, a quota's hard limit) must fail the one write that
+    // passes it, with EFBIG that the save reports, not end the program with its pages.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Scroll bars that stay on screen, as a document window's should; GTK reads this
     // when the toolkit starts, after the application object exists. A user's own
     // setting wins.

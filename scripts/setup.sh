@@ -2,6 +2,7 @@
 # Shared by run.sh and test.sh: installs the Debian packages that are missing (and
 # only those) and configures + builds one build tree.
 #   setup.sh install            install what is missing
+#   setup.sh install-fuzz       the same, plus clang and libFuzzer for ./fuzz.sh
 #   setup.sh build DIR [cmake options...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,10 +13,12 @@ PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           appstream desktop-file-utils dpkg-dev file
           libcairo2-dev libtiff-dev libpng-dev poppler-utils
           libfreeimage-dev)
+# Only ./fuzz.sh needs these: the ordinary build and the replay of the corpora use g++.
+FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 
 install_missing() {
     local missing=()
-    for p in "${PACKAGES[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
             missing+=("$p")
     done
@@ -37,7 +40,8 @@ build() {
 }
 
 case "${1:-}" in
-    install) install_missing ;;
+    install) install_missing "${PACKAGES[@]}" ;;
+    install-fuzz) install_missing "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" ;;
     build) shift; build "$@" ;;
-    *) echo "usage: $0 install | build DIR [cmake options]" >&2; exit 2 ;;
+    *) echo "usage: $0 install | install-fuzz | build DIR [cmake options]" >&2; exit 2 ;;
 esac

@@ -54,6 +54,7 @@ public:
     int ExitByMenu(int timeoutMs = 30000);
     int WaitForEnd(int timeoutMs);
     bool IsRunning() const { return m_pid > 0; }
+    pid_t Pid() const { return m_pid; }
     // Ends a program that is still running, by force.
     void Kill();
 
