@@ -70,7 +70,7 @@ public:
     void ReceiveImage(HGLOBAL image, const TW_IMAGEINFO& info) override {
         bytes += GlobalSize(image);
         ++pages;
-        lastResult = velomark::PublishImage(image, info.BitsPerPixel, info, *this, dibShared,
+        lastResult = velomark::PublishImage(image, info.BitsPerPixel, info, *this,
                                             velomark::SharedChannel::Instance());
         handedOff = Clock::now();
     }
@@ -82,7 +82,6 @@ public:
     int pages = 0;
     velomark::PublishResult lastResult = velomark::PublishResult::NoDocument;
     Clock::time_point handedOff;
-    CDIB dibShared;
     std::unique_ptr<velomark::PlainImageDocument> latest;
 };
 

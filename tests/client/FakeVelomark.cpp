@@ -98,9 +98,8 @@ public:
         info.BitsPerPixel = static_cast<TW_INT16>(m_options.bits);
         info.PixelType = m_options.bits == 8 ? TWPT_PALETTE : TWPT_RGB;
         info.Compression = TWCP_NONE;
-        CDIB shared(nullptr, 8);
         velomark::PublishResult result =
-            velomark::PublishImage(hDib, m_options.bits, info, m_documents, shared, channel);
+            velomark::PublishImage(hDib, m_options.bits, info, m_documents, channel);
         GlobalFree(hDib);
         if (result != velomark::PublishResult::Published &&
             result != velomark::PublishResult::Queued) {

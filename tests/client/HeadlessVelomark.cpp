@@ -76,7 +76,7 @@ public:
 
     void ReceiveImage(HGLOBAL hImage, const TW_IMAGEINFO& info) override {
         const velomark::PublishResult result =
-            velomark::PublishImage(hImage, info.BitsPerPixel, info, *this, m_dibShared,
+            velomark::PublishImage(hImage, info.BitsPerPixel, info, *this,
                                    velomark::SharedChannel::Instance(), m_streams);
         Event("image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) +
               " " + std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));
@@ -130,7 +130,6 @@ public:
 
 private:
     MessageWindow m_window;
-    CDIB m_dibShared;
     std::vector<std::unique_ptr<velomark::PlainImageDocument>> m_documents;
     velomark::testing::UiTaskQueue m_queue;
     velomark::StreamHub* m_streams = nullptr;
