@@ -33,6 +33,7 @@ bool FakeVelomark::Start(const std::vector<std::string>& options, std::string& e
         return false;
     }
     std::vector<std::string> argv{m_program};
+    argv.insert(argv.end(), m_arguments.begin(), m_arguments.end());
     argv.insert(argv.end(), options.begin(), options.end());
     m_pid = SpawnWithStreams(argv, inPipe[0], outPipe[1], STDERR_FILENO);
     close(inPipe[0]);
@@ -97,6 +98,7 @@ int FakeVelomark::Stop() {
     if (m_pid < 0) return -1;
     close(m_input);
     m_input = -1;
+    if (m_stopSignal != 0) kill(m_pid, m_stopSignal);
     int code = WaitForExit(m_pid, 10000);
     if (code == -1) {
         kill(m_pid, SIGKILL);

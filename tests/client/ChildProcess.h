@@ -10,13 +10,17 @@
 
 namespace velomark::testing {
 
-// fake-velomark (or another stand-in that speaks the same lines, such as
-// headless-velomark), started in the test's environment (channel suffix, runtime
-// folder).
+// fake-velomark (or a program that speaks the same lines, such as `velomark
+// --headless`), started in the test's environment (channel suffix, runtime folder).
+// `arguments` go before Start's options; a program that runs until a signal gets
+// `stopSignal` when it is stopped.
 class FakeVelomark {
 public:
-    explicit FakeVelomark(std::string program = FAKE_VELOMARK_PATH)
-        : m_program(std::move(program)) {}
+    explicit FakeVelomark(std::string program = FAKE_VELOMARK_PATH,
+                          std::vector<std::string> arguments = {}, int stopSignal = 0)
+        : m_program(std::move(program)),
+          m_arguments(std::move(arguments)),
+          m_stopSignal(stopSignal) {}
     ~FakeVelomark();
     // Starts it with the options and waits for its "ready" line; false with the
     // program's own words in `error` when it did not come.
@@ -25,7 +29,8 @@ public:
     bool WaitForEvent(const std::string& prefix, int timeoutMs = 5000);
     // Waits until `count` event lines in all start with `prefix`.
     bool WaitForEvents(const std::string& prefix, int count, int timeoutMs = 5000);
-    // Closes its input, which ends it, and returns its exit code.
+    // Closes its input (and sends the stop signal), which ends it, and returns its
+    // exit code.
     int Stop();
     const std::vector<std::string>& Events() const { return m_events; }
     const std::string& SocketPath() const { return m_socketPath; }
@@ -34,6 +39,8 @@ private:
     bool ReadLine(std::string& line, int timeoutMs);
 
     std::string m_program;
+    std::vector<std::string> m_arguments;
+    int m_stopSignal = 0;
     pid_t m_pid = -1;
     int m_input = -1;
     int m_output = -1;
