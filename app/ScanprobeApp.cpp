@@ -131,9 +131,10 @@ int CScanprobeApp::OnExit() {
 
 int CScanprobeApp::FilterEvent(wxEvent& event) {
     // Update-UI events are the toolkit asking about menu states, not messages. The
-    // frame itself declines events of a modal dialog's loop.
+    // engine's re-entry rule declines events delivered inside a handler and those of
+    // a modal dialog's loop.
     CMainFrame* frame = CMainFrame::HookedFrame();
-    if (m_nHandlerDepth == 0 && frame && event.GetEventType() != wxEVT_UPDATE_UI) {
+    if (frame && event.GetEventType() != wxEVT_UPDATE_UI) {
         MSG msg{};
         msg.message = event.GetEventType() == wxEVT_TIMER ? WM_TIMER : WM_NULL;
         msg.time = MessageTime();
@@ -144,11 +145,8 @@ int CScanprobeApp::FilterEvent(wxEvent& event) {
 
 void CScanprobeApp::CallEventHandler(wxEvtHandler* handler, wxEventFunctor& functor,
                                      wxEvent& event) const {
-    struct Depth {
-        int& depth;
-        explicit Depth(int& d) : depth(d) { ++depth; }
-        ~Depth() { --depth; }
-    } depth(m_nHandlerDepth);
+    // Events delivered while a handler runs are not the main loop's own: no turn.
+    const velomark::AcquisitionEngine::Nested nested;
     wxApp::CallEventHandler(handler, functor, event);
 }
 

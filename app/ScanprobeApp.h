@@ -22,7 +22,4 @@ private:
     void OnFilePrintSetup(wxCommandEvent& event);
 
     CVelomarkDocManager* m_pDocManager = nullptr;
-    // Handlers running now: events delivered inside a handler are not offered to
-    // the hook, only those the loop itself dispatches.
-    mutable int m_nHandlerDepth = 0;
 };

@@ -1,7 +1,7 @@
 // SANE costs. One colour page, 8 bits a sample, over a US Letter area, from SANE's
 // test backend, asked for as a client asks: status word 2 in the shared channel,
-// taken up by the poll, through the real DSM, CTwain and sane.ds, handed off as the
-// program does (new document, pack, channel) until the client would see status 5.
+// taken up by the poll, through the real DSM, CTwain and sane.ds, handed off by the
+// program's own engine (new document, channel) until the client would see status 5.
 // Beside it `scanimage --format=pnm > /dev/null` of the same page, timed in the same
 // iteration (counter x_scanimage: the ratio of the two). At 300 dpi the page (25 MB
 // at 24 bits) is larger than the channel's data block, so it stops at the hand-off
@@ -25,16 +25,12 @@
 #include <string>
 #include <vector>
 
-#include "bridge/ChannelActions.h"
 #include "bridge/ChannelLayout.h"
-#include "bridge/ChannelRequests.h"
-#include "bridge/ImageDocument.h"
-#include "bridge/ImageHandoff.h"
 #include "bridge/PlainImageDocument.h"
 #include "bridge/SharedChannel.h"
-#include "dib/Dib.h"
+#include "engine/AcquisitionEngine.h"
+#include "engine/EngineHost.h"
 #include "platform/HeapTuning.h"
-#include "platform/Window.h"
 #include "sources/sane/SaneImageConverter.h"
 #include "twain/Twain.h"
 
@@ -58,20 +54,20 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The program's frame without windows: the TWAIN client, the channel's actions and
-// the document factory in one (the latest document only).
-class PageTwain : public CTwain,
-                  public velomark::ChannelActions,
-                  public velomark::ImageDocumentFactory {
+// The engine's host without windows: the TWAIN client and the document factory in
+// one (the latest document only).
+class PageTwain : public CTwain, public velomark::EngineHost {
 public:
-    BOOL SelectSource() override { return CTwain::SelectSource(); }
-    BOOL Acquire(int nImages) override { return CTwain::Acquire(nImages); }
+    BOOL ChooseSource() override { return CTwain::SelectSource(); }
+    BOOL StartAcquisition(int nImages) override { return CTwain::Acquire(nImages); }
     bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
+    bool TwainReady() const override { return IsDsmOpen() != FALSE; }
+    void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
+    bool CommandEnabled(uint16_t) override { return false; }
     void ReceiveImage(HGLOBAL image, const TW_IMAGEINFO& info) override {
         bytes += GlobalSize(image);
         ++pages;
-        lastResult = velomark::PublishImage(image, info.BitsPerPixel, info, *this, dibShared,
-                                            velomark::SharedChannel::Instance());
+        lastResult = engine.ReceiveImage(image, info);
         handedOff = Clock::now();
     }
     velomark::ImageDocument* OpenNewDocument() override {
@@ -82,8 +78,8 @@ public:
     int pages = 0;
     velomark::PublishResult lastResult = velomark::PublishResult::NoDocument;
     Clock::time_point handedOff;
-    CDIB dibShared;
     std::unique_ptr<velomark::PlainImageDocument> latest;
+    velomark::AcquisitionEngine engine{*this};
 };
 
 // A SANE configuration of the benchmark's own: the test backend, one device, a scan
@@ -103,23 +99,22 @@ fs::path WriteSaneConfig(int dpi = 300) {
     return folder;
 }
 
-// One acquisition as a client asks for it: status 2, then the program's loop (poll,
-// TWAIN filter) until the page is handed off. Returns the seconds from the request
+// One acquisition as a client asks for it: status 2, then the program's loop (the
+// engine's turns) until the page is handed off. Returns the seconds from the request
 // to status 5 (or to the hand-off when the page does not fit the channel); negative
 // when the source did not deliver.
-double RequestOnePage(PageTwain& twain, MessageWindow& window) {
-    velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
+double RequestOnePage(PageTwain& twain) {
+    velomark::SharedChannel& channel = twain.engine.Channel();
     const int pagesBefore = twain.pages;
     const auto start = Clock::now();
     channel.StoreStatus(velomark::CHANNEL_ACQUIRE);
     double seconds = -1;
     const auto deadline = start + std::chrono::seconds(60);
-    MSG msg;
     do {
-        velomark::PollChannel(channel, twain);
+        twain.engine.Turn();
         if (seconds < 0 && channel.LoadStatus() == velomark::CHANNEL_IMAGE_READY)
             seconds = SecondsSince(start);
-        if (window.Wait(&msg, seconds < 0 ? 1 : 100)) twain.FilterMessage(msg);
+        twain.engine.WaitForWork(seconds < 0 ? 1 : 100);
     } while ((twain.IsSourceOpen() || twain.pages == pagesBefore) && Clock::now() < deadline);
     if (twain.pages == pagesBefore) return -1;
     if (seconds < 0 && twain.lastResult == velomark::PublishResult::TooLarge)
@@ -137,7 +132,8 @@ void BM_SaneColourLetter(benchmark::State& state) {
         state.SkipWithError("scanimage (sane-utils) is not installed");
         return;
     }
-    velomark::OpenSharedChannel();
+    PageTwain twain;
+    twain.engine.OpenChannel();
     // As a client that wants 300 dpi colour pages (25.2 MB) does: a larger section.
     std::string sectionName = "/";
     sectionName += velomark::ChannelSectionName(velomark::kDataSectionName);
@@ -147,15 +143,14 @@ void BM_SaneColourLetter(benchmark::State& state) {
             state.SkipWithError("the data section could not be grown");
         close(section);
     }
-    MessageWindow window;
-    PageTwain twain;
-    if (!twain.InitTwain(window.Handle())) {
+    if (!twain.InitTwain(twain.engine.Window())) {
         state.SkipWithError("the DSM could not be loaded");
         return;
     }
+    twain.engine.Begin();
     double acquireSeconds = 0, scanimageSeconds = 0;
     for (auto _ : state) {
-        const double seconds = RequestOnePage(twain, window);
+        const double seconds = RequestOnePage(twain);
         if (seconds < 0) {
             state.SkipWithError("the SANE source did not deliver its page");
             break;
@@ -178,8 +173,9 @@ void BM_SaneColourLetter(benchmark::State& state) {
             twain.lastResult == velomark::PublishResult::Published ? 1 : 0;
         if (dpi == 300) g_acquireSeconds = acquireSeconds / pages;
     }
+    twain.engine.Shutdown();
     twain.ReleaseTwain();
-    velomark::CloseSharedChannel();
+    twain.engine.CloseChannel();
     fs::remove_all(folder);
 }
 BENCHMARK(BM_SaneColourLetter)->Arg(300)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(10);

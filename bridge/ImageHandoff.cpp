@@ -126,8 +126,8 @@ const char* PublishResultText(PublishResult result) {
 }
 
 PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& info,
-                           ImageDocumentFactory& documents, CDIB& dibShared,
-                           SharedChannel& channel, ImageSink* streams) {
+                           ImageDocumentFactory& documents, SharedChannel& channel,
+                           ImageSink* streams) {
     ImageDocument* document = documents.OpenNewDocument();
     if (!document) return PublishResult::NoDocument;
 
@@ -151,11 +151,9 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
         streams->TakeImage(image.m_pBlock, static_cast<size_t>(image.GetDIBSize()),
                            reinterpret_cast<const unsigned char*>(&info));
 
-    // The frame's copy is made only for an image that goes to the channel.
+    // Packed straight from the document's image: its block is a packed DIB already.
     PublishResult result = ChannelRoomFor(image, channel);
-    if (result == PublishResult::Published)
-        result = dibShared.CopyFrom(image) ? CopyToChannel(dibShared, info, channel)
-                                           : PublishResult::OutOfMemory;
+    if (result == PublishResult::Published) result = CopyToChannel(image, info, channel);
     document->UpdateAllViews();
     return result;
 }

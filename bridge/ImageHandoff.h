@@ -30,11 +30,11 @@ const char* PublishResultText(PublishResult result);
 // One acquired image: `hDib` is the native transfer's packed DIB (read only, the
 // caller frees it), `nBitsPerPixel` the description's BitsPerPixel (24 takes the
 // image over, anything else is expanded), `info` copied to the status block.
-// `dibShared` receives the copy that was packed for the client. `streams`, when
+// The channel gets its copy packed from the document's own image. `streams`, when
 // given, gets the packed 24-bit image too, whatever becomes of it in the channel.
 PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& info,
-                           ImageDocumentFactory& documents, CDIB& dibShared,
-                           SharedChannel& channel, ImageSink* streams = nullptr);
+                           ImageDocumentFactory& documents, SharedChannel& channel,
+                           ImageSink* streams = nullptr);
 
 // Places the oldest waiting image of the channel's outbox when the client has
 // taken the previous one (the status word is neither 5 nor a request not yet taken

@@ -12,6 +12,7 @@
 #   share/metainfo/io.github.velomark.Velomark.metainfo.xml
 #   share/icons/hicolor/scalable/apps/velomark.svg
 #   share/man/man1/velomark-client.1.gz
+#   lib/systemd/user/velomark.service   (velomark --headless in the user's session)
 # The libraries go to lib/, not to a multiarch folder: they are the program's own,
 # and both the RUNPATHs and the platform's module loader (<bin>/../lib) look there.
 
@@ -33,6 +34,7 @@ install(FILES ${VELOMARK_INSTALL_SHARE}/velomark.desktop DESTINATION share/appli
 install(FILES ${VELOMARK_INSTALL_SHARE}/io.github.velomark.Velomark.metainfo.xml
         DESTINATION share/metainfo)
 install(FILES res/velomark.svg DESTINATION share/icons/hicolor/scalable/apps)
+install(FILES res/velomark.service DESTINATION lib/systemd/user)
 
 # Manual pages are installed compressed, without a time stamp in the file.
 add_custom_command(

@@ -16,15 +16,14 @@
 #include <memory>
 #include <string>
 
-#include "bridge/ChannelLayout.h"
-#include "bridge/ChannelRequests.h"
+#include "bridge/ChannelOutbox.h"
 #include "bridge/ImageHandoff.h"
-#include "bridge/SharedChannel.h"
 #include "docview/VelomarkCanvas.h"
 #include "docview/VelomarkDoc.h"
 #include "docview/VelomarkView.h"
 #include "dsm/SourceSelectDialog.h"
 #include "frame/EventLog.h"
+#include "twain/UnattendedSetting.h"
 #include "res/CommandMap.h"
 #include "res/MainFrameResources.h"
 #include "res/ResourceIds.h"
@@ -43,40 +42,23 @@ constexpr long kTabsAdded = wxAUI_NB_CLOSE_ON_ALL_TABS;
 constexpr long kTabsRemoved = wxAUI_NB_CLOSE_ON_ACTIVE_TAB | wxAUI_NB_TAB_SPLIT |
                               wxAUI_NB_TAB_EXTERNAL_MOVE;
 
-class BusyScope {
-public:
-    explicit BusyScope(int& busy) : m_busy(busy) { ++m_busy; }
-    ~BusyScope() { --m_busy; }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-private:
-    int& m_busy;
-};
-
 }  // namespace
 
 CMainFrame* CMainFrame::s_pHooked = nullptr;
 
-CMainFrame::CMainFrame() : CTwain(), m_heartbeat(this) {
-    // Sources post from their own threads; the wake queues the drain on this loop.
-    m_twainWindow.SetWakeHandler([this] { CallAfter(&CMainFrame::DrainPosted); });
-    velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
-    channel.Open();
+CMainFrame::CMainFrame() : CTwain(), m_engine(*this), m_heartbeat(this) {
+    m_engine.OpenChannel();
     // Without the channel (no room in /dev/shm, say) Velomark runs on: documents,
     // and the command socket, still work.
-    if (!channel.OpenError().empty())
+    if (!m_engine.ChannelError().empty())
         std::fprintf(stderr, "velomark: the client's channel is off: %s\n",
-                     channel.OpenError().c_str());
-    channel.SetNoticeHandler(
-        [this](const std::string& text) { ShowStatus(wxString::FromUTF8(text)); });
+                     m_engine.ChannelError().c_str());
 }
 
 CMainFrame::~CMainFrame() {
     if (s_pHooked == this) s_pHooked = nullptr;
-    velomark::SharedChannel::Instance().SetNoticeHandler(nullptr);
     m_heartbeat.Stop();
-    if (m_commandServer) m_commandServer->Stop();
+    m_engine.Shutdown();
     ReleaseTwain();
 }
 
@@ -126,7 +108,8 @@ int CMainFrame::OnCreate() {
          {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE})
         Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateDisabled, this, ToolkitId(id));
 
-    InitTwain(m_twainWindow.Handle());
+    InitTwain(m_engine.Window());
+    m_engine.Begin();
     s_pHooked = this;
     if (!IsDsmLoaded()) {
         velomark::ReportEvent("box Unable to load Twain Driver.");
@@ -135,18 +118,16 @@ int CMainFrame::OnCreate() {
         velomark::ReportEvent("box-closed");
     }
 
-    m_commandServer = std::make_unique<velomark::CommandServer>(*this);
-    if (m_commandServer->Start()) {
-        velomark::ReportEvent("ready " + m_commandServer->Path());
+    std::string reason;
+    if (m_engine.StartCommands(&reason)) {
+        velomark::ReportEvent("ready " + m_engine.SocketPath());
     } else {
         // A second Velomark, or an unusable runtime folder: the channel still works.
-        const std::string reason = m_commandServer->ErrorText();
         std::fprintf(stderr, "velomark: command socket: %s\n", reason.c_str());
         ShowStatus(wxString::FromUTF8("Commands from clients are off: " + reason));
         velomark::ReportEvent("ready -");
-        m_commandServer.reset();
     }
-    const std::string& channelError = velomark::SharedChannel::Instance().OpenError();
+    const std::string& channelError = m_engine.ChannelError();
     if (!channelError.empty())
         ShowStatus(wxString::FromUTF8("The client's channel is off: " + channelError));
     m_heartbeat.Start(kHeartbeatMs);
@@ -154,54 +135,39 @@ int CMainFrame::OnCreate() {
 }
 
 BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
-    if (!CanDispatch()) return FALSE;
-    BusyScope busy(m_nBusy);
-    velomark::PollChannel(*this);
+    // The toolkit's own events are never a source's: only the messages the sources
+    // posted go to the TWAIN filter, in a turn of the frame's own (TurnEngine).
+    static_cast<void>(pMsg);
+    if (!m_engine.MayTurn()) return FALSE;
+    m_engine.Poll();
     FollowWaitingPages();
-    MSG copy = *pMsg;
-    const BOOL wasEnabled = IsSourceEnabled();
-    FilterMessage(copy);
-    // A request that waited for the source to close is taken up at once.
-    if (wasEnabled && !IsSourceEnabled()) {
-        if (m_commandServer) m_commandServer->Streams().EndAcquisition();
-        velomark::PollChannel(*this);
-        FollowWaitingPages();
-    }
     return FALSE;
 }
 
-bool CMainFrame::CanDispatch() const {
-    if (m_nBusy > 0 || s_pHooked != this) return false;
+// Runs as an event of the frame's own, never inside the handling of another event:
+// a client's command may close documents whose windows that event would still use.
+void CMainFrame::TurnEngine() {
+    if (!m_engine.MayTurn()) return;
+    m_engine.Turn();
+    FollowWaitingPages();
+}
+
+bool CMainFrame::OnMainLoop() const {
     const wxEventLoopBase* active = wxEventLoopBase::GetActive();
     return active && wxTheApp && active == wxTheApp->GetMainLoop();
 }
 
-void CMainFrame::DrainPosted() {
-    MSG msg;
-    while (CanDispatch() && m_twainWindow.Peek(&msg)) PreTranslateMessage(&msg);
+// Sources and clients wake the loop from their threads.
+void CMainFrame::Wake() { CallAfter(&CMainFrame::TurnEngine); }
+
+void CMainFrame::Notice(const std::string& text) { ShowStatus(wxString::FromUTF8(text)); }
+
+bool CMainFrame::CommandEnabled(uint16_t id) {
+    const int toolkitId = ToolkitId(id);
+    return toolkitId >= 0 && IsCommandEnabled(toolkitId);
 }
 
-void CMainFrame::RunOnUiThread(std::function<void()> task) {
-    CallAfter([this, task = std::move(task)]() mutable {
-        // A command that arrives while a dialog runs its own loop, or inside the
-        // frame's own TWAIN work, waits for the next heartbeat.
-        if (!CanDispatch()) {
-            m_deferredTasks.push_back(std::move(task));
-            return;
-        }
-        BusyScope busy(m_nBusy);
-        task();
-    });
-}
-
-void CMainFrame::RunDeferredTasks() {
-    while (!m_deferredTasks.empty() && CanDispatch()) {
-        std::function<void()> task = std::move(m_deferredTasks.front());
-        m_deferredTasks.pop_front();
-        BusyScope busy(m_nBusy);
-        task();
-    }
-}
+bool CMainFrame::RunCommand(uint16_t id) { return RouteMenuCommand(ToolkitId(id)); }
 
 bool CMainFrame::IsCommandEnabled(int toolkitId) {
     wxUpdateUIEvent update(toolkitId);
@@ -222,11 +188,6 @@ bool CMainFrame::RouteMenuCommand(int toolkitId) {
     wxCommandEvent command(wxEVT_MENU, toolkitId);
     command.SetEventObject(this);
     return ProcessWindowEvent(command);
-}
-
-bool CMainFrame::ExecuteCommand(uint16_t id) {
-    if (s_pHooked != this) return false;
-    return RouteMenuCommand(ToolkitId(id));
 }
 
 void CMainFrame::OnCharHook(wxKeyEvent& event) {
@@ -265,19 +226,17 @@ BOOL CMainFrame::SelectSource() {
 std::optional<size_t> CMainFrame::ChooseSource(const std::vector<TW_IDENTITY>& sources,
                                                size_t preselected) {
     // Unattended, the default stands, as with Velomark's own DSM.
-    const char* unattended = std::getenv("VELOMARK_UNATTENDED");
-    if ((unattended && std::strcmp(unattended, "1") == 0) || !SourceSelectDialog::CanShow())
+    if (UnattendedFromEnvironment() || !SourceSelectDialog::CanShow())
         return CTwain::ChooseSource(sources, preselected);
     std::vector<std::string> names;
     for (const TW_IDENTITY& source : sources)
         names.emplace_back(source.ProductName, strnlen(source.ProductName, sizeof(TW_STR32)));
-    BusyScope busy(m_nBusy);
+    const velomark::AcquisitionEngine::Nested nested;
     return SourceSelectDialog::Choose(names, preselected);
 }
 
-BOOL CMainFrame::Acquire(int nImages) {
+BOOL CMainFrame::StartAcquisition(int nImages) {
     if (CTwain::Acquire(nImages)) return TRUE;
-    if (m_commandServer) m_commandServer->Streams().EndAcquisition();
     if (!IsDsmLoaded())
         ShowStatus("Nothing can be acquired: the TWAIN driver is not loaded");
     else if (!IsSourceOpen())
@@ -296,41 +255,31 @@ void CMainFrame::OnActivate(wxActivateEvent& event) {
     event.Skip();
 }
 
-void CMainFrame::OnFileSelectsource(wxCommandEvent&) {
-    BusyScope busy(m_nBusy);
-    SelectSource();
-}
+void CMainFrame::OnFileSelectsource(wxCommandEvent&) { m_engine.SelectSource(); }
 
 void CMainFrame::OnUpdateFileSelectsource(wxUpdateUIEvent& event) { event.Enable(IsDsmLoaded()); }
 
-void CMainFrame::OnFileAcquire(wxCommandEvent&) {
-    BusyScope busy(m_nBusy);
-    Acquire(-1);
-}
+void CMainFrame::OnFileAcquire(wxCommandEvent&) { m_engine.Acquire(-1); }
 
 void CMainFrame::OnUpdateFileAcquire(wxUpdateUIEvent& event) {
     event.Enable(m_bSourceSelected != FALSE);
 }
 
 void CMainFrame::OnGetDibBites(wxCommandEvent&) {
-    BusyScope busy(m_nBusy);
-    velomark::HandleCommandText(*this);
+    m_engine.HandleCommandText();
     FollowWaitingPages();
 }
 
 void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
-    velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
     m_newPage = nullptr;
-    const velomark::PublishResult result =
-        velomark::PublishImage(hDib, info.BitsPerPixel, info, *this, m_dibShared, channel,
-                               m_commandServer ? &m_commandServer->Streams() : nullptr);
+    const velomark::PublishResult result = m_engine.ReceiveImage(hDib, info);
     CVelomarkDoc* page = m_newPage.get();
     if (result == velomark::PublishResult::Published && page) page->MarkSentToClient();
     if (result == velomark::PublishResult::Queued) m_waitingPages.Add(page);
     const wxString progress = BatchProgressText();
     velomark::ReportEvent("progress " + progress.ToStdString());
     wxString text = progress;
-    m_nImagesShownWaiting = channel.Outbox().Count();
+    m_nImagesShownWaiting = m_engine.Outbox().Count();
     if (result == velomark::PublishResult::Queued)
         text += " - " + WaitingImagesText(m_nImagesShownWaiting);
     else if (result != velomark::PublishResult::Published)
@@ -387,10 +336,9 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     velomark::ReportEvent("closing");
     m_heartbeat.Stop();
     s_pHooked = nullptr;
-    m_deferredTasks.clear();
-    if (m_commandServer) m_commandServer->Stop();
+    m_engine.Shutdown();
     ReleaseTwain();
-    velomark::CloseSharedChannel();
+    m_engine.CloseChannel();
     // A close that cannot be refused asks nothing: closing a document would ask again.
     if (manager && !event.CanVeto())
         for (wxDocument* document : manager->GetDocumentsVector()) document->Modify(false);
@@ -403,9 +351,8 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
 
 void CMainFrame::OnHeartbeat(wxTimerEvent&) {
     // The timer's own event went through the per-message hook already (the poll);
-    // here the work that waited for a better moment.
-    DrainPosted();
-    RunDeferredTasks();
+    // the turn takes up what waited for a better moment (a modal dialog's end).
+    CallAfter(&CMainFrame::TurnEngine);
     if (++m_nHeartbeats % kIndicatorEvery == 0 && GetStatusBar()) {
         m_indicators.Update(*GetStatusBar());
         ShowWaitingImages();
@@ -413,7 +360,10 @@ void CMainFrame::OnHeartbeat(wxTimerEvent&) {
 }
 
 void CMainFrame::FollowWaitingPages() {
-    const velomark::ChannelOutbox& outbox = velomark::SharedChannel::Instance().Outbox();
+    // Marking a page sent retitles its window, whose events must not turn the
+    // engine inside this loop.
+    const velomark::AcquisitionEngine::Nested nested;
+    const velomark::ChannelOutbox& outbox = m_engine.Outbox();
     m_waitingPages.Update(outbox.DeliveredCount(), outbox.RemovedCount());
 }
 
@@ -423,7 +373,7 @@ wxString CMainFrame::WaitingImagesText(size_t waiting) {
 }
 
 void CMainFrame::ShowWaitingImages() {
-    const size_t waiting = velomark::SharedChannel::Instance().Outbox().Count();
+    const size_t waiting = m_engine.Outbox().Count();
     if (waiting == m_nImagesShownWaiting) return;
     m_nImagesShownWaiting = waiting;
     ShowStatus(waiting == 0 ? wxString(LoadResourceString(AFX_IDS_IDLEMESSAGE))

@@ -1,8 +1,8 @@
 // The main frame: the MDI frame that holds the document windows, menu, toolbar and
-// status bar, and at the same time Velomark's TWAIN client. It runs the channel
-// poll and the TWAIN filter on every message the main loop handles, turns the
-// menu's and the client's commands into TWAIN calls, hands each transferred image
-// to the image hand-off and releases everything when it closes.
+// status bar, and at the same time Velomark's TWAIN client. It owns the acquisition
+// engine and forwards to it: a turn on every message the main loop handles, each
+// transferred image, the menu's TWAIN commands. It gives the engine its documents,
+// its menu commands and the status bar, and releases everything when it closes.
 #pragma once
 
 #include <wx/defs.h>  // before tabmdi.h, which tests wxUSE_AUI first
@@ -10,14 +10,11 @@
 #include <wx/docview.h>
 #include <wx/timer.h>
 
-#include <deque>
-#include <functional>
 #include <memory>
+#include <string>
 
-#include "bridge/ChannelActions.h"
-#include "bridge/CommandServer.h"
-#include "bridge/ImageDocument.h"
-#include "dib/Dib.h"
+#include "engine/AcquisitionEngine.h"
+#include "engine/EngineHost.h"
 #include "frame/KeyIndicators.h"
 #include "frame/RecentFilesMenu.h"
 #include "frame/WaitingPages.h"
@@ -29,11 +26,7 @@ class wxDocManager;
 // The document windows are tabs with close buttons.
 using CMainFrameBase = wxDocParentFrameAny<wxAuiMDIParentFrame>;
 
-class CMainFrame : public CMainFrameBase,
-                   public CTwain,
-                   public velomark::ChannelActions,
-                   public velomark::ImageDocumentFactory,
-                   public velomark::CommandTarget {
+class CMainFrame : public CMainFrameBase, public CTwain, public velomark::EngineHost {
 public:
     // Opens the shared channel; the window comes with LoadFrame.
     CMainFrame();
@@ -43,26 +36,36 @@ public:
     // or its bars could not be made.
     bool LoadFrame(wxDocManager* manager);
 
-    // The per-message hook: the channel poll, then the TWAIN filter with a copy of
-    // the message. Does nothing unless the frame may dispatch (CanDispatch).
+    // The per-message hook: one turn of the engine (the poll, the clients' commands,
+    // the sources' posted messages through the TWAIN filter), when its re-entry rule
+    // lets it run.
     BOOL PreTranslateMessage(MSG* pMsg);
 
     // The frame whose per-message hook runs: from OnCreate's start of TWAIN until
     // the frame closes; null otherwise.
     static CMainFrame* HookedFrame() { return s_pHooked; }
+    velomark::AcquisitionEngine& Engine() { return m_engine; }
 
     // The recent-file list changed: the File menu follows.
     void RefreshRecentFiles();
 
-    // The TWAIN client's actions, shared by the menu and the channel.
+    // Selection with the status bar's word on a failure.
     BOOL SelectSource() override;
-    BOOL Acquire(int nImages) override;
-    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
+    // Runs a command as a client's command runs: the engine's own, or as the menu
+    // would (not when its update handler disables it).
+    bool ExecuteCommand(uint16_t id) { return m_engine.ExecuteCommand(id); }
 
-    // The command socket's side.
-    void RunOnUiThread(std::function<void()> task) override;
-    bool ExecuteCommand(uint16_t id) override;
-    bool AcceptsStreams() override { return IsDsmOpen() != FALSE; }
+    // The engine's host.
+    BOOL ChooseSource() override { return SelectSource(); }
+    BOOL StartAcquisition(int nImages) override;
+    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
+    bool TwainReady() const override { return IsDsmOpen() != FALSE; }
+    void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
+    bool CommandEnabled(uint16_t id) override;
+    bool RunCommand(uint16_t id) override;
+    void Wake() override;
+    bool OnMainLoop() const override;
+    void Notice(const std::string& text) override;
 
     // Commands and update events that climb up from another top-level window (a
     // source's own window, whose parent the frame is) are not the frame's: they
@@ -99,13 +102,8 @@ private:
     // "Page 3 of 10", or "Page 3" when the batch's size is unknown.
     wxString BatchProgressText() const;
 
-    // True when the frame may run TWAIN and channel work now: hooked (TWAIN started,
-    // not closing), not inside such work already, and on the main loop rather than a
-    // modal dialog's.
-    bool CanDispatch() const;
-    // Hands the messages that sources posted to the filter, when it may.
-    void DrainPosted();
-    void RunDeferredTasks();
+    // A whole turn of the engine, when its rule lets it run.
+    void TurnEngine();
     bool IsCommandEnabled(int toolkitId);
     // Runs a command as the menu would: not when its update handler disables it.
     bool RouteMenuCommand(int toolkitId);
@@ -119,17 +117,13 @@ private:
     // Pages whose images left the outbox: sent ones need no save any more.
     void FollowWaitingPages();
 
-    CDIB m_dibShared;
-    MessageWindow m_twainWindow;
+    velomark::AcquisitionEngine m_engine;
     wxTimer m_heartbeat;
     velomark::KeyIndicators m_indicators;
     std::unique_ptr<velomark::RecentFilesMenu> m_recentFiles;
-    std::unique_ptr<velomark::CommandServer> m_commandServer;
-    std::deque<std::function<void()>> m_deferredTasks;
     // The document OpenNewDocument made for the image being received.
     wxWeakRef<CVelomarkDoc> m_newPage;
     velomark::WaitingPages m_waitingPages;
-    int m_nBusy = 0;
     size_t m_nImagesShownWaiting = 0;
     int m_nHeartbeats = 0;
 

@@ -179,6 +179,10 @@ void ChildProcess::CloseInput() {
     m_input = -1;
 }
 
+void ChildProcess::Signal(int signal) {
+    if (m_pid > 0) kill(m_pid, signal);
+}
+
 int ChildProcess::Wait(int timeoutMs) {
     if (m_pid <= 0) return -1;
     const int code = WaitForExit(m_pid, timeoutMs);

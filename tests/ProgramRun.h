@@ -49,6 +49,8 @@ public:
     void WriteLine(const std::string& line);
     // Its input's end, which a program reading lines takes as the word to stop.
     void CloseInput();
+    // Sends it `signal` (a program that runs until one).
+    void Signal(int signal);
     // Waits up to timeoutMs for it to end, killing it after: its exit code, 128 + the
     // signal that ended it, or -1 when it had to be killed.
     int Wait(int timeoutMs = 20000);

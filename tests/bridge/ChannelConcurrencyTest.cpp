@@ -45,13 +45,12 @@ TEST_F(ChannelConcurrencyTest, AReaderNeverSeesReadyBeforeTheImageIsComplete) {
     // poll places each waiting one once the reader has taken the previous one. The
     // loop polls whenever a few are waiting, as the program's loop would.
     TestDocuments documents;
-    CDIB shared;
     CountingActions actions;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     for (int serial = 1; serial <= kImages; ++serial) {
         TW_IMAGEINFO info;
         HGLOBAL image = MakeChannelImage(serial, 600 + serial % 50, 400 + serial % 40, &info);
-        const PublishResult result = PublishImage(image, 24, info, documents, shared, Channel());
+        const PublishResult result = PublishImage(image, 24, info, documents, Channel());
         GlobalFree(image);
         ASSERT_TRUE(result == PublishResult::Published || result == PublishResult::Queued);
         documents.documents.clear();

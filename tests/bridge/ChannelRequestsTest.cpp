@@ -88,8 +88,7 @@ TEST_F(ChannelRequestsTest, TheReplyStaysReadableBeforeTheFirstImageTakesItsPlac
     TW_IMAGEINFO info;
     HGLOBAL image = MakeChannelImage(1, 8, 8, &info);
     TestDocuments documents;
-    CDIB shared;
-    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+    EXPECT_EQ(PublishImage(image, 24, info, documents, Channel()),
               PublishResult::Queued);
     GlobalFree(image);
     PollChannel(Channel(), actions);
@@ -166,8 +165,7 @@ TEST_F(ChannelRequestsTest, AfterAnImageTheDataBlockReadsAsOneCharacterText) {
     TW_IMAGEINFO info;
     HGLOBAL image = MakeChannelImage(2, 8, 8, &info);
     TestDocuments documents;
-    CDIB shared;
-    ASSERT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+    ASSERT_EQ(PublishImage(image, 24, info, documents, Channel()),
               PublishResult::Published);
     GlobalFree(image);
     char text[8];

@@ -25,7 +25,7 @@ protected:
         std::memset(Channel().DataBlock(), 0xEE, 4096);
     }
     PublishResult Publish(HGLOBAL h, int bits, const TW_IMAGEINFO& info) {
-        PublishResult result = PublishImage(h, bits, info, documents, shared, Channel());
+        PublishResult result = PublishImage(h, bits, info, documents, Channel());
         GlobalFree(h);
         return result;
     }
@@ -51,7 +51,6 @@ protected:
         return info;
     }
     TestDocuments documents;
-    CDIB shared;
 };
 
 TEST_F(ImageHandoffTest, TwentyFourBitImageKeepsItsHeaderAndFillsExactlyItsBytes) {
@@ -74,7 +73,6 @@ TEST_F(ImageHandoffTest, TwentyFourBitImageKeepsItsHeaderAndFillsExactlyItsBytes
     ASSERT_EQ(documents.documents.size(), 1u);
     EXPECT_EQ(documents.documents[0]->updates, 1);
     EXPECT_EQ(documents.documents[0]->image.GetDIBSize(), 48);
-    EXPECT_EQ(shared.GetDIBSize(), 48);
 }
 
 TEST_F(ImageHandoffTest, ExpandedImageHasAFreshHeaderAndTheDescriptionAsDelivered) {
@@ -121,7 +119,7 @@ TEST_F(ImageHandoffTest, SecondImageReplacesTheFirstEverywhere) {
     EXPECT_TRUE(ChannelImageMatchesDescription(Channel().DataBlock(), Channel().DataBlockSize(),
                                                Channel().StatusBlock() + kImageInfoOffset));
     EXPECT_EQ(Description().XResolution.Whole, 2);
-    EXPECT_EQ(shared.m_nWidth, 6);
+    EXPECT_EQ(documents.documents[1]->image.m_nWidth, 6);
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
 }
 
@@ -241,7 +239,7 @@ TEST_F(ImageHandoffTest, NoDocumentMeansNothingHappens) {
     EXPECT_EQ(Publish(MakeChannelImage(1, 4, 4, &info), 24, info), PublishResult::NoDocument);
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
     EXPECT_EQ(Channel().DataBlock()[0], 0xEE);
-    EXPECT_EQ(shared.m_pBlock, nullptr);
+    EXPECT_TRUE(documents.documents.empty());
 }
 
 }  // namespace

@@ -48,9 +48,8 @@ TEST_F(SharedChannelTest, VelomarkFirstCreatesZeroedSectionsAndNeverTouchesStatu
     TW_IMAGEINFO info;
     HGLOBAL image = MakeChannelImage(3, 17, 9, &info);
     TestDocuments documents;
-    CDIB shared;
     CountingActions actions;
-    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+    EXPECT_EQ(PublishImage(image, 24, info, documents, Channel()),
               PublishResult::Published);
     GlobalFree(image);
     Channel().StoreStatus(2);
@@ -155,8 +154,8 @@ TEST_F(SharedChannelTest, SectionsThatAClientMadeSmallAreNeverWrittenPastTheirEn
     TW_IMAGEINFO info;
     HGLOBAL image = MakeChannelImage(1, 64, 30, &info);
     TestDocuments documents;
-    CDIB shared;
-    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()), PublishResult::TooLarge);
+    EXPECT_EQ(PublishImage(image, 24, info, documents, Channel()),
+              PublishResult::TooLarge);
     GlobalFree(image);
     ASSERT_EQ(documents.documents.size(), 1u);
     EXPECT_EQ(documents.documents[0]->image.m_nWidth, 64);
@@ -223,8 +222,7 @@ TEST_F(SharedChannelTest, ClosedChannelLeavesEveryOperationHarmless) {
     TW_IMAGEINFO info;
     HGLOBAL image = MakeChannelImage(1, 4, 4, &info);
     TestDocuments documents;
-    CDIB shared;
-    EXPECT_EQ(PublishImage(image, 24, info, documents, shared, Channel()),
+    EXPECT_EQ(PublishImage(image, 24, info, documents, Channel()),
               PublishResult::ChannelClosed);
     GlobalFree(image);
     EXPECT_EQ(documents.documents.size(), 1u);

@@ -19,6 +19,7 @@ FakeVelomark::~FakeVelomark() { Stop(); }
 
 bool FakeVelomark::Start(const std::vector<std::string>& options, std::string& error) {
     std::vector<std::string> argv{m_program};
+    argv.insert(argv.end(), m_arguments.begin(), m_arguments.end());
     argv.insert(argv.end(), options.begin(), options.end());
     m_child = std::make_unique<ChildProcess>(argv);
     std::string line;
@@ -60,6 +61,7 @@ bool FakeVelomark::WaitForEvents(const std::string& prefix, int count, int timeo
 int FakeVelomark::Stop() {
     if (!m_child) return -1;
     m_child->CloseInput();
+    if (m_stopSignal != 0) m_child->Signal(m_stopSignal);
     const int code = m_child->Wait(10000);
     // Keep what it said last, for a test that looks at its events afterwards.
     std::string line;

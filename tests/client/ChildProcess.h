@@ -11,13 +11,17 @@
 
 namespace velomark::testing {
 
-// fake-velomark (or another stand-in that speaks the same lines, such as
-// headless-velomark), started in the test's environment (channel suffix, runtime
-// folder).
+// fake-velomark (or a program that speaks the same lines, such as `velomark
+// --headless`), started in the test's environment (channel suffix, runtime folder).
+// `arguments` go before Start's options; a program that runs until a signal gets
+// `stopSignal` when it is stopped.
 class FakeVelomark {
 public:
-    explicit FakeVelomark(std::string program = FAKE_VELOMARK_PATH)
-        : m_program(std::move(program)) {}
+    explicit FakeVelomark(std::string program = FAKE_VELOMARK_PATH,
+                          std::vector<std::string> arguments = {}, int stopSignal = 0)
+        : m_program(std::move(program)),
+          m_arguments(std::move(arguments)),
+          m_stopSignal(stopSignal) {}
     ~FakeVelomark();
     // Starts it with the options and waits for its "ready" line; false with the
     // program's own words in `error` when it did not come.
@@ -26,13 +30,16 @@ public:
     bool WaitForEvent(const std::string& prefix, int timeoutMs = 5000);
     // Waits until `count` event lines in all start with `prefix`.
     bool WaitForEvents(const std::string& prefix, int count, int timeoutMs = 5000);
-    // Closes its input, which ends it, and returns its exit code.
+    // Closes its input (and sends the stop signal), which ends it, and returns its
+    // exit code.
     int Stop();
     const std::vector<std::string>& Events() const { return m_events; }
     const std::string& SocketPath() const { return m_socketPath; }
 
 private:
     std::string m_program;
+    std::vector<std::string> m_arguments;
+    int m_stopSignal = 0;
     std::unique_ptr<ChildProcess> m_child;
     std::string m_socketPath;
     std::vector<std::string> m_events;

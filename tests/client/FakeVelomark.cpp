@@ -1,6 +1,6 @@
-// A stand-in for the Velomark program, for the client tests: the real channel,
-// request poll, command text handling, image hand-off and command socket, with a
-// plain loop for the user-interface thread and synthetic images for the scanner.
+// A stand-in for the Velomark program, for the client tests: the program's own
+// acquisition engine (channel, request poll, command text, image hand-off, command
+// socket) in a plain loop, with synthetic images for the scanner.
 //
 //   fake-velomark [--images N] [--bits 8|24] [--warm-up MS] [--no-poll]
 //                 [--refuse-text-command]
@@ -22,18 +22,13 @@
 #include <string>
 #include <vector>
 
-#include "bridge/ChannelActions.h"
 #include "bridge/ChannelLayout.h"
-#include "bridge/ChannelRequests.h"
-#include "bridge/CommandServer.h"
-#include "bridge/ImageDocument.h"
-#include "bridge/ImageHandoff.h"
 #include "bridge/PlainImageDocument.h"
 #include "bridge/SharedChannel.h"
-#include "dib/Dib.h"
+#include "engine/AcquisitionEngine.h"
+#include "engine/EngineHost.h"
 #include "platform/GlobalMemory.h"
 #include "tests/client/SyntheticImage.h"
-#include "tests/client/UiTaskQueue.h"
 
 namespace {
 
@@ -52,25 +47,28 @@ void Event(const std::string& line) {
     std::fflush(stdout);
 }
 
-class DocumentList : public velomark::ImageDocumentFactory {
-public:
-    velomark::ImageDocument* OpenNewDocument() override {
-        return m_documents.emplace_back(std::make_unique<velomark::PlainImageDocument>()).get();
-    }
-
-private:
-    std::vector<std::unique_ptr<velomark::PlainImageDocument>> m_documents;
-};
-
-class Scanner : public velomark::ChannelActions {
+// The engine's host: a scanner of synthetic images, no TWAIN, no streams; of the
+// commands only the command text (unless refused).
+class Scanner : public velomark::EngineHost {
 public:
     explicit Scanner(const Options& options) : m_options(options) {}
 
-    BOOL SelectSource() override {
+    velomark::AcquisitionEngine& Engine() { return m_engine; }
+
+    BOOL ChooseSource() override {
         Event("select");
         return TRUE;
     }
-    BOOL Acquire(int nImages) override {
+    bool AcquisitionRunning() const override { return false; }
+    bool TwainReady() const override { return false; }
+    void OfferToSource(const MSG&) override {}
+    bool CommandEnabled(uint16_t id) override {
+        return id == velomark::ID_GET_DIB_BITES && !m_options.refuseTextCommand;
+    }
+    velomark::ImageDocument* OpenNewDocument() override {
+        return m_documents.emplace_back(std::make_unique<velomark::PlainImageDocument>()).get();
+    }
+    BOOL StartAcquisition(int nImages) override {
         Event("acquire");
         m_pending += nImages < 0 ? m_options.imagesPerAcquire : nImages;
         m_firstImageAt = Clock::now() + std::chrono::milliseconds(m_options.warmUpMs);
@@ -80,7 +78,6 @@ public:
     // One image per call, whether or not the client took the previous one: the
     // channel keeps later images waiting until it has.
     void PublishNext() {
-        auto& channel = velomark::SharedChannel::Instance();
         if (m_pending == 0 || Clock::now() < m_firstImageAt) return;
         std::vector<unsigned char> bytes =
             SyntheticImage::PackedSource(m_published, m_options.bits);
@@ -98,9 +95,7 @@ public:
         info.BitsPerPixel = static_cast<TW_INT16>(m_options.bits);
         info.PixelType = m_options.bits == 8 ? TWPT_PALETTE : TWPT_RGB;
         info.Compression = TWCP_NONE;
-        CDIB shared(nullptr, 8);
-        velomark::PublishResult result =
-            velomark::PublishImage(hDib, m_options.bits, info, m_documents, shared, channel);
+        const velomark::PublishResult result = m_engine.ReceiveImage(hDib, info);
         GlobalFree(hDib);
         if (result != velomark::PublishResult::Published &&
             result != velomark::PublishResult::Queued) {
@@ -116,30 +111,11 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     const Options& m_options;
-    DocumentList m_documents;
+    std::vector<std::unique_ptr<velomark::PlainImageDocument>> m_documents;
+    velomark::AcquisitionEngine m_engine{*this};
     Clock::time_point m_firstImageAt;
     int m_pending = 0;
     int m_published = 0;
-};
-
-// The user-interface thread's queue: the server's threads put tasks in, the main
-// loop runs them.
-class LoopTarget : public velomark::CommandTarget {
-public:
-    LoopTarget(Scanner& scanner, const Options& options) : m_scanner(scanner), m_options(options) {}
-
-    void RunOnUiThread(std::function<void()> task) override { m_queue.Post(std::move(task)); }
-    bool ExecuteCommand(uint16_t id) override {
-        if (id != velomark::ID_GET_DIB_BITES || m_options.refuseTextCommand) return false;
-        velomark::HandleCommandText(m_scanner);
-        return true;
-    }
-    void RunQueued() { m_queue.RunQueued(); }
-
-private:
-    Scanner& m_scanner;
-    const Options& m_options;
-    velomark::testing::UiTaskQueue m_queue;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -179,28 +155,30 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "fake-velomark: bad arguments\n");
         return 2;
     }
-    auto& channel = velomark::SharedChannel::Instance();
-    channel.Open();
-    if (!channel.DataBlock() || !channel.StatusBlock()) {
+    Scanner scanner(options);
+    velomark::AcquisitionEngine& engine = scanner.Engine();
+    engine.OpenChannel();
+    if (!engine.Channel().DataBlock() || !engine.Channel().StatusBlock()) {
         std::fprintf(stderr, "fake-velomark: cannot open the channel\n");
         return 1;
     }
-    Scanner scanner(options);
-    LoopTarget target(scanner, options);
-    velomark::CommandServer server(target);
-    if (!server.Start()) {
-        std::fprintf(stderr, "fake-velomark: %s\n", server.ErrorText().c_str());
-        channel.Close();
+    engine.Begin();
+    std::string error;
+    if (!engine.StartCommands(&error)) {
+        std::fprintf(stderr, "fake-velomark: %s\n", error.c_str());
+        engine.Shutdown();
+        engine.CloseChannel();
         return 3;
     }
-    Event("ready " + server.Path());
+    Event("ready " + engine.SocketPath());
     while (InputStillOpen(2)) {
-        target.RunQueued();
-        if (options.poll) velomark::PollChannel(scanner);
+        if (options.poll)
+            engine.Turn();
+        else
+            engine.RunQueuedCommands();
         scanner.PublishNext();
     }
-    server.Stop();
-    target.RunQueued();  // what was still queued finds the server stopped
-    channel.Close();
+    engine.Shutdown();
+    engine.CloseChannel();
     return 0;
 }

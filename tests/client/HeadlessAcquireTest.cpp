@@ -1,5 +1,5 @@
-// The client's requests end to end through the real TWAIN road: headless-velomark
-// (CTwain, the real DSM, the test-chart source unattended, the real bridge and
+// The client's requests end to end through the real TWAIN road: `velomark
+// --headless` (the engine, CTwain, the real DSM, the test-chart source unattended, the real bridge and
 // socket) driven by velomark-client and by the client library.
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -138,6 +138,22 @@ TEST_F(HeadlessTest, WithoutTheDsmRequestsAreResetAndTheTwainCommandsRefused) {
     EXPECT_EQ(velomark_send_command(client, 32771, 0, 10000), VELOMARK_E_REFUSED);
     EXPECT_EQ(CountEvents("image"), 0);
     velomark_close(client);
+}
+
+// SIGTERM with a batch under way and images waiting for the client: the program
+// ends with status 0, its socket file gone; TearDown finds both sections released.
+TEST_F(HeadlessTest, TermWithImagesWaitingEndsCleanly) {
+    setenv("VELOMARK_TESTCHART_PAGES", "40", 1);
+    StartVelomark();
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    ASSERT_EQ(velomark_wait_image(client, 30000), VELOMARK_OK);
+    velomark_close(client);
+    ASSERT_TRUE(m_velomark.WaitForEvent("image 173 61 24 Image waiting", 30000));
+    EXPECT_EQ(m_velomark.Stop(), 0);
+    EXPECT_EQ(CountEvents("exit"), 1);
+    EXPECT_FALSE(std::filesystem::exists(m_velomark.SocketPath()));
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// headless-velomark (CTwain, the real DSM, the test-chart source unattended, the
-// real bridge and socket) started beside a client test.
+// `velomark --headless` (the engine, CTwain, the real DSM, the test-chart source
+// unattended, the real channel and socket) started beside a client test.
 #pragma once
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -47,7 +48,7 @@ protected:
         return n;
     }
 
-    FakeVelomark m_velomark{HEADLESS_VELOMARK_PATH};
+    FakeVelomark m_velomark{VELOMARK_PROGRAM_PATH, {"--headless"}, SIGTERM};
 };
 
 }  // namespace velomark::testing

@@ -1,7 +1,8 @@
-// A SANE scanner end to end: headless-velomark with SANE's test device as the
+// A SANE scanner end to end: `velomark --headless` with SANE's test device as the
 // default source (unattended), velomark-client asking for the pages, and the saved
 // pixels compared with what scanimage writes for the same device and options.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 
 #include <filesystem>
@@ -42,7 +43,7 @@ protected:
     }
     void EndPrograms() override { m_velomark.Stop(); }
 
-    FakeVelomark m_velomark{HEADLESS_VELOMARK_PATH};
+    FakeVelomark m_velomark{VELOMARK_PROGRAM_PATH, {"--headless"}, SIGTERM};
 };
 
 std::vector<uint8_t> FileBytes(const std::string& path) {

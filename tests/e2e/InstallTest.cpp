@@ -69,7 +69,7 @@ TEST_F(InstallTest, CpackMakesADebianPackageWithEveryPieceAndItsDependencies) {
           "./usr/share/applications/velomark.desktop",
           "./usr/share/metainfo/io.github.velomark.Velomark.metainfo.xml",
           "./usr/share/icons/hicolor/scalable/apps/velomark.svg",
-          "./usr/share/man/man1/velomark-client.1.gz"}) {
+          "./usr/share/man/man1/velomark-client.1.gz", "./usr/lib/systemd/user/velomark.service"}) {
         EXPECT_NE(contents.out.find(std::string(file) + "\n"), std::string::npos) << file;
     }
     // Found by dpkg-shlibdeps from what the programs and libraries link.

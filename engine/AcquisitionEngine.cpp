@@ -1,0 +1,191 @@
+#include "engine/AcquisitionEngine.h"
+
+#include <chrono>
+#include <utility>
+
+#include "bridge/ChannelLayout.h"
+#include "bridge/ChannelOutbox.h"
+#include "bridge/ChannelRequests.h"
+#include "bridge/SharedChannel.h"
+#include "engine/EngineHost.h"
+
+namespace velomark {
+
+namespace {
+
+// The menu's ids of the two TWAIN commands (res/ResourceIds.h); the engine knows
+// no resources.
+constexpr uint16_t kSelectSourceId = 32771;
+constexpr uint16_t kAcquireId = 32772;
+
+}  // namespace
+
+thread_local int AcquisitionEngine::t_nesting = 0;
+
+AcquisitionEngine::AcquisitionEngine(EngineHost& host)
+    : AcquisitionEngine(host, SharedChannel::Instance()) {}
+
+AcquisitionEngine::AcquisitionEngine(EngineHost& host, SharedChannel& channel)
+    : m_host(host), m_channel(channel) {
+    // Sources post from their own threads.
+    m_window.SetWakeHandler([this] { NotifyWork(); });
+}
+
+AcquisitionEngine::~AcquisitionEngine() {
+    Shutdown();
+    m_channel.SetNoticeHandler(nullptr);
+}
+
+void AcquisitionEngine::OpenChannel() {
+    m_channel.Open();
+    m_channel.SetNoticeHandler([this](const std::string& text) { m_host.Notice(text); });
+}
+
+const std::string& AcquisitionEngine::ChannelError() const { return m_channel.OpenError(); }
+
+bool AcquisitionEngine::StartCommands(std::string* error, const std::string& path) {
+    auto server = std::make_unique<CommandServer>(*this);
+    if (!(path.empty() ? server->Start() : server->Start(path))) {
+        if (error) *error = server->ErrorText();
+        return false;
+    }
+    m_server = std::move(server);
+    return true;
+}
+
+std::string AcquisitionEngine::SocketPath() const { return m_server ? m_server->Path() : ""; }
+
+void AcquisitionEngine::Begin() { m_begun = true; }
+
+void AcquisitionEngine::Shutdown() {
+    m_begun = false;
+    if (m_server) m_server->Stop();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_commands.clear();
+}
+
+void AcquisitionEngine::CloseChannel() {
+    m_channel.SetNoticeHandler(nullptr);
+    m_channel.Close();
+}
+
+bool AcquisitionEngine::MayTurn() const {
+    return m_begun && t_nesting == 0 && m_host.OnMainLoop();
+}
+
+void AcquisitionEngine::Turn() {
+    if (!MayTurn()) return;
+    Nested nested;
+    PollChannel(m_channel, *this);
+    RunCommands();
+    // Only the messages sources posted go to the filter: on this platform a source
+    // notifies by posting to the window and no other message is ever its own.
+    MSG msg;
+    while (m_begun && m_window.Peek(&msg)) FilterPosted(msg);
+}
+
+void AcquisitionEngine::Poll() {
+    if (!MayTurn()) return;
+    Nested nested;
+    PollChannel(m_channel, *this);
+}
+
+void AcquisitionEngine::RunQueuedCommands() {
+    if (!MayTurn()) return;
+    Nested nested;
+    RunCommands();
+}
+
+void AcquisitionEngine::RunCommands() {
+    std::deque<std::function<void()>> commands;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        commands.swap(m_commands);
+        m_workWaiting = false;
+    }
+    for (auto& command : commands) {
+        if (!m_begun) break;  // stopped by one of them: the rest find the server gone
+        command();
+    }
+}
+
+bool AcquisitionEngine::WaitForWork(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const bool came = m_workCame.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                          [this] { return m_workWaiting; });
+    m_workWaiting = false;
+    return came || !m_commands.empty() || m_window.QueuedCount() > 0;
+}
+
+void AcquisitionEngine::NotifyWork() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_workWaiting = true;
+    }
+    m_workCame.notify_all();
+    m_host.Wake();
+}
+
+void AcquisitionEngine::FilterPosted(const MSG& msg) {
+    PollChannel(m_channel, *this);
+    const bool wasRunning = m_host.AcquisitionRunning();
+    m_host.OfferToSource(msg);
+    // A request that waited for the source to close is taken up at once.
+    if (wasRunning && !m_host.AcquisitionRunning()) {
+        if (m_server) m_server->Streams().EndAcquisition();
+        PollChannel(m_channel, *this);
+    }
+}
+
+PublishResult AcquisitionEngine::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
+    Nested nested;
+    return PublishImage(hDib, info.BitsPerPixel, info, m_host, m_channel,
+                        m_server ? &m_server->Streams() : nullptr);
+}
+
+BOOL AcquisitionEngine::SelectSource() {
+    Nested nested;
+    return m_host.ChooseSource();
+}
+
+BOOL AcquisitionEngine::Acquire(int nImages) {
+    Nested nested;
+    if (m_host.StartAcquisition(nImages)) return TRUE;
+    if (m_server) m_server->Streams().EndAcquisition();
+    return FALSE;
+}
+
+bool AcquisitionEngine::AcquisitionRunning() const { return m_host.AcquisitionRunning(); }
+
+void AcquisitionEngine::HandleCommandText() {
+    Nested nested;
+    velomark::HandleCommandText(m_channel, *this);
+}
+
+const ChannelOutbox& AcquisitionEngine::Outbox() const { return m_channel.Outbox(); }
+
+StreamHub* AcquisitionEngine::Streams() { return m_server ? &m_server->Streams() : nullptr; }
+
+void AcquisitionEngine::RunOnUiThread(std::function<void()> task) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_commands.push_back(std::move(task));
+    }
+    NotifyWork();
+}
+
+// Routed as a menu command is: one whose update rule says disabled does not run.
+bool AcquisitionEngine::ExecuteCommand(uint16_t id) {
+    if (!m_begun || !m_host.CommandEnabled(id)) return false;
+    Nested nested;
+    switch (id) {
+        case ID_GET_DIB_BITES: HandleCommandText(); return true;
+        case kSelectSourceId: SelectSource(); return true;
+        case kAcquireId: Acquire(-1); return true;
+        default: return m_host.RunCommand(id);
+    }
+}
+
+bool AcquisitionEngine::AcceptsStreams() { return m_host.TwainReady(); }
+
+}  // namespace velomark

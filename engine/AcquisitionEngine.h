@@ -1,0 +1,128 @@
+// Everything between the TWAIN client and Velomark's clients, with no toolkit: the
+// shared channel, the images waiting for the client, the image streams, the request
+// poll, the command text and the routing of the socket's commands. The program
+// around it drives it with explicit calls (a turn of its loop, an image received, a
+// command) and it calls back its EngineHost for the actions.
+//
+// The re-entry rule, in one place: a turn runs only at the outermost level of the
+// main loop. Nested counts, on the user-interface thread, the engine's own work and
+// every toolkit handler running; a turn asked for while it is above 0 (a window made
+// by the image hand-off, an event delivered inside another's handler), inside a
+// modal dialog's loop (the host says so) or before Begin does nothing, and what it
+// would have done waits for the next turn. So TransferImages never runs inside
+// itself and no request is taken up inside a modal loop.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "bridge/ChannelActions.h"
+#include "bridge/CommandServer.h"
+#include "bridge/ImageHandoff.h"
+#include "platform/Window.h"
+#include "twain/TwainTypes.h"
+
+namespace velomark {
+
+class ChannelOutbox;
+class EngineHost;
+class SharedChannel;
+
+class AcquisitionEngine : public CommandTarget, private ChannelActions {
+public:
+    explicit AcquisitionEngine(EngineHost& host);
+    AcquisitionEngine(EngineHost& host, SharedChannel& channel);
+    ~AcquisitionEngine() override;
+    AcquisitionEngine(const AcquisitionEngine&) = delete;
+    AcquisitionEngine& operator=(const AcquisitionEngine&) = delete;
+
+    // Opens the channel. Without it (no room in /dev/shm, say) Velomark runs on, and
+    // ChannelError says why.
+    void OpenChannel();
+    const std::string& ChannelError() const;
+    // Serves the command socket (the usual path, or `path`); false with `error`
+    // (a second Velomark, an unusable runtime folder): the channel still works.
+    bool StartCommands(std::string* error, const std::string& path = std::string());
+    std::string SocketPath() const;
+    // The window the sources post their notifications to: InitTwain's handle.
+    HWND Window() { return m_window.Handle(); }
+
+    // Turns and commands run from now on (TWAIN has been started).
+    void Begin();
+    // Turns and commands stop, the socket closes, queued commands are dropped. The
+    // owner then releases TWAIN and calls CloseChannel.
+    void Shutdown();
+    void CloseChannel();
+    bool Begun() const { return m_begun; }
+
+    // Raised while the engine works and while any toolkit handler runs.
+    class Nested {
+    public:
+        Nested() { ++t_nesting; }
+        ~Nested() { --t_nesting; }
+        Nested(const Nested&) = delete;
+        Nested& operator=(const Nested&) = delete;
+    };
+    // Whether a turn may run now (the rule above).
+    bool MayTurn() const;
+
+    // One turn of the program's loop: the poll, the commands clients queued, then
+    // each message the sources posted through the TWAIN filter. Does nothing when
+    // MayTurn says no.
+    void Turn();
+    // The pieces of a turn: the desktop program polls on every event it handles;
+    // stand-ins take a turn apart. The same rule holds for each.
+    void Poll();
+    void RunQueuedCommands();
+    // Waits up to timeoutMs for a posted message or a queued command; for loops
+    // without a toolkit. True when there is work.
+    bool WaitForWork(int timeoutMs);
+
+    // The road of one transferred image (ReceiveImage): a document from the host,
+    // the channel or its queue, every stream.
+    PublishResult ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info);
+
+    // The TWAIN operations as the menu and the clients start them. A failed
+    // acquisition ends the streams waiting for it.
+    BOOL SelectSource() override;
+    BOOL Acquire(int nImages) override;
+    // Command 32783: the command text in the data block.
+    void HandleCommandText();
+
+    SharedChannel& Channel() { return m_channel; }
+    const ChannelOutbox& Outbox() const;
+    // The open streams; null without the command socket.
+    StreamHub* Streams();
+
+    // The command socket's side. Commands run in a turn, never on the server's threads.
+    void RunOnUiThread(std::function<void()> task) override;
+    bool ExecuteCommand(uint16_t id) override;
+    bool AcceptsStreams() override;
+
+private:
+    bool AcquisitionRunning() const override;
+    void RunCommands();
+    // One posted message through the filter; a source that closed ends the streams
+    // and lets a waiting request through at once.
+    void FilterPosted(const MSG& msg);
+    void NotifyWork();
+
+    EngineHost& m_host;
+    SharedChannel& m_channel;
+    MessageWindow m_window;
+    std::unique_ptr<CommandServer> m_server;
+    std::mutex m_mutex;
+    std::condition_variable m_workCame;
+    std::deque<std::function<void()>> m_commands;
+    bool m_workWaiting = false;
+    bool m_begun = false;
+
+    static thread_local int t_nesting;
+};
+
+}  // namespace velomark
