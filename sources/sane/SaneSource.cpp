@@ -52,11 +52,7 @@ TW_UINT16 SaneSource::Entry(pTW_IDENTITY /*origin*/, TW_UINT32 dg, TW_UINT16 dat
             default: break;
         }
     }
-    if (!m_session) return Fail(TWCC_SEQERROR);
-    TW_UINT16 condition = TWCC_SUCCESS;
-    const TW_UINT16 result = m_session->Handle(dg, dat, msg, data, &condition);
-    if (condition != TWCC_SUCCESS) m_condition = condition;
-    return result;
+    return ToSession(m_session.get(), dg, dat, msg, data);
 }
 
 void SaneSource::ListDevices() {

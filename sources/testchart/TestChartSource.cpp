@@ -22,11 +22,7 @@ TW_UINT16 TestChartSource::Entry(pTW_IDENTITY /*origin*/, TW_UINT32 dg, TW_UINT1
     if (dg == DG_CONTROL && dat == DAT_IDENTITY)
         return IdentityTriplet(msg, static_cast<TW_IDENTITY*>(data));
     if (dg == DG_CONTROL && dat == DAT_STATUS) return Status(msg, static_cast<TW_STATUS*>(data));
-    if (!m_session) return Fail(TWCC_SEQERROR);
-    TW_UINT16 condition = TWCC_SUCCESS;
-    const TW_UINT16 result = m_session->Handle(dg, dat, msg, data, &condition);
-    if (condition != TWCC_SUCCESS) m_condition = condition;
-    return result;
+    return ToSession(m_session.get(), dg, dat, msg, data);
 }
 
 TW_UINT16 TestChartSource::IdentityTriplet(TW_UINT16 msg, TW_IDENTITY* identity) {

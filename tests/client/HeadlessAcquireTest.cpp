@@ -60,11 +60,11 @@ TEST_P(HeadlessAcquireTest, ClientReceivesEveryPageOfTheBatchAtTwentyFourBits) {
     }
 }
 
+// The page types that the end-to-end tests do not take through a client (they take 1
+// and 24 bits; 8-bit grey comes through the library below).
 INSTANTIATE_TEST_SUITE_P(PixelTypes, HeadlessAcquireTest,
-                         ::testing::Values(ChartCase{"bw", ChartPixelType::BlackWhite},
-                                           ChartCase{"gray4", ChartPixelType::Gray4},
-                                           ChartCase{"palette", ChartPixelType::Palette},
-                                           ChartCase{"rgb", ChartPixelType::Rgb}),
+                         ::testing::Values(ChartCase{"gray4", ChartPixelType::Gray4},
+                                           ChartCase{"palette", ChartPixelType::Palette}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(HeadlessTest, DescriptionsAreTheSourcesOwnAndImagesTheirExpansion) {

@@ -56,9 +56,10 @@ protected:
         m_session.reset();
         EXPECT_EQ(GlobalLiveBlockCount(), m_live);
     }
+    // The condition of a failure stays in m_condition.
     TW_UINT16 Call(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
-        TW_UINT16 condition = TWCC_SUCCESS;
-        return m_session->Handle(dg, dat, msg, data, &condition);
+        m_condition = TWCC_SUCCESS;
+        return m_session->Handle(dg, dat, msg, data, &m_condition);
     }
     // Enabled with a user interface that nobody sees, one page waiting.
     void Start(SourceSession::Rules rules) {
@@ -79,6 +80,7 @@ protected:
     size_t m_live = GlobalLiveBlockCount();
     MessageWindow m_window;
     std::unique_ptr<ScriptedSession> m_session;
+    TW_UINT16 m_condition = TWCC_SUCCESS;
 };
 
 TEST_F(SourceSessionTest, AnUncountedBatchGoesOnAfterItsWaitingPagesEnd) {
@@ -108,6 +110,7 @@ TEST_F(SourceSessionTest, ACountedBatchEndsAtItsLastPageAndAsksToBeClosed) {
 TEST_F(SourceSessionTest, DisablingWithAPageWaitingFollowsTheSourcesRule) {
     Start({.disableWithPagesWaiting = false});
     EXPECT_EQ(Disable(), TWRC_FAILURE);
+    EXPECT_EQ(m_condition, TWCC_SEQERROR);
     Start({.disableWithPagesWaiting = true});
     EXPECT_EQ(Disable(), TWRC_SUCCESS);
     EXPECT_TRUE(m_session->pages.empty());
