@@ -106,6 +106,7 @@ protected:
     BOOL SelectFromList();
     void PreferNamedSource();
     void HandleSourceMessage(TW_UINT16 message);
+    // The native image as a packed DIB in a global block (an empty one when refused).
     HGLOBAL TakeNativeImage(TW_HANDLE hNative, TW_IMAGEINFO* info, bool* sameHandle);
 
     HMODULE m_hDsmLibrary;

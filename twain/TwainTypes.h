@@ -1,4 +1,5 @@
-// TWAIN protocol 1.9 types and constants, written from the published values.
+// TWAIN protocol 1.9 types and constants, and the few TWAIN 2 ones Velomark uses,
+// written from the published values.
 // Structures use the standard's 2-byte packing; this platform is little-endian.
 // Handles and memory references are pointer-sized, as TWAIN 2 lays them out on
 // 64-bit Linux.

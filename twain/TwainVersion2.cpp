@@ -130,6 +130,9 @@ HGLOBAL CTwain::TakeNativeImage(TW_HANDLE hNative, TW_IMAGEINFO* info, bool* sam
     }
     std::string whyNot;
     HGLOBAL dib = NativeImage::ToPackedDib(hNative, m_memory, info, &whyNot);
-    if (!dib) std::fprintf(stderr, "velomark: the source's image is refused: %s\n", whyNot.c_str());
-    return dib;
+    if (dib) return dib;
+    std::fprintf(stderr, "velomark: the source's image is refused: %s\n", whyNot.c_str());
+    // The receiver gets an empty block, which it refuses as it refuses a malformed
+    // DIB: the page is reported, nothing of it is read.
+    return GlobalAlloc(GHND, 0);
 }

@@ -361,3 +361,24 @@ TEST_F(FakeDsmTest, CloseRequestRefusedByTheHookSendsNothing) {
     EXPECT_TRUE(twain.m_bSourceEnabled);
     EXPECT_TRUE(twain.IsSourceOpen());
 }
+
+TEST_F(FakeDsmTest, WithoutItsWindowTheSourceIsClosedAfterItsBatch) {
+    setenv("VELOMARK_SOURCE_UI", "0", 1);
+    Enable();
+    unsetenv("VELOMARK_SOURCE_UI");
+    twain.FilterMessage(Notification());
+    Trace expected = {"SRC EVENT/PROCESSEVENT", "SRC STATUS/GET"};
+    Trace images = Repeat(kOneImage, 3);
+    expected.insert(expected.end(), images.begin(), images.end());
+    // No MSG_CLOSEDSREQ comes in this mode: the batch's end closes the source.
+    expected.insert(expected.end(), {"SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS"});
+    EXPECT_EQ(dsm.Trace(), expected);
+    EXPECT_FALSE(twain.IsSourceOpen());
+
+    dsm.calls.clear();
+    ASSERT_TRUE(twain.Acquire(-1));
+    ASSERT_EQ(dsm.calls.size(), 3u);
+    TW_USERINTERFACE ui;
+    std::memcpy(&ui, dsm.calls[2].data.data(), sizeof(ui));
+    EXPECT_EQ(ui.ShowUI, 1) << "without the variable the source's window is asked for";
+}
