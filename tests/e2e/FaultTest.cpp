@@ -82,13 +82,11 @@ TEST_F(FaultTest, ClientKilledInTheMiddleOfACopyThenANewClientTakesThePages) {
     const std::vector<std::string> argv = {VELOMARK_CLIENT_PATH, "acquire", "-n",
                                            std::to_string(kPages), "-o", Folder() + "/killed",
                                            "-t", "60"};
-    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-    const pid_t killed = testing::SpawnWithStreams(argv, null, null, null);
-    close(null);
-    ASSERT_GT(killed, 0);
+    testing::ChildProcess killed(argv);
+    ASSERT_TRUE(killed.Started());
     ASSERT_TRUE(Velomark().WaitForEvents("image ", 2, kImageTimeoutMs)) << Velomark().EventText();
-    kill(killed, SIGKILL);
-    EXPECT_NE(testing::WaitForExit(killed, 10000), -1);
+    killed.Signal(SIGKILL);
+    EXPECT_NE(killed.Wait(10000), -1);
 
     // The page the killed client held stays in the block; the new one takes it
     // and every page after it.
