@@ -1,10 +1,13 @@
 // A client takes a batch from the real program: velomark-client and the client
 // library against Velomark with the test chart unattended, each page compared with
-// what the generator makes; and the command texts that start an acquisition.
+// what the generator makes; and the command texts that start an acquisition. Each
+// case runs through the desktop program and through `velomark --headless`; documents
+// are the desktop's alone.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "client/velomark_client.h"
@@ -29,18 +32,27 @@ struct ChartCase {
 
 class ClientAcquireTest : public E2eFixture {
 protected:
-    void StartUnattended(const char* type) {
+    void StartUnattended(const char* type, Program program = Program::Desktop) {
+        UseProgram(program);
         SetProgramVariable("VELOMARK_UNATTENDED", "1");
         UseTestChart(type, kWidth, kHeight, kPages, kDpi);
         StartVelomark();
     }
 };
 
-class ClientAcquirePixelTypeTest : public ClientAcquireTest,
-                                   public ::testing::WithParamInterface<ChartCase> {};
+class ClientAcquirePixelTypeTest
+    : public ClientAcquireTest,
+      public ::testing::WithParamInterface<std::tuple<ChartCase, Program>> {
+protected:
+    const ChartCase& Chart() const { return std::get<0>(GetParam()); }
+};
+
+// Either program, for the cases that run through both.
+class ClientAcquireBothTest : public ClientAcquireTest,
+                              public ::testing::WithParamInterface<Program> {};
 
 TEST_P(ClientAcquirePixelTypeTest, ClientSavesEveryPageOfTheBatchAtTwentyFourBits) {
-    ASSERT_NO_FATAL_FAILURE(StartUnattended(GetParam().name));
+    ASSERT_NO_FATAL_FAILURE(StartUnattended(Chart().name, std::get<1>(GetParam())));
     const std::string out = Folder() + "/out";
     const testing::ProgramOutput result =
         RunClient({"acquire", "-n", std::to_string(kPages), "-o", out, "-t", "60"});
@@ -51,13 +63,14 @@ TEST_P(ClientAcquirePixelTypeTest, ClientSavesEveryPageOfTheBatchAtTwentyFourBit
     std::vector<std::string> documents;
     for (const std::string& event : Velomark().Events())
         if (event.rfind("document ", 0) == 0) documents.push_back(event.substr(9));
-    EXPECT_EQ(documents, (std::vector<std::string>{"Velomark1", "Velomark2", "Velomark3"}));
+    if (!Headless())
+        EXPECT_EQ(documents, (std::vector<std::string>{"Velomark1", "Velomark2", "Velomark3"}));
     const std::string imageEvent = "image " + std::to_string(kWidth) + " " +
                                    std::to_string(kHeight) + " " +
-                                   std::to_string(GetParam().bitsPerPixel) + " Image ";
+                                   std::to_string(Chart().bitsPerPixel) + " Image ";
     EXPECT_EQ(Velomark().CountEvents(imageEvent), kPages) << Velomark().EventText();
 
-    const TestChartSettings settings = SmallChart(GetParam().type, kWidth, kHeight, kPages, kDpi);
+    const TestChartSettings settings = SmallChart(Chart().type, kWidth, kHeight, kPages, kDpi);
     for (int page = 1; page <= kPages; ++page) {
         char name[32];
         std::snprintf(name, sizeof name, "/image-%03d.bmp", page);
@@ -73,11 +86,20 @@ TEST_P(ClientAcquirePixelTypeTest, ClientSavesEveryPageOfTheBatchAtTwentyFourBit
 // One page type per road through the program: expanded to 24 bits for the client, and
 // handed over as it came. Every pixel type is acquired through CTwain in tests/twain,
 // expanded in tests/bridge (ExpandTo24Test) and taken by a client in tests/client.
-INSTANTIATE_TEST_SUITE_P(PixelTypes, ClientAcquirePixelTypeTest,
-                         ::testing::Values(ChartCase{"bw", ChartPixelType::BlackWhite, 1},
-                                           ChartCase{"rgb", ChartPixelType::Rgb, 24}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    PixelTypes, ClientAcquirePixelTypeTest,
+    ::testing::Combine(::testing::Values(ChartCase{"bw", ChartPixelType::BlackWhite, 1},
+                                         ChartCase{"rgb", ChartPixelType::Rgb, 24}),
+                       ::testing::Values(Program::Desktop, Program::Headless)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "_" +
+               ProgramName(std::get<1>(info.param));
+    });
 
+// Through the desktop program only: `velomark --headless` gives the library the same
+// descriptions and expanded pages in tests/client (HeadlessTest,
+// DescriptionsAreTheSourcesOwnAndImagesTheirExpansion; the palette road there through
+// HeadlessAcquireTest).
 TEST_F(ClientAcquireTest, LibraryGetsTheSourcesDescriptionsWithTheExpandedPages) {
     ASSERT_NO_FATAL_FAILURE(StartUnattended("palette"));
     velomark_client* client = nullptr;
@@ -113,8 +135,8 @@ TEST_F(ClientAcquireTest, LibraryGetsTheSourcesDescriptionsWithTheExpandedPages)
     ExitAndExpectCleanEnd();
 }
 
-TEST_F(ClientAcquireTest, ANewRequestSupersedesThePagesStillWaiting) {
-    ASSERT_NO_FATAL_FAILURE(StartUnattended("rgb"));
+TEST_P(ClientAcquireBothTest, ANewRequestSupersedesThePagesStillWaiting) {
+    ASSERT_NO_FATAL_FAILURE(StartUnattended("rgb", GetParam()));
     const TestChartSettings settings = SmallChart(ChartPixelType::Rgb, kWidth, kHeight, kPages, kDpi);
     velomark_client* client = nullptr;
     ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
@@ -144,19 +166,19 @@ TEST_F(ClientAcquireTest, ANewRequestSupersedesThePagesStillWaiting) {
         expectPage(page);
         ASSERT_EQ(velomark_acknowledge(client), VELOMARK_OK);
     }
-    EXPECT_EQ(Velomark().CountEvents("document "), 2 * kPages);
+    if (!Headless()) EXPECT_EQ(Velomark().CountEvents("document "), 2 * kPages);
     velomark_close(client);
     ExitAndExpectCleanEnd("alt+n");  // the dropped page never reached a client: unsaved
 }
 
-TEST_F(ClientAcquireTest, CommandTextsAreAnsweredAndCarriedOut) {
-    ASSERT_NO_FATAL_FAILURE(StartUnattended("gray"));
+TEST_P(ClientAcquireBothTest, CommandTextsAreAnsweredAndCarriedOut) {
+    ASSERT_NO_FATAL_FAILURE(StartUnattended("gray", GetParam()));
     testing::ProgramOutput result = RunClient({"command", "OnFileAcquire", "-t", "60"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "Wait For OnFileAcquire\n");
     EXPECT_TRUE(Velomark().WaitForEvents("image ", kPages, kImageTimeoutMs))
         << Velomark().EventText();
-    EXPECT_EQ(Velomark().CountEvents("document "), kPages);
+    if (!Headless()) EXPECT_EQ(Velomark().CountEvents("document "), kPages);
 
     // The pages wait in the program until a client takes them, one after another.
     velomark_client* client = nullptr;
@@ -176,6 +198,10 @@ TEST_F(ClientAcquireTest, CommandTextsAreAnsweredAndCarriedOut) {
     EXPECT_EQ(result.out, "OnSomethingElse\n");
     ExitAndExpectCleanEnd();
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, ClientAcquireBothTest,
+                         ::testing::Values(Program::Desktop, Program::Headless),
+                         [](const auto& info) { return std::string(ProgramName(info.param)); });
 
 }  // namespace
 }  // namespace velomark::e2e

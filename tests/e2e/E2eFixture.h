@@ -20,6 +20,13 @@ namespace velomark::e2e {
 constexpr int kStartTimeoutMs = 60000;
 constexpr int kImageTimeoutMs = 60000;
 
+// What a case runs through: the desktop program under Xvfb, or `velomark --headless`
+// (the same engine with no window: no documents, no "shown" or "closing").
+enum class Program { Desktop, Headless };
+inline const char* ProgramName(Program program) {
+    return program == Program::Desktop ? "desktop" : "headless";
+}
+
 class E2eFixture : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -29,10 +36,15 @@ protected:
     void SetProgramVariable(const std::string& name, const std::string& value);
     // The test chart's pages through the environment.
     void UseTestChart(const char* type, int width, int height, int pages, int dpi = 100);
-    // Starts Velomark and, unless told otherwise, waits until its frame is shown.
+    // Before StartVelomark: which program the test starts.
+    void UseProgram(Program program) { m_velomark->SetHeadless(program == Program::Headless); }
+    bool Headless() const { return m_velomark->Headless(); }
+    // Starts Velomark and, unless told otherwise, waits until its frame is shown
+    // (headless: until its socket is ready).
     void StartVelomark(bool waitUntilShown = true, const std::vector<std::string>& arguments = {});
-    // File > Exit, then: exit code 0 and the events of an orderly end. With
-    // `saveAnswer`, an unsaved page's question comes first and gets those keys.
+    // File > Exit (headless: SIGTERM), then: exit code 0 and the events of an orderly
+    // end. With `saveAnswer`, an unsaved page's question comes first and gets those
+    // keys (headless has no pages to save and asks nothing).
     void ExitAndExpectCleanEnd(const char* saveAnswer = nullptr);
     // The question an unsaved page asks before it closes: a box titled "Velomark"
     // (the main window then carries the page's name), answered with `keys`.

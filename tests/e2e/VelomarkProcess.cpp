@@ -51,18 +51,24 @@ std::vector<std::string> EnvironmentWith(const std::map<std::string, std::string
 VelomarkProcess::VelomarkProcess(std::string folder)
     : m_folder(std::move(folder)),
       m_eventLog(m_folder + "/events.log"),
+      m_outPath(m_folder + "/velomark.out"),
       m_errPath(m_folder + "/velomark.err") {}
 
 VelomarkProcess::~VelomarkProcess() { Kill(); }
+
+void VelomarkProcess::SetHeadless(bool headless) {
+    m_headless = headless;
+    m_eventLog = m_folder + (headless ? "/velomark.out" : "/events.log");
+}
 
 bool VelomarkProcess::Start(const std::map<std::string, std::string>& extra, std::string& error,
                             const std::vector<std::string>& arguments) {
     std::map<std::string, std::string> environment = extra;
     environment["VELOMARK_EVENT_LOG"] = m_eventLog;
     std::vector<std::string> command = {m_program};
+    if (m_headless) command.push_back("--headless");
     command.insert(command.end(), arguments.begin(), arguments.end());
-    m_pid = testing::SpawnProgram(command, EnvironmentWith(environment), m_folder + "/velomark.out",
-                                  m_errPath);
+    m_pid = testing::SpawnProgram(command, EnvironmentWith(environment), m_outPath, m_errPath);
     if (m_pid < 0) {
         error = "cannot start " + m_program;
         return false;
@@ -118,6 +124,12 @@ int64_t VelomarkProcess::Post(uint16_t id) const { return Call(id, true, 10000);
 int VelomarkProcess::ExitByMenu(int timeoutMs) {
     // Posted: the program closes the connection as it ends, which is no answer.
     Post(kCommandAppExit);
+    return WaitForEnd(timeoutMs);
+}
+
+int VelomarkProcess::Stop(int timeoutMs) {
+    if (!m_headless) return ExitByMenu(timeoutMs);
+    if (m_pid > 0) kill(m_pid, SIGTERM);
     return WaitForEnd(timeoutMs);
 }
 

@@ -34,6 +34,10 @@ public:
 
     // The program to start instead of the build's.
     void SetProgram(std::string path) { m_program = std::move(path); }
+    // `velomark --headless` instead of the desktop program: its events are the lines of
+    // its stdout, and SIGTERM ends it.
+    void SetHeadless(bool headless);
+    bool Headless() const { return m_headless; }
     // Starts the program with the test's environment plus `extra` (which wins), and
     // the command-line arguments given.
     bool Start(const std::map<std::string, std::string>& extra, std::string& error,
@@ -52,6 +56,8 @@ public:
     // File > Exit and the wait for the end: the exit code (-1: still running, then
     // killed).
     int ExitByMenu(int timeoutMs = 30000);
+    // The orderly end of either kind: File > Exit, or SIGTERM for headless.
+    int Stop(int timeoutMs = 30000);
     int WaitForEnd(int timeoutMs);
     bool IsRunning() const { return m_pid > 0; }
     pid_t Pid() const { return m_pid; }
@@ -70,9 +76,11 @@ private:
     std::string m_program = VELOMARK_PROGRAM_PATH;
     std::string m_folder;
     std::string m_eventLog;
+    std::string m_outPath;
     std::string m_errPath;
     std::string m_socketPath;
     pid_t m_pid = -1;
+    bool m_headless = false;
 };
 
 }  // namespace velomark::e2e
