@@ -63,8 +63,9 @@ TEST_P(ClientAcquirePixelTypeTest, ClientSavesEveryPageOfTheBatchAtTwentyFourBit
     std::vector<std::string> documents;
     for (const std::string& event : Velomark().Events())
         if (event.rfind("document ", 0) == 0) documents.push_back(event.substr(9));
-    if (!Headless())
+    if (!Headless()) {
         EXPECT_EQ(documents, (std::vector<std::string>{"Velomark1", "Velomark2", "Velomark3"}));
+    }
     const std::string imageEvent = "image " + std::to_string(kWidth) + " " +
                                    std::to_string(kHeight) + " " +
                                    std::to_string(Chart().bitsPerPixel) + " Image ";
@@ -166,7 +167,9 @@ TEST_P(ClientAcquireBothTest, ANewRequestSupersedesThePagesStillWaiting) {
         expectPage(page);
         ASSERT_EQ(velomark_acknowledge(client), VELOMARK_OK);
     }
-    if (!Headless()) EXPECT_EQ(Velomark().CountEvents("document "), 2 * kPages);
+    if (!Headless()) {
+        EXPECT_EQ(Velomark().CountEvents("document "), 2 * kPages);
+    }
     velomark_close(client);
     ExitAndExpectCleanEnd("alt+n");  // the dropped page never reached a client: unsaved
 }
@@ -178,7 +181,9 @@ TEST_P(ClientAcquireBothTest, CommandTextsAreAnsweredAndCarriedOut) {
     EXPECT_EQ(result.out, "Wait For OnFileAcquire\n");
     EXPECT_TRUE(Velomark().WaitForEvents("image ", kPages, kImageTimeoutMs))
         << Velomark().EventText();
-    if (!Headless()) EXPECT_EQ(Velomark().CountEvents("document "), kPages);
+    if (!Headless()) {
+        EXPECT_EQ(Velomark().CountEvents("document "), kPages);
+    }
 
     // The pages wait in the program until a client takes them, one after another.
     velomark_client* client = nullptr;

@@ -133,8 +133,9 @@ void E2eFixture::ExitAndExpectCleanEnd(const char* saveAnswer) {
         exitCode = m_velomark->ExitByMenu(kStartTimeoutMs);
     }
     EXPECT_EQ(exitCode, 0) << "stderr:\n" << m_velomark->ErrorOutput();
-    if (!Headless())
+    if (!Headless()) {
         EXPECT_EQ(m_velomark->CountEvents("closing"), 1) << m_velomark->EventText();
+    }
     EXPECT_EQ(m_velomark->CountEvents("exit"), 1) << m_velomark->EventText();
 }
 

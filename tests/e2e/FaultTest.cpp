@@ -101,7 +101,14 @@ TEST_F(FaultTest, ClientKilledInTheMiddleOfACopyThenANewClientTakesThePages) {
     }
     velomark_close(client);
     EXPECT_EQ(Velomark().CountEvents("image "), kPages) << Velomark().EventText();
-    EXPECT_GE(taken, 1);
+    // A fast client may have taken the whole batch before the kill; what it wrote and
+    // what the new client took make the batch, but for one page it may have
+    // acknowledged and not yet written.
+    int written = 0;
+    std::error_code none;  // killed before it made its folder: nothing written
+    for (const auto& entry : std::filesystem::directory_iterator(Folder() + "/killed", none))
+        if (entry.path().filename().string().front() != '.') ++written;
+    EXPECT_GE(written + taken, kPages - 1) << written << " written, " << taken << " taken";
     ASSERT_NO_FATAL_FAILURE(ExpectABatchIsDelivered());
     ExitAndExpectCleanEnd();
 }

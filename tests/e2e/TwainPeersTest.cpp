@@ -102,8 +102,9 @@ protected:
         const std::string imageEvent = "image " + std::to_string(kPageWidth) + " " +
                                        std::to_string(kPageHeight) + " 24 Image ";
         EXPECT_EQ(Velomark().CountEvents(imageEvent), 2) << Velomark().EventText();
-        if (!Headless())
+        if (!Headless()) {
             EXPECT_EQ(Velomark().CountEvents("document "), 2) << Velomark().EventText();
+        }
 
         const std::string expectedPath = Folder() + "/expected.bmp";
         ASSERT_EQ(RunStep({VELOMARK_CONVERT, kPicture, "-background", "black", "-gravity",
