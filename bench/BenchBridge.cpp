@@ -23,16 +23,13 @@
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
 #include "platform/HeapTuning.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kWidth = 2400;
 constexpr int kHeight = 2200;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Keeps only the latest document, as a user closing windows would.
 struct Documents : velomark::ImageDocumentFactory {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "dib/Dib.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
@@ -29,10 +30,6 @@ constexpr int64_t kPixels = int64_t(kWidth) * kHeight;
 using Clock = std::chrono::steady_clock;
 
 std::string g_folder;  // scratch folder for the file benchmarks
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // A 24-bit scan with smooth gradients and some grain, so that colour matching meets
 // many different colours.

@@ -20,15 +20,12 @@
 #include "engine/AcquisitionEngine.h"
 #include "engine/EngineHost.h"
 #include "twain/Twain.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kEventsPerRound = 1000;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 class IdleHost : public CTwain, public velomark::EngineHost, public velomark::ChannelActions {
 public:

@@ -33,6 +33,7 @@
 #include "platform/HeapTuning.h"
 #include "sources/sane/SaneImageConverter.h"
 #include "twain/Twain.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
@@ -49,10 +50,6 @@ std::string ScanimageArguments(int dpi) {
 }
 
 double g_acquireSeconds = 0;  // per page, for the converter's share
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // The engine's host without windows: the TWAIN client and the document factory in
 // one (the latest document only).

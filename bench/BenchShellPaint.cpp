@@ -18,6 +18,7 @@
 
 #include "dib/Dib.h"
 #include "platform/WxDcSurface.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
@@ -30,10 +31,6 @@ constexpr int kScrollY = (kImageHeight - kViewHeight) / 2;
 constexpr int64_t kViewPixels = int64_t(kViewWidth) * kViewHeight;
 
 using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // The toolkit with its GUI side, started once for every benchmark of the program.
 void EnsureWxStarted() {

@@ -16,6 +16,7 @@
 #include "platform/GlobalMemory.h"
 #include "sources/testchart/TestChartPage.h"
 #include "sources/testchart/TestChartSettings.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
@@ -24,10 +25,6 @@ using bench::RunningVelomark;
 
 constexpr int kPages = 10;
 constexpr int kDpi = 300;
-
-double Seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 // Runs the client beside the program; its exit code, -1 when it could not run.
 int RunClient(const std::vector<std::string>& arguments) {
@@ -59,7 +56,7 @@ double ReferenceSeconds() {
         GlobalUnlock(block);
         GlobalFree(block);
     }
-    return Seconds(start);
+    return SecondsSince(start);
 }
 
 void BM_StreamTenPagesWholeProcess(benchmark::State& state) {
@@ -76,7 +73,7 @@ void BM_StreamTenPagesWholeProcess(benchmark::State& state) {
             state.SkipWithError("the stream did not deliver its pages");
             break;
         }
-        streamSeconds += Seconds(start);
+        streamSeconds += SecondsSince(start);
         std::error_code ignored;
         bench::fs::remove_all(out, ignored);
         referenceSeconds += ReferenceSeconds();

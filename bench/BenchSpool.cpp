@@ -16,16 +16,13 @@
 
 #include "bridge/ChannelOutbox.h"
 #include "bridge/SpoolFile.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kImages = 30;
 constexpr size_t kImageBytes = 40 + size_t(5100) * 2200;  // 1700 x 2200 x 3
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 HGLOBAL MakeImage(int serial) {
     HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, kImageBytes);

@@ -19,16 +19,13 @@
 
 #include "bridge/CommandServer.h"
 #include "client/velomark_client.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kWidth = 5100;
 constexpr int kHeight = 6600;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 class StreamTarget : public velomark::CommandTarget {
 public:

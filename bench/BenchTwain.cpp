@@ -20,15 +20,12 @@
 #include "platform/Window.h"
 #include "sources/testchart/TestChartPage.h"
 #include "twain/Twain.h"
+#include "bench/BenchClock.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kMessagesPerRound = 1000;
-
-double SecondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
 
 class BenchTwain : public CTwain {
 public:

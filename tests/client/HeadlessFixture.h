@@ -11,6 +11,7 @@
 
 #include "tests/client/ChildProcess.h"
 #include "tests/client/ClientTestFixture.h"
+#include "tests/sources/UnattendedChart.h"
 
 namespace velomark::testing {
 
@@ -20,21 +21,13 @@ protected:
         ClientTestFixture::SetUp();
         const std::string config = Folder() + "/config";
         std::filesystem::create_directories(config);
-        setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-        setenv("VELOMARK_UNATTENDED", "1", 1);
-        setenv("VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart", 1);
-        setenv("VELOMARK_TESTCHART_SIZE", "173x61", 1);
-        setenv("VELOMARK_TESTCHART_DPI", "150", 1);
-        setenv("VELOMARK_TESTCHART_PAGES", "3", 1);
-        unsetenv("VELOMARK_DSM");
+        SetUnattendedChart(config);
     }
     void TearDown() override {
         ClientTestFixture::TearDown();
-        for (const char* name :
-             {"XDG_CONFIG_HOME", "VELOMARK_UNATTENDED", "VELOMARK_DEFAULT_SOURCE",
-              "VELOMARK_TESTCHART_SIZE", "VELOMARK_TESTCHART_DPI", "VELOMARK_TESTCHART_PAGES",
-              "VELOMARK_TESTCHART_TYPE", "VELOMARK_DSM"})
-            unsetenv(name);
+        ClearUnattendedChart();
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("VELOMARK_DSM");
     }
     void EndPrograms() override { m_velomark.Stop(); }
 

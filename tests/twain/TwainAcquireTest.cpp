@@ -18,6 +18,7 @@
 #include "platform/Window.h"
 #include "tests/DibRowSize.h"
 #include "tests/sources/TestChartPages.h"
+#include "tests/sources/UnattendedChart.h"
 #include "twain/Twain.h"
 
 namespace {
@@ -48,20 +49,11 @@ protected:
         m_config = std::filesystem::temp_directory_path() /
                    ("velomark-acquire-" + std::to_string(getpid()));
         std::filesystem::create_directories(m_config);
-        setenv("XDG_CONFIG_HOME", m_config.c_str(), 1);
-        setenv("VELOMARK_UNATTENDED", "1", 1);
-        setenv("VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart", 1);
-        setenv("VELOMARK_TESTCHART_SIZE", "173x61", 1);
-        setenv("VELOMARK_TESTCHART_DPI", "150", 1);
-        setenv("VELOMARK_TESTCHART_PAGES", "3", 1);
-        unsetenv("VELOMARK_DSM");
+        SetUnattendedChart(m_config);
         m_blocksBefore = GlobalLiveBlockCount();
     }
     void TearDown() override {
-        for (const char* name :
-             {"VELOMARK_UNATTENDED", "VELOMARK_DEFAULT_SOURCE", "VELOMARK_TESTCHART_SIZE",
-              "VELOMARK_TESTCHART_DPI", "VELOMARK_TESTCHART_PAGES", "VELOMARK_TESTCHART_TYPE"})
-            unsetenv(name);
+        ClearUnattendedChart();
         std::filesystem::remove_all(m_config);
     }
 

@@ -1,0 +1,8 @@
+// The benchmarks' one clock reading.
+#pragma once
+
+#include <chrono>
+
+inline double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
