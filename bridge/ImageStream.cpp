@@ -109,34 +109,20 @@ void ImageStream::Close() {
 bool ImageStream::SendEvent(const Event& event, size_t* sent) {
     const size_t total = kStreamHeaderSize + event.text.size();
     while (*sent < total) {
-        unsigned char bytes[kStreamHeaderSize];
         const unsigned char* from;
         size_t length;
         if (*sent < kStreamHeaderSize) {
-            std::memcpy(bytes, event.header, kStreamHeaderSize);
-            from = bytes + *sent;
+            from = event.header + *sent;
             length = kStreamHeaderSize - *sent;
         } else {
             from = reinterpret_cast<const unsigned char*>(event.text.data()) +
                    (*sent - kStreamHeaderSize);
             length = total - *sent;
         }
-        iovec part{const_cast<unsigned char*>(from), length};
-        msghdr message{};
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
         // The descriptor rides with the header's first byte.
-        if (*sent == 0 && event.image) {
-            message.msg_control = control;
-            message.msg_controllen = sizeof(control);
-            cmsghdr* rights = CMSG_FIRSTHDR(&message);
-            rights->cmsg_level = SOL_SOCKET;
-            rights->cmsg_type = SCM_RIGHTS;
-            rights->cmsg_len = CMSG_LEN(sizeof(int));
-            std::memcpy(CMSG_DATA(rights), &event.image->fd, sizeof(int));
-        }
-        ssize_t done = sendmsg(m_fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+        const bool withImage = *sent == 0 && event.image;
+        ssize_t done = StreamWire::Send(m_fd, from, length, withImage ? &event.image->fd : nullptr,
+                                        withImage ? 1 : 0, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (done > 0) {
             *sent += static_cast<size_t>(done);
             continue;

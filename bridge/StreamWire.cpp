@@ -1,5 +1,8 @@
 #include "bridge/StreamWire.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "bridge/LittleEndian.h"
@@ -25,6 +28,29 @@ StreamHeader StreamWire::Decode(const unsigned char* in) {
     header.reserved = static_cast<uint32_t>(GetLittleEndian(in + 20, 4));
     std::memcpy(header.info, in + kStreamInfoOffset, kStreamInfoSize);
     return header;
+}
+
+ssize_t StreamWire::Send(int socket, const void* bytes, size_t length, const int* fds,
+                         size_t count, int flags) {
+    if (count > kMaxDescriptors) {
+        errno = EINVAL;
+        return -1;
+    }
+    iovec part{const_cast<void*>(bytes), length};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * kMaxDescriptors)] = {};
+    if (count > 0) {
+        message.msg_control = control;
+        message.msg_controllen = CMSG_SPACE(sizeof(int) * count);
+        cmsghdr* rights = CMSG_FIRSTHDR(&message);
+        rights->cmsg_level = SOL_SOCKET;
+        rights->cmsg_type = SCM_RIGHTS;
+        rights->cmsg_len = CMSG_LEN(sizeof(int) * count);
+        std::memcpy(CMSG_DATA(rights), fds, sizeof(int) * count);
+    }
+    return sendmsg(socket, &message, flags);
 }
 
 }  // namespace velomark

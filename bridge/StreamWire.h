@@ -2,6 +2,8 @@
 // and flags, and the 72-byte little-endian header of every event.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -35,6 +37,11 @@ class StreamWire {
 public:
     static void Encode(const StreamHeader& header, unsigned char* out);
     static StreamHeader Decode(const unsigned char* in);
+    // One sendmsg of `length` bytes with up to kMaxDescriptors descriptors riding on
+    // them; what sendmsg returns (-1 with EINVAL for more descriptors).
+    static constexpr size_t kMaxDescriptors = 4;
+    static ssize_t Send(int socket, const void* bytes, size_t length, const int* fds,
+                        size_t count, int flags);
 };
 
 }  // namespace velomark

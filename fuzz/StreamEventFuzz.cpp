@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "bridge/CommandSocketWire.h"
+#include "bridge/StreamWire.h"
 #include "client/ClientHandle.h"
 #include "client/velomark_client.h"
 #include "fuzz/FuzzInput.h"
@@ -56,22 +57,10 @@ void Serve(FuzzInput input) {
             for (int i = 0; i < (how >> 4) % 4; ++i) fds.push_back(MemoryFile(input, how));
             size_t n = 0;
             const uint8_t* bytes = input.Bytes(input.Take<uint8_t>(), &n);
-            iovec part{const_cast<uint8_t*>(bytes), n};
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 3)] = {};
-            msghdr message{};
-            message.msg_iov = &part;
-            message.msg_iovlen = 1;
-            if (!fds.empty()) {
-                message.msg_control = control;
-                message.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
-                cmsghdr* c = CMSG_FIRSTHDR(&message);
-                c->cmsg_level = SOL_SOCKET;
-                c->cmsg_type = SCM_RIGHTS;
-                c->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
-                std::memcpy(CMSG_DATA(c), fds.data(), sizeof(int) * fds.size());
-            }
             // Descriptors need at least one byte to travel with.
-            const bool sent = (n > 0 || fds.empty()) && sendmsg(fd, &message, MSG_NOSIGNAL) >= 0;
+            const bool sent = (n > 0 || fds.empty()) &&
+                              velomark::StreamWire::Send(fd, bytes, n, fds.data(), fds.size(),
+                                                         MSG_NOSIGNAL) >= 0;
             for (int f : fds) close(f);
             if (!sent && n > 0) break;
         }

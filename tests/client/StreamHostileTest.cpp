@@ -51,21 +51,8 @@ std::vector<unsigned char> Header(uint32_t magic, uint64_t size) {
 }
 
 void SendWith(int fd, const std::vector<unsigned char>& bytes, const std::vector<int>& fds) {
-    iovec part{const_cast<unsigned char*>(bytes.data()), bytes.size()};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 4)] = {};
-    if (!fds.empty()) {
-        message.msg_control = control;
-        message.msg_controllen = CMSG_SPACE(sizeof(int) * fds.size());
-        cmsghdr* rights = CMSG_FIRSTHDR(&message);
-        rights->cmsg_level = SOL_SOCKET;
-        rights->cmsg_type = SCM_RIGHTS;
-        rights->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
-        std::memcpy(CMSG_DATA(rights), fds.data(), sizeof(int) * fds.size());
-    }
-    EXPECT_EQ(sendmsg(fd, &message, MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    EXPECT_EQ(StreamWire::Send(fd, bytes.data(), bytes.size(), fds.data(), fds.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
     for (int sent : fds) close(sent);
 }
 
