@@ -100,7 +100,7 @@ bool CScanprobeApp::OnInit() {
     Bind(
         wxEVT_UPDATE_UI,
         [this](wxUpdateUIEvent& event) {
-            event.Enable(!velomark::OpenPages(*m_pDocManager).empty());
+            event.Enable(velomark::HasOpenPages(*m_pDocManager));
         },
         saveAllPages);
 

@@ -18,6 +18,7 @@
 #include "bridge/CommandSocketPath.h"
 #include "bridge/CommandSocketWire.h"
 #include "bridge/ImageStream.h"
+#include "res/ResourceIds.h"
 
 namespace velomark {
 
@@ -29,8 +30,6 @@ constexpr int kReplyWriteTimeoutMs = 5000;
 constexpr size_t kMaxConnections = 64;
 // How long Start waits for an existing socket's owner to accept before deciding.
 constexpr int kProbeTimeoutMs = 1000;
-// The Acquire menu command, which a stream's flag bit 0 runs.
-constexpr uint16_t kAcquireCommand = 32772;
 
 // What outlives the server: the tasks queued to the UI thread hold it, so a task
 // that runs after Stop finds `target` cleared instead of a freed object.
@@ -136,7 +135,7 @@ std::shared_ptr<ImageStream> CommandServer::Running::OpenStream(const CommandReq
             std::lock_guard<std::recursive_mutex> hold(state->targetMutex);
             if (state->target && state->target->AcceptsStreams()) {
                 stream = hub->Add(fd, wanted);
-                if (start && !state->target->ExecuteCommand(kAcquireCommand)) {
+                if (start && !state->target->ExecuteCommand(res::ID_FILE_ACQUIRE)) {
                     hub->Remove(stream);
                     stream.reset();
                 }

@@ -142,20 +142,20 @@ void SharedChannel::RefreshDataBlock() {
     Remap(m_data);
 }
 
-bool SharedChannel::WriteData(size_t offset, const void* bytes, size_t size) {
-    return Guarded(m_data, [&](unsigned char* view, size_t viewSize) {
+bool SharedChannel::Write(Section& section, size_t offset, const void* bytes, size_t size) {
+    return Guarded(section, [&](unsigned char* view, size_t viewSize) {
         if (offset > viewSize || size > viewSize - offset) return false;
         std::memcpy(view + offset, bytes, size);
         return true;
     });
 }
 
+bool SharedChannel::WriteData(size_t offset, const void* bytes, size_t size) {
+    return Write(m_data, offset, bytes, size);
+}
+
 bool SharedChannel::WriteStatusBlock(size_t offset, const void* bytes, size_t size) {
-    return Guarded(m_status, [&](unsigned char* view, size_t viewSize) {
-        if (offset > viewSize || size > viewSize - offset) return false;
-        std::memcpy(view + offset, bytes, size);
-        return true;
-    });
+    return Write(m_status, offset, bytes, size);
 }
 
 bool SharedChannel::ReadText(char* text, size_t limit) {

@@ -113,6 +113,7 @@ private:
     bool Guarded(Section& section, Access access);
     void Remap(Section& section);
     void Zero(Section& section, size_t bytes);
+    bool Write(Section& section, size_t offset, const void* bytes, size_t size);
     void ReportDamage(Section& section);
 
     Section m_data{"dllmemfilemap"};

@@ -26,13 +26,19 @@ bool StartsWith(const unsigned char* bytes, size_t count, const char* signature,
 
 }  // namespace
 
-std::optional<ImageFileFormat> FormatOfExtension(const std::string& path) {
+std::string LowerExtension(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     const size_t dot = path.find_last_of('.');
     if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
     std::string extension = path.substr(dot + 1);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return char(std::tolower(c)); });
+    return extension;
+}
+
+std::optional<ImageFileFormat> FormatOfExtension(const std::string& path) {
+    const std::string extension = LowerExtension(path);
+    if (extension.empty()) return {};
     for (const FormatEntry& entry : kFormats)
         for (const char* known : entry.extensions)
             if (known && extension == known) return entry.format;

@@ -11,6 +11,8 @@ namespace velomark {
 // In the order of the Save As dialog's file types.
 enum class ImageFileFormat { Bmp, Png, Tiff, Jpeg };
 
+// The extension of a name's last part, in lower case; empty when it has none.
+std::string LowerExtension(const std::string& path);
 // The format a name's extension names (case ignored); none for no or another extension.
 std::optional<ImageFileFormat> FormatOfExtension(const std::string& path);
 // The format whose signature starts `bytes`; none when no known one does.

@@ -6,22 +6,17 @@
 #include <wx/log.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 
-#include "platform/FileAside.h"
+#include "docview/ImageFileFormat.h"
 #include "docview/VelomarkDoc.h"
+#include "platform/FileAside.h"
 
 namespace velomark {
 namespace {
 
 PageSetFormat FormatOfName(const std::string& path, PageSetFormat typeChosen) {
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return typeChosen;
-    std::string extension = path.substr(dot + 1);
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
+    const std::string extension = LowerExtension(path);
     if (extension == "pdf") return PageSetFormat::Pdf;
     if (extension == "tif" || extension == "tiff") return PageSetFormat::Tiff;
     return typeChosen;
@@ -36,13 +31,26 @@ int TabIndex(const wxDocument& document) {
     return index == wxNOT_FOUND ? INT_MAX : index;
 }
 
+// The document as a page to write: null when it holds no image.
+const CVelomarkDoc* PageOf(wxDocument* document) {
+    const auto* doc = dynamic_cast<const CVelomarkDoc*>(document);
+    return doc && doc->m_dib.m_pBlock && doc->m_dib.m_nWidth > 0 && doc->m_dib.m_nHeight > 0
+               ? doc
+               : nullptr;
+}
+
 }  // namespace
+
+bool HasOpenPages(wxDocManager& manager) {
+    const wxDocVector documents = manager.GetDocumentsVector();
+    return std::any_of(documents.begin(), documents.end(),
+                       [](wxDocument* document) { return PageOf(document) != nullptr; });
+}
 
 std::vector<PageToWrite> OpenPages(wxDocManager& manager) {
     std::vector<std::pair<int, PageToWrite>> ordered;
     for (wxDocument* document : manager.GetDocumentsVector()) {
-        const auto* doc = dynamic_cast<const CVelomarkDoc*>(document);
-        if (doc && doc->m_dib.m_pBlock && doc->m_dib.m_nWidth > 0 && doc->m_dib.m_nHeight > 0)
+        if (const CVelomarkDoc* doc = PageOf(document))
             ordered.push_back({TabIndex(*doc), {&doc->m_dib, doc->Resolution()}});
     }
     std::stable_sort(ordered.begin(), ordered.end(),

@@ -17,6 +17,8 @@ enum class PageSetFormat { Pdf, Tiff };
 
 // The pages of the open documents that hold an image, in the order of their tabs.
 std::vector<PageToWrite> OpenPages(wxDocManager& manager);
+// Whether any open document holds an image (the command's update rule: no sorting).
+bool HasOpenPages(wxDocManager& manager);
 
 // Writes the open pages into `path`: its extension (.pdf, .tif, .tiff) chooses the
 // format, else `typeChosen`. False, with a message logged, when nothing was saved.

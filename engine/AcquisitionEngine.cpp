@@ -8,17 +8,9 @@
 #include "bridge/ChannelRequests.h"
 #include "bridge/SharedChannel.h"
 #include "engine/EngineHost.h"
+#include "res/ResourceIds.h"
 
 namespace velomark {
-
-namespace {
-
-// The menu's ids of the two TWAIN commands (res/ResourceIds.h); the engine knows
-// no resources.
-constexpr uint16_t kSelectSourceId = 32771;
-constexpr uint16_t kAcquireId = 32772;
-
-}  // namespace
 
 thread_local int AcquisitionEngine::t_nesting = 0;
 
@@ -132,15 +124,14 @@ void AcquisitionEngine::FilterPosted(const MSG& msg) {
     m_host.OfferToSource(msg);
     // A request that waited for the source to close is taken up at once.
     if (wasRunning && !m_host.AcquisitionRunning()) {
-        if (m_server) m_server->Streams().EndAcquisition();
+        if (StreamHub* streams = Streams()) streams->EndAcquisition();
         PollChannel(m_channel, *this);
     }
 }
 
 PublishResult AcquisitionEngine::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     Nested nested;
-    return PublishImage(hDib, info.BitsPerPixel, info, m_host, m_channel,
-                        m_server ? &m_server->Streams() : nullptr);
+    return PublishImage(hDib, info.BitsPerPixel, info, m_host, m_channel, Streams());
 }
 
 BOOL AcquisitionEngine::SelectSource() {
@@ -151,7 +142,7 @@ BOOL AcquisitionEngine::SelectSource() {
 BOOL AcquisitionEngine::Acquire(int nImages) {
     Nested nested;
     if (m_host.StartAcquisition(nImages)) return TRUE;
-    if (m_server) m_server->Streams().EndAcquisition();
+    if (StreamHub* streams = Streams()) streams->EndAcquisition();
     return FALSE;
 }
 
@@ -180,8 +171,8 @@ bool AcquisitionEngine::ExecuteCommand(uint16_t id) {
     Nested nested;
     switch (id) {
         case ID_GET_DIB_BITES: HandleCommandText(); return true;
-        case kSelectSourceId: SelectSource(); return true;
-        case kAcquireId: Acquire(-1); return true;
+        case res::ID_FILE_SELECTSOURCE: SelectSource(); return true;
+        case res::ID_FILE_ACQUIRE: Acquire(-1); return true;
         default: return m_host.RunCommand(id);
     }
 }
