@@ -10,10 +10,11 @@
 void SourceCatalog::Scan(const std::vector<std::filesystem::path>& folders,
                          const std::function<TW_UINT32()>& nextId) {
     for (const std::filesystem::path& folder : folders) {
+        const bool driverFolder = SourceSearchPath::IsDriverFolder(folder);
         for (const std::filesystem::path& file : SourceSearchPath::SourceFiles(folder)) {
             std::string whyNot, note;
-            std::unique_ptr<SourceLibrary> library = SourceLibrary::Load(
-                file.string(), &whyNot, &note, SourceSearchPath::IsDriverFolder(folder));
+            std::unique_ptr<SourceLibrary> library =
+                SourceLibrary::Load(file.string(), &whyNot, &note, driverFolder);
             if (!note.empty()) m_notes.push_back(note);
             if (!library) {
                 std::fprintf(stderr, "velomark-dsm: skipping %s: %s\n", file.c_str(),

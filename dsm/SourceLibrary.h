@@ -27,7 +27,6 @@ public:
     SourceLibrary& operator=(const SourceLibrary&) = delete;
 
     const std::string& Path() const { return m_path; }
-    bool IsStandard() const { return m_standard; }
     // The identities the library offered, strings terminated, Id zero.
     const std::vector<TW_IDENTITY>& Identities() const { return m_identities; }
     // The line the library asks the selection dialog to show (DAT_VELOMARK_NOTE);

@@ -62,12 +62,7 @@ BOOL CTwain::InitTwain(HWND hWnd) {
 
 void CTwain::ReleaseTwain() {
     if (!IsDsmLoaded()) return;
-    if (m_bDsmOpen) {
-        CloseSource();
-        CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &m_hParentWnd);
-        m_bDsmOpen = FALSE;
-    }
-    m_memory = TwainMemory();
+    CloseDsm();
     FreeLibrary(m_hDsmLibrary);
     m_hDsmLibrary = nullptr;
     m_pDsmEntry = nullptr;

@@ -88,8 +88,6 @@ public:
     static bool SourceUiWanted();
     // Every source the DSM lists (MSG_GETFIRST, MSG_GETNEXT).
     std::vector<TW_IDENTITY> ListSources();
-    // The DSM is a TWAIN 2 one and gave its memory functions.
-    bool UsesDsmMemory() const { return m_memory.UsesDsmFunctions(); }
 
 protected:
     // Where the batch that TransferImages takes stands, for ReceiveImage: the pending
