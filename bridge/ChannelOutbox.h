@@ -39,8 +39,9 @@ public:
     // that could not give one back).
     size_t DeliveredCount() const { return m_nDelivered; }
     size_t RemovedCount() const { return m_nRemoved; }
-    // Bytes of the waiting images held in memory, and in the spool.
+    // Bytes of the waiting images held in memory.
     size_t MemoryBytes() const { return m_nMemoryBytes; }
+    // How many waiting images are in the spool.
     size_t SpooledCount() const { return m_nSpooled; }
 
     struct Image {
