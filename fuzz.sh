@@ -13,9 +13,12 @@ all=(ReadBmp CreateFromHandle SharedChannel CommandSocket StreamEvent SaneFrame 
 [ $# -gt 0 ] && names=("$@") || names=("${all[@]}")
 
 scripts/setup.sh install-fuzz
+# ccache speeds rebuilds where it is installed; nothing needs it.
+launcher=()
+command -v ccache >/dev/null &&
+    launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 "${launcher[@]}" \
     -DVELOMARK_FUZZ=ON -DVELOMARK_TESTS=OFF -DVELOMARK_BENCH=OFF >/dev/null
 nice -n 5 cmake --build build-fuzz -j "$(nproc)" --target fuzzers
 

@@ -31,6 +31,7 @@ public:
     bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
     bool TwainReady() const override { return IsDsmOpen() != FALSE; }
     void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
+    bool SourceNeedsEveryEvent() const override { return NeedsEveryEvent() != FALSE; }
     bool CommandEnabled(uint16_t id) override;
     void Notice(const std::string& text) override;
     velomark::ImageDocument* OpenNewDocument() override { return &m_page; }

@@ -10,17 +10,23 @@ bool ChannelOutbox::Push(HGLOBAL packed, size_t size, const TW_IMAGEINFO& info,
         return true;
     }
     uint64_t offset = 0;
-    const void* bytes = GlobalLock(packed);
-    const bool spooled = bytes && m_spool.Append(bytes, size, &offset, error);
-    if (bytes) GlobalUnlock(packed);
+    const bool spooled = Spool(packed, size, &offset, error);
     GlobalFree(packed);
-    if (!spooled) {
-        if (!bytes) *error = "out of memory";
-        return false;
-    }
+    if (!spooled) return false;
     m_images.push_back(Entry{nullptr, offset, size, info});
     ++m_nSpooled;
     return true;
+}
+
+bool ChannelOutbox::Spool(HGLOBAL packed, size_t size, uint64_t* offset, std::string* error) {
+    const void* bytes = GlobalLock(packed);
+    if (!bytes) {
+        *error = "out of memory";
+        return false;
+    }
+    const bool spooled = m_spool.Append(bytes, size, offset, error);
+    GlobalUnlock(packed);
+    return spooled;
 }
 
 bool ChannelOutbox::Pop(Image* image, std::string* error) {
@@ -50,6 +56,18 @@ bool ChannelOutbox::Pop(Image* image, std::string* error) {
 
 void ChannelOutbox::PushFront(const Image& image) {
     --m_nDelivered;
+    // An image read back from the spool goes back there when memory is at its budget;
+    // only a spool that cannot take it keeps it in memory, so that it is not lost.
+    if (m_nMemoryBytes + image.size > m_nBudget) {
+        uint64_t offset = 0;
+        std::string error;
+        if (Spool(image.packed, image.size, &offset, &error)) {
+            GlobalFree(image.packed);
+            m_images.push_front(Entry{nullptr, offset, image.size, image.info});
+            ++m_nSpooled;
+            return;
+        }
+    }
     m_images.push_front(Entry{image.packed, 0, image.size, image.info});
     m_nMemoryBytes += image.size;
 }

@@ -53,7 +53,8 @@ public:
     // the spool if it was there. Only when not Empty. False when the spool could
     // not give it back: it has left the queue, and *error says why.
     bool Pop(Image* image, std::string* error);
-    // Puts back an image that Pop gave (it was not handed on), as the oldest again.
+    // Puts back an image that Pop gave (it was not handed on), as the oldest again,
+    // in memory while the budget allows, else in the spool.
     void PushFront(const Image& image);
     // Removes every waiting image.
     void Clear();
@@ -66,6 +67,8 @@ private:
         TW_IMAGEINFO info;
     };
     void Forget(const Entry& entry);
+    // Appends `packed`'s bytes to the spool (the caller still owns the block).
+    bool Spool(HGLOBAL packed, size_t size, uint64_t* offset, std::string* error);
 
     size_t m_nBudget;
     std::deque<Entry> m_images;

@@ -25,17 +25,33 @@ void CarryOut(SharedChannel& channel, ChannelActions& actions, int32_t request) 
         actions.Acquire(-1);
 }
 
+// An acquire request that comes while an acquisition runs joins it: the images
+// waiting from before it leave the queue, the pages transferred from now on are the
+// client's (a second Acquire would only be refused by the enabled source).
+void Join(SharedChannel& channel) {
+    channel.Outbox().Clear();
+    channel.JoinRunningAcquisition();
+}
+
 }  // namespace
 
 void PollChannel(SharedChannel& channel, ChannelActions& actions) {
     const int32_t status = channel.LoadStatus();
     if (status == CHANNEL_IMAGE_READY) return;
-    if (IsRequest(status) && actions.AcquisitionRunning()) return;  // stays in the word
+    // The client stored 0 or asked anew after the 5: it has the image placed last.
+    channel.NotePlacedImageTaken();
+    const bool running = actions.AcquisitionRunning();
+    // A select waits in the word for the source to close: an enabled source is not
+    // to be replaced.
+    if (status == CHANNEL_SELECT_SOURCE && running) return;
     if (status != CHANNEL_IDLE) {
         // A client that wrote again since the read wins; its request waits for the
         // next poll.
         if (!channel.ExchangeStatus(status, CHANNEL_IDLE)) return;
-        if (IsRequest(status)) CarryOut(channel, actions, status);
+        if (status == CHANNEL_ACQUIRE && running)
+            Join(channel);
+        else if (IsRequest(status))
+            CarryOut(channel, actions, status);
     } else if (channel.DeferredRequest() != 0 && !actions.AcquisitionRunning()) {
         const int32_t request = channel.DeferredRequest();
         channel.SetDeferredRequest(0);
@@ -60,11 +76,15 @@ void HandleCommandText(SharedChannel& channel, ChannelActions& actions) {
     } else {
         return;
     }
+    // The command overwrote whatever image stood in the data block.
+    channel.NotePlacedImageTaken();
     channel.HoldImagesForReply();
-    if (actions.AcquisitionRunning())
-        channel.SetDeferredRequest(request);
-    else
+    if (!actions.AcquisitionRunning())
         CarryOut(channel, actions, request);
+    else if (request == CHANNEL_ACQUIRE)
+        Join(channel);
+    else
+        channel.SetDeferredRequest(request);
 }
 
 void HandleCommandText(ChannelActions& actions) {

@@ -115,6 +115,8 @@ int64_t CommandServer::Running::Dispatch(const CommandRequest& request) {
     return pending->finished && pending->executed ? kCommandDispatched : kCommandRefused;
 }
 
+bool CommandTarget::StartStreamAcquisition() { return ExecuteCommand(res::ID_FILE_ACQUIRE); }
+
 // The stream is registered on the UI thread before the acquisition it asks for
 // starts, so it misses none of its images.
 std::shared_ptr<ImageStream> CommandServer::Running::OpenStream(const CommandRequest& request,
@@ -135,7 +137,7 @@ std::shared_ptr<ImageStream> CommandServer::Running::OpenStream(const CommandReq
             std::lock_guard<std::recursive_mutex> hold(state->targetMutex);
             if (state->target && state->target->AcceptsStreams()) {
                 stream = hub->Add(fd, wanted);
-                if (start && !state->target->ExecuteCommand(res::ID_FILE_ACQUIRE)) {
+                if (start && !state->target->StartStreamAcquisition()) {
                     hub->Remove(stream);
                     stream.reset();
                 }

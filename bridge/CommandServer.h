@@ -25,6 +25,10 @@ public:
     virtual bool ExecuteCommand(uint16_t id) = 0;
     // Called on the UI thread: whether an image stream may open now (the DSM is open).
     virtual bool AcceptsStreams() { return false; }
+    // Called on the UI thread for a stream opened with the start flag: starts (or
+    // joins) the acquisition whose images the stream waits for. False when refused.
+    // This one routes the menu's Acquire.
+    virtual bool StartStreamAcquisition();
 };
 
 class CommandServer {

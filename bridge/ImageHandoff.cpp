@@ -9,6 +9,7 @@
 #include "bridge/ImageSink.h"
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
+#include "dib/DibHeader.h"
 
 namespace velomark {
 
@@ -33,9 +34,26 @@ bool ChannelTakesImage(SharedChannel& channel, int32_t* status) {
 // wins and the image has to wait), or damaged a section under the copy.
 bool PlaceImage(SharedChannel& channel, const void* packed, size_t size,
                 const TW_IMAGEINFO& info, int32_t status) {
-    return channel.WriteData(0, packed, size) &&
-           channel.WriteStatusBlock(kImageInfoOffset, &info, kImageInfoSize) &&
-           channel.ExchangeStatus(status, CHANNEL_IMAGE_READY);
+    // The word is not 5: the client took the image placed before (if it did not
+    // yet, the poll would have seen 5).
+    channel.NotePlacedImageTaken();
+    if (!channel.WriteData(0, packed, size) ||
+        !channel.WriteStatusBlock(kImageInfoOffset, &info, kImageInfoSize) ||
+        !channel.ExchangeStatus(status, CHANNEL_IMAGE_READY))
+        return false;
+    channel.NoteImagePlaced();
+    return true;
+}
+
+// The bit count the packed DIB's own header gives (0 when it has none): it, not the
+// description, says how the bytes are laid out.
+int HeaderBitCount(HGLOBAL hDib) {
+    const size_t size = GlobalSize(hDib);
+    const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
+    DibHeaderInfo header;
+    const bool read = p && ReadDibHeader(p, size, DibHeaderSource::kPackedDib, &header);
+    if (p) GlobalUnlock(hDib);
+    return read ? header.header.biBitCount : 0;
 }
 
 // Whether the channel can carry the image at all: Published when it can.
@@ -131,12 +149,13 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
     ImageDocument* document = documents.OpenNewDocument();
     if (!document) return PublishResult::NoDocument;
 
-    // The description's bit count decides, not the bitmap header's. A 24-bit image
-    // is loaded straight into the document: the same bytes as loading it into a
-    // temporary image and copying that, one whole-image copy fewer.
+    // The bitmap header's bit count decides: a description that disagrees with it
+    // must not send a 1-bit image on as a 24-bit one. A 24-bit image is loaded
+    // straight into the document: one whole-image copy fewer than through a
+    // temporary image.
     CDIB& image = document->Image();
     bool loaded;
-    if (nBitsPerPixel == 24) {
+    if (HeaderBitCount(hDib) == 24) {
         loaded = image.CreateFromHandle(hDib, nBitsPerPixel);
     } else {
         CDIB received(nullptr, 8);

@@ -80,10 +80,28 @@ void SharedChannel::Open() {
 void SharedChannel::Close() {
     m_outbox.Clear();
     m_replyHeldUntil = {};
-    m_deferredRequest = 0;
+    SetDeferredRequest(0);
+    m_placedNotTaken = false;
     UnmapSection(m_data);
     UnmapSection(m_status);
     m_nLargestDataSize = 0;
+}
+
+void SharedChannel::JoinRunningAcquisition() {
+    m_deferredRequest = CHANNEL_ACQUIRE;
+    m_deferredJoined = true;
+}
+
+void SharedChannel::PageTransferred() {
+    if (m_deferredJoined) SetDeferredRequest(0);
+}
+
+void SharedChannel::NoteImagePlaced() { m_placedNotTaken = true; }
+
+void SharedChannel::NotePlacedImageTaken() {
+    if (!m_placedNotTaken) return;
+    m_placedNotTaken = false;
+    ++m_nTaken;
 }
 
 void SharedChannel::Notice(const std::string& text) {

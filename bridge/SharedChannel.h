@@ -94,10 +94,28 @@ public:
     void HoldImagesForReply() { m_replyHeldUntil = std::chrono::steady_clock::now() + kReplyHold; }
     bool ImagesHeldForReply() const { return std::chrono::steady_clock::now() < m_replyHeldUntil; }
 
-    // A command-text request that arrived while an acquisition was running, to be
-    // carried out once it has ended (0: none).
+    // A request that arrived while an acquisition was running, to be carried out
+    // once it has ended (0: none). A select waits so; an acquire request joins the
+    // running acquisition instead (JoinRunningAcquisition).
     int32_t DeferredRequest() const { return m_deferredRequest; }
-    void SetDeferredRequest(int32_t request) { m_deferredRequest = request; }
+    void SetDeferredRequest(int32_t request) {
+        m_deferredRequest = request;
+        m_deferredJoined = false;
+    }
+    // An acquire request joined the running acquisition: its pages from now on are
+    // the client's. Only if that acquisition ends without transferring one does the
+    // request start an acquisition of its own.
+    void JoinRunningAcquisition();
+    bool JoinedAcquisition() const { return m_deferredJoined; }
+    // A page was transferred for the client: a joined request is answered.
+    void PageTransferred();
+
+    // Pages the client took: placed in the data block, then the status word moved
+    // off 5 (the client stored 0 or made a new request) or the client wrote a command
+    // over it. A running count, so the program can follow which pages reached it.
+    void NoteImagePlaced();
+    void NotePlacedImageTaken();
+    size_t TakenCount() const { return m_nTaken; }
 
     struct Section {
         const char* baseName;
@@ -123,6 +141,9 @@ private:
     std::function<void(const std::string&)> m_noticeHandler;
     std::chrono::steady_clock::time_point m_replyHeldUntil{};
     int32_t m_deferredRequest = 0;
+    bool m_deferredJoined = false;
+    bool m_placedNotTaken = false;
+    size_t m_nTaken = 0;
     size_t m_nLargestDataSize = 0;
 };
 

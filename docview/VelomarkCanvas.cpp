@@ -17,7 +17,7 @@ CVelomarkCanvas::CVelomarkCanvas(CVelomarkView* view, wxWindow* parent)
       m_view(view) {
     SetBackgroundColour(*wxWHITE);
     SetScrollRate(kScrollStep, kScrollStep);
-    SetImageExtent(100, 100);
+    SetImageExtent(0, 0);  // an empty document has nothing to scroll
     Bind(wxEVT_PAINT, &CVelomarkCanvas::OnPaint, this);
     Bind(wxEVT_DPI_CHANGED, [this](wxDPIChangedEvent& event) {
         ApplyExtent();

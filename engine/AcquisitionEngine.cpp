@@ -73,13 +73,23 @@ void AcquisitionEngine::Turn() {
     // Only the messages sources posted go to the filter: on this platform a source
     // notifies by posting to the window and no other message is ever its own.
     MSG msg;
-    while (m_begun && m_window.Peek(&msg)) FilterPosted(msg);
+    bool offered = false;
+    while (m_begun && m_window.Peek(&msg)) {
+        FilterPosted(msg);
+        offered = true;
+    }
+    if (m_begun && !offered && m_host.SourceNeedsEveryEvent()) FilterPosted(NullMessage());
 }
 
-void AcquisitionEngine::Poll() {
+void AcquisitionEngine::Poll(const MSG* event) {
     if (!MayTurn()) return;
     Nested nested;
     PollChannel(m_channel, *this);
+    if (m_host.SourceNeedsEveryEvent()) FilterPosted(event ? *event : NullMessage());
+}
+
+MSG AcquisitionEngine::NullMessage() {
+    return MSG{m_window.Handle(), WM_NULL, 0, 0, MessageTime(), {0, 0}};
 }
 
 void AcquisitionEngine::RunQueuedCommands() {
@@ -131,7 +141,12 @@ void AcquisitionEngine::FilterPosted(const MSG& msg) {
 
 PublishResult AcquisitionEngine::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     Nested nested;
-    return PublishImage(hDib, info.BitsPerPixel, info, m_host, m_channel, Streams());
+    const PublishResult result =
+        PublishImage(hDib, info.BitsPerPixel, info, m_host, m_channel, Streams());
+    // The page is the client's: a request that joined this acquisition is answered.
+    if (result == PublishResult::Published || result == PublishResult::Queued)
+        m_channel.PageTransferred();
+    return result;
 }
 
 BOOL AcquisitionEngine::SelectSource() {
@@ -144,6 +159,14 @@ BOOL AcquisitionEngine::Acquire(int nImages) {
     if (m_host.StartAcquisition(nImages)) return TRUE;
     if (StreamHub* streams = Streams()) streams->EndAcquisition();
     return FALSE;
+}
+
+bool AcquisitionEngine::StartStreamAcquisition() {
+    if (!m_begun) return false;
+    Nested nested;
+    // The stream is registered already: the running acquisition's pages reach it.
+    if (m_host.AcquisitionRunning()) return true;
+    return Acquire(-1) != FALSE;
 }
 
 bool AcquisitionEngine::AcquisitionRunning() const { return m_host.AcquisitionRunning(); }

@@ -72,12 +72,14 @@ public:
     bool MayTurn() const;
 
     // One turn of the program's loop: the poll, the commands clients queued, then
-    // each message the sources posted through the TWAIN filter. Does nothing when
-    // MayTurn says no.
+    // each message the sources posted through the TWAIN filter (a source that answers
+    // only MSG_PROCESSEVENT gets a null message when none was posted). Does nothing
+    // when MayTurn says no.
     void Turn();
-    // The pieces of a turn: the desktop program polls on every event it handles;
-    // stand-ins take a turn apart. The same rule holds for each.
-    void Poll();
+    // The pieces of a turn: the desktop program polls on every event it handles, and
+    // offers that event to a source that answers only MSG_PROCESSEVENT; stand-ins take
+    // a turn apart. The same rule holds for each.
+    void Poll(const MSG* event = nullptr);
     void RunQueuedCommands();
     // Waits up to timeoutMs for a posted message or a queued command; for loops
     // without a toolkit. True when there is work.
@@ -91,6 +93,10 @@ public:
     // acquisition ends the streams waiting for it.
     BOOL SelectSource() override;
     BOOL Acquire(int nImages) override;
+    // A stream's start flag: a client's request like status 2. It joins the
+    // acquisition that runs, else acquires (the default source when none was chosen),
+    // whatever the menu's greying.
+    bool StartStreamAcquisition() override;
     // Command 32783: the command text in the data block.
     void HandleCommandText();
 
@@ -110,6 +116,8 @@ private:
     // One posted message through the filter; a source that closed ends the streams
     // and lets a waiting request through at once.
     void FilterPosted(const MSG& msg);
+    // A message of no kind for a source that must be asked whether it has news.
+    MSG NullMessage();
     void NotifyWork();
 
     EngineHost& m_host;

@@ -23,6 +23,9 @@ public:
     virtual bool TwainReady() const = 0;
     // A message a source posted to the engine's window, for the TWAIN filter.
     virtual void OfferToSource(const MSG& msg) = 0;
+    // The enabled source answers only MSG_PROCESSEVENT (no callback, nothing posted):
+    // it must be offered the program's events.
+    virtual bool SourceNeedsEveryEvent() const { return false; }
     // Whether command `id` would run now, as its menu item's update rule says.
     virtual bool CommandEnabled(uint16_t id) = 0;
     // Runs a command that is not the engine's own (New, Close All, ...); false when

@@ -16,7 +16,9 @@
 #include <memory>
 #include <string>
 
+#include "bridge/ChannelLayout.h"
 #include "bridge/ChannelOutbox.h"
+#include "bridge/SharedChannel.h"
 #include "bridge/ImageHandoff.h"
 #include "docview/VelomarkCanvas.h"
 #include "docview/VelomarkDoc.h"
@@ -135,11 +137,11 @@ int CMainFrame::OnCreate() {
 }
 
 BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
-    // The toolkit's own events are never a source's: only the messages the sources
-    // posted go to the TWAIN filter, in a turn of the frame's own (TurnEngine).
-    static_cast<void>(pMsg);
+    // The toolkit's own events are never a source's: the messages the sources posted
+    // go to the TWAIN filter in a turn of the frame's own (TurnEngine). Only a source
+    // that answers nothing but MSG_PROCESSEVENT is offered this event too.
     if (!m_engine.MayTurn()) return FALSE;
-    m_engine.Poll();
+    m_engine.Poll(pMsg);
     FollowWaitingPages();
     return FALSE;
 }
@@ -271,11 +273,14 @@ void CMainFrame::OnGetDibBites(wxCommandEvent&) {
 }
 
 void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
+    // The pages before this one are followed first: the counts then speak of them only.
+    FollowWaitingPages();
     m_newPage = nullptr;
     const velomark::PublishResult result = m_engine.ReceiveImage(hDib, info);
     CVelomarkDoc* page = m_newPage.get();
-    if (result == velomark::PublishResult::Published && page) page->MarkSentToClient();
-    if (result == velomark::PublishResult::Queued) m_waitingPages.Add(page);
+    // A page reaches the client when the client takes it, not when it is placed.
+    if (result == velomark::PublishResult::Published) m_waitingPages.AddPlaced(page);
+    if (result == velomark::PublishResult::Queued) m_waitingPages.AddQueued(page);
     const wxString progress = BatchProgressText();
     velomark::ReportEvent("progress " + progress.ToStdString());
     wxString text = progress;
@@ -363,8 +368,12 @@ void CMainFrame::FollowWaitingPages() {
     // Marking a page sent retitles its window, whose events must not turn the
     // engine inside this loop.
     const velomark::AcquisitionEngine::Nested nested;
+    // A word off 5 says the client took the image placed last.
+    velomark::SharedChannel& channel = m_engine.Channel();
+    if (channel.LoadStatus() != velomark::CHANNEL_IMAGE_READY) channel.NotePlacedImageTaken();
     const velomark::ChannelOutbox& outbox = m_engine.Outbox();
-    m_waitingPages.Update(outbox.DeliveredCount(), outbox.RemovedCount());
+    m_waitingPages.Update(outbox.DeliveredCount(), outbox.RemovedCount(),
+                          m_engine.Channel().TakenCount());
 }
 
 wxString CMainFrame::WaitingImagesText(size_t waiting) {

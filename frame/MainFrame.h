@@ -61,6 +61,7 @@ public:
     bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
     bool TwainReady() const override { return IsDsmOpen() != FALSE; }
     void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
+    bool SourceNeedsEveryEvent() const override { return NeedsEveryEvent() != FALSE; }
     bool CommandEnabled(uint16_t id) override;
     bool RunCommand(uint16_t id) override;
     void Wake() override;
@@ -114,7 +115,7 @@ private:
     // message once none waits.
     void ShowWaitingImages();
     static wxString WaitingImagesText(size_t waiting);
-    // Pages whose images left the outbox: sent ones need no save any more.
+    // Pages whose images the client took need no save any more.
     void FollowWaitingPages();
 
     velomark::AcquisitionEngine m_engine;

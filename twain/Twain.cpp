@@ -110,6 +110,7 @@ BOOL CTwain::OpenSource(TW_IDENTITY* pSource) {
     if (m_pDsmEntry && m_bDsmOpen) {
         if (!m_bSourceSelected) GetDefaultSource();
         m_bSourceOpen = CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &m_Source);
+        m_bCallbackRegistered = FALSE;
         if (m_bSourceOpen) {
             LibraryPins::PinLoadedSince(m_librariesBeforeDsm);
             RegisterCallback();

@@ -57,6 +57,12 @@ public:
     BOOL IsSourceOpen() const;
     // An acquisition runs: the source is enabled and has not been closed yet.
     BOOL IsSourceEnabled() const { return m_bSourceEnabled; }
+    // An enabled source that can tell its MSG_XFERREADY and MSG_CLOSEDSREQ only as
+    // answers to MSG_PROCESSEVENT (a TWAIN 1.x manager: no callback registered): the
+    // program offers FilterMessage its events, at least on every outermost event and
+    // every heartbeat. Sources that call back post to the window, and only those
+    // posted messages need the filter.
+    BOOL NeedsEveryEvent() const { return m_bSourceEnabled && !m_bCallbackRegistered; }
     void GetDefaultSource();
     void CloseSource();
     void CloseDsm();
@@ -127,6 +133,8 @@ protected:
     TwainMemory m_memory;
     // The source was enabled without its window: it sends no MSG_CLOSEDSREQ.
     BOOL m_bEnabledWithoutUI = FALSE;
+    // DAT_CALLBACK2 was accepted for the open source.
+    BOOL m_bCallbackRegistered = FALSE;
     // The shared objects loaded before the DSM: whatever came after stays once a
     // source opened (LibraryPins).
     std::set<std::string> m_librariesBeforeDsm;

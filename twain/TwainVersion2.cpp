@@ -48,9 +48,11 @@ void CTwain::RegisterCallback() {
     TW_CALLBACK2 callback{};
     callback.CallBackProc = reinterpret_cast<TW_MEMREF>(&SourceCallback);
     callback.RefCon = reinterpret_cast<uintptr_t>(m_hParentWnd);
-    // Refused, the source's messages still come as answers to MSG_PROCESSEVENT.
+    // Refused, the source's messages come only as answers to MSG_PROCESSEVENT, which
+    // the program must then offer on its events (NeedsEveryEvent).
     const TW_UINT16 code = m_nReturnCode;
-    CallDsm(&m_AppId, &m_Source, DG_CONTROL, DAT_CALLBACK2, MSG_REGISTER_CALLBACK, &callback);
+    m_bCallbackRegistered =
+        CallDsm(&m_AppId, &m_Source, DG_CONTROL, DAT_CALLBACK2, MSG_REGISTER_CALLBACK, &callback);
     m_nReturnCode = code;
 }
 

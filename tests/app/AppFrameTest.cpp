@@ -184,7 +184,7 @@ TEST(AppCommandTest, SaveStaysForASavedDocumentAndCloseAllEmptiesTheList) {
     EXPECT_FALSE(Frame().ExecuteCommand(velomark::res::ID_WINDOW_CLOSE_ALL));
 }
 
-TEST(AppWaitingPagesTest, PagesWhoseImagesReachedTheClientAreSentRemovedOnesStayUnsaved) {
+TEST(AppWaitingPagesTest, PagesTheClientTookAreSentPlacedAndRemovedOnesStayUnsaved) {
     CloseAllDocuments();
     std::vector<CVelomarkDoc*> pages;
     for (int i = 0; i < 3; ++i) {
@@ -194,16 +194,21 @@ TEST(AppWaitingPagesTest, PagesWhoseImagesReachedTheClientAreSentRemovedOnesStay
         pages.back()->Modify(true);
     }
     velomark::WaitingPages waiting;
-    for (CVelomarkDoc* page : pages) waiting.Add(page);
-    waiting.Update(1, 2);  // the first reached the client, a new request removed the rest
+    for (CVelomarkDoc* page : pages) waiting.AddQueued(page);
+    // The first was placed, a new request removed the rest: placed is not yet taken.
+    waiting.Update(1, 2, 0);
+    EXPECT_TRUE(pages[0]->IsModified());
+    waiting.Update(1, 2, 1);
     EXPECT_FALSE(pages[0]->IsModified());
     EXPECT_TRUE(pages[1]->IsModified());
     EXPECT_TRUE(pages[2]->IsModified());
-    // A page closed while its image waits is passed over.
-    waiting.Add(pages[2]);
+    // A page placed at once counts when taken; one closed meanwhile is passed over.
+    waiting.AddPlaced(pages[1]);
+    waiting.AddPlaced(pages[2]);
     pages[2]->Modify(false);
     ASSERT_TRUE(Documents().CloseDocument(pages[2], true));
-    waiting.Update(2, 2);
+    waiting.Update(1, 2, 3);
+    EXPECT_FALSE(pages[1]->IsModified());
     CloseAllDocuments();
 }
 

@@ -87,5 +87,21 @@ TEST_F(ChannelOutboxTest, AFullDiskRefusesOnlyTheImageItCannotTake) {
     EXPECT_EQ(PopFill(outbox), 4);
 }
 
+TEST_F(ChannelOutboxTest, AnImagePutBackKeepsMemoryWithinTheBudget) {
+    ChannelOutbox outbox(kImageBytes);
+    std::string error;
+    ASSERT_TRUE(outbox.Push(Image(1), kImageBytes, TW_IMAGEINFO{}, &error));
+    ASSERT_TRUE(outbox.Push(Image(2), kImageBytes, TW_IMAGEINFO{}, &error));  // spooled
+    EXPECT_EQ(PopFill(outbox), 1);
+    ChannelOutbox::Image second{};
+    ASSERT_TRUE(outbox.Pop(&second, &error)) << error;  // read back from the spool
+    ASSERT_TRUE(outbox.Push(Image(3), kImageBytes, TW_IMAGEINFO{}, &error));  // in memory
+    outbox.PushFront(second);  // not handed on after all
+    EXPECT_LE(outbox.MemoryBytes(), kImageBytes);
+    EXPECT_EQ(outbox.SpooledCount(), 1u);
+    EXPECT_EQ(PopFill(outbox), 2);
+    EXPECT_EQ(PopFill(outbox), 3);
+}
+
 }  // namespace
 }  // namespace velomark

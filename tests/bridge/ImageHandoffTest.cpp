@@ -100,14 +100,23 @@ TEST_F(ImageHandoffTest, ExpandedImageHasAFreshHeaderAndTheDescriptionAsDelivere
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
 }
 
-TEST_F(ImageHandoffTest, DescriptionSaysTwentyFourForAnotherBitCount_TakenOverUnexpanded) {
+TEST_F(ImageHandoffTest, TheBitmapHeaderNotTheDescriptionDecidesTheExpansion) {
     std::vector<RGBQUAD> table(2);
     table[1] = {0xFF, 0xFF, 0xFF, 0};
+    // Said to be 24 bits, laid out as 1 bit: expanded all the same.
     ASSERT_EQ(Publish(MakePackedDib(DibHeader(8, 1, 1), table, {{0xF0}}), 24, Info(24, 8, 1)),
               PublishResult::Published);
-    EXPECT_EQ(DataHeader().biBitCount, 1);
-    EXPECT_EQ(std::memcmp(Channel().DataBlock() + 40, table.data(), 8), 0);
-    EXPECT_EQ(Channel().DataBlock()[48], 0xF0);
+    EXPECT_EQ(DataHeader().biBitCount, 24);
+    EXPECT_EQ(Channel().DataBlock()[40], 0xFF);       // pixel 0 is white
+    EXPECT_EQ(Channel().DataBlock()[40 + 3 * 4], 0);  // pixel 4 is black
+    // Said to be 1 bit, laid out as 24: taken over, not refused.
+    Channel().StoreStatus(CHANNEL_IDLE);
+    TW_IMAGEINFO info;
+    HGLOBAL colour = MakeChannelImage(3, 5, 2, &info);
+    info.BitsPerPixel = 1;
+    EXPECT_EQ(Publish(colour, 1, info), PublishResult::Published);
+    EXPECT_EQ(DataHeader().biBitCount, 24);
+    EXPECT_EQ(DataHeader().biWidth, 5);
 }
 
 TEST_F(ImageHandoffTest, SecondImageReplacesTheFirstEverywhere) {
@@ -165,19 +174,31 @@ TEST_F(ImageHandoffTest, ARequestSupersedesTheImagesStillWaiting) {
     EXPECT_EQ(Publish(MakeChannelImage(4, 8, 8, &info), 24, info), PublishResult::Published);
 }
 
-TEST_F(ImageHandoffTest, ARequestWaitsWhileTheAcquisitionRuns) {
+TEST_F(ImageHandoffTest, AnAcquireRequestJoinsTheRunningAcquisitionASelectWaits) {
     struct Running : CountingActions {
         bool running = true;
         bool AcquisitionRunning() const override { return running; }
     } actions;
-    Channel().StoreStatus(CHANNEL_ACQUIRE);
+    TW_IMAGEINFO info;
+    Publish(MakeChannelImage(1, 8, 8, &info), 24, info);
+    Publish(MakeChannelImage(2, 8, 8, &info), 24, info);
+    Channel().StoreStatus(CHANNEL_ACQUIRE);  // taken up at once, not held in the word
     PollChannel(Channel(), actions);
-    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_ACQUIRE);
-    EXPECT_EQ(actions.acquires, 0);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
+    EXPECT_EQ(actions.acquires, 0);  // the enabled source would refuse it
+    EXPECT_TRUE(Channel().Outbox().Empty());  // image 2 came before the request
+    EXPECT_TRUE(Channel().JoinedAcquisition());
+    // The next page the source transfers is the client's.
+    EXPECT_EQ(Publish(MakeChannelImage(3, 8, 8, &info), 24, info), PublishResult::Published);
+    EXPECT_EQ(Description().XResolution.Whole, 3);
+
+    Channel().StoreStatus(CHANNEL_SELECT_SOURCE);
+    PollChannel(Channel(), actions);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_SELECT_SOURCE);
     actions.running = false;  // the source has closed
     PollChannel(Channel(), actions);
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
-    EXPECT_EQ(actions.acquires, 1);
+    EXPECT_EQ(actions.selects, 1);
 }
 
 TEST_F(ImageHandoffTest, AGrownSectionCarriesALargerImage) {

@@ -140,6 +140,15 @@ TEST_F(HeadlessTest, WithoutTheDsmRequestsAreResetAndTheTwainCommandsRefused) {
     velomark_close(client);
 }
 
+TEST(HeadlessOptionsTest, AnUnknownOptionIsRefusedWithTheUsage) {
+    const ProgramOutput result =
+        RunProgram({VELOMARK_PROGRAM_PATH, "--headless", "--no-such-option"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("unknown option '--no-such-option'"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("usage: velomark"), std::string::npos) << result.err;
+}
+
 // SIGTERM with a batch under way and images waiting for the client: the program
 // ends with status 0, its socket file gone; TearDown finds both sections released.
 TEST_F(HeadlessTest, TermWithImagesWaitingEndsCleanly) {

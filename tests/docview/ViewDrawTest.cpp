@@ -63,6 +63,8 @@ TEST_F(ViewDrawTest, EmptyDocumentHasNoExtentAndDrawsNothing) {
     CVelomarkDoc* doc = NewDocument();
     CVelomarkView* view = ViewOf(doc);
     ASSERT_NE(view, nullptr);
+    // As File > New leaves it, and after an update.
+    EXPECT_EQ(view->Canvas()->ImageExtent(), wxSize(0, 0));
     doc->UpdateAllViews();
     EXPECT_EQ(view->Canvas()->ImageExtent(), wxSize(0, 0));
     // Nothing to scroll: the virtual size is no more than the window.

@@ -3,8 +3,12 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "tests/e2e/ScreenImage.h"
 #include "tests/e2e/X11Input.h"
@@ -119,15 +123,22 @@ void E2eFixture::AnswerSaveQuestion(const char* keys) {
     ASSERT_TRUE(box.has_value()) << "no question; events:\n" << m_velomark->EventText();
     ASSERT_TRUE(X11Input::PointAt(*box));
     ASSERT_TRUE(X11Input::Key(keys));
+    // Gone before the next question (a new box) is looked for.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+        const std::vector<unsigned long> boxes = X11Input::FindWindows("^Velomark$");
+        if (std::find(boxes.begin(), boxes.end(), box->id) == boxes.end()) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
-void E2eFixture::ExitAndExpectCleanEnd(const char* saveAnswer) {
+void E2eFixture::ExitAndExpectCleanEnd(const char* saveAnswer, int questions) {
     int exitCode = -1;
     if (Headless()) {
         exitCode = m_velomark->Stop(kStartTimeoutMs);
     } else if (saveAnswer) {
         ASSERT_EQ(m_velomark->Post(kCommandAppExit), 0);
-        ASSERT_NO_FATAL_FAILURE(AnswerSaveQuestion(saveAnswer));
+        for (int i = 0; i < questions; ++i) ASSERT_NO_FATAL_FAILURE(AnswerSaveQuestion(saveAnswer));
         exitCode = m_velomark->WaitForEnd(kStartTimeoutMs);
     } else {
         exitCode = m_velomark->ExitByMenu(kStartTimeoutMs);

@@ -43,9 +43,9 @@ protected:
     // (headless: until its socket is ready).
     void StartVelomark(bool waitUntilShown = true, const std::vector<std::string>& arguments = {});
     // File > Exit (headless: SIGTERM), then: exit code 0 and the events of an orderly
-    // end. With `saveAnswer`, an unsaved page's question comes first and gets those
-    // keys (headless has no pages to save and asks nothing).
-    void ExitAndExpectCleanEnd(const char* saveAnswer = nullptr);
+    // end. With `saveAnswer`, the `questions` unsaved pages' questions come first and
+    // each gets those keys (headless has no pages to save and asks nothing).
+    void ExitAndExpectCleanEnd(const char* saveAnswer = nullptr, int questions = 1);
     // The question an unsaved page asks before it closes: a box titled "Velomark"
     // (the main window then carries the page's name), answered with `keys`.
     void AnswerSaveQuestion(const char* keys);

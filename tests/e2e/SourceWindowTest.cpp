@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "client/velomark_client.h"
 #include "tests/e2e/E2eFixture.h"
 #include "tests/e2e/ScreenImage.h"
 #include "tests/e2e/X11Input.h"
@@ -100,8 +101,42 @@ TEST_F(SourceWindowTest, PersonSelectsScansAndClosesThroughMenusAndButtons) {
     // The source is closed: the next acquisition opens its window again.
     EXPECT_EQ(Velomark().Send(kCommandAcquire), 0);
     EXPECT_TRUE(X11Input::WaitForWindow(kChartTitle).has_value());
-    // No client took the second page: Exit asks about it first.
-    ExitAndExpectCleanEnd("alt+n");
+    // No client took either page: Exit asks about both first.
+    ExitAndExpectCleanEnd("alt+n", kChartPages);
+}
+
+TEST_F(SourceWindowTest, AClientsRequestWhileTheWindowIsOpenGetsThePagesScannedAfterIt) {
+    ASSERT_NO_FATAL_FAILURE(StartWithDialogs());
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    auto scanAndTake = [&](const WindowBox& chart) {
+        ASSERT_TRUE(X11Input::PointAt(chart));
+        ASSERT_TRUE(X11Input::Key("alt+s"));  // &Scan
+        for (int page = 1; page <= kChartPages; ++page) {
+            ASSERT_EQ(velomark_wait_image(client, kImageTimeoutMs), VELOMARK_OK)
+                << "page " << page << "\n" << Velomark().EventText();
+            ASSERT_EQ(velomark_acknowledge(client), VELOMARK_OK);
+        }
+    };
+    // The request opens the default source's window.
+    ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    const std::optional<WindowBox> chart = X11Input::WaitForWindow(kChartTitle);
+    ASSERT_TRUE(chart.has_value()) << Velomark().EventText();
+    ASSERT_NO_FATAL_FAILURE(scanAndTake(*chart));
+    // Asked again while the window stays open: the request joins the acquisition.
+    ASSERT_EQ(velomark_request(client, VELOMARK_STATUS_ACQUIRE), VELOMARK_OK);
+    ASSERT_EQ(velomark_wait_status_change(client, VELOMARK_STATUS_ACQUIRE, kImageTimeoutMs),
+              VELOMARK_OK);
+    ASSERT_NO_FATAL_FAILURE(scanAndTake(*chart));
+
+    ASSERT_TRUE(X11Input::Key("alt+c"));  // &Close
+    EXPECT_TRUE(X11Input::WaitForNoWindow(kChartTitle));
+    // The request was answered: nothing opens the window again.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_TRUE(X11Input::FindWindows(kChartTitle).empty()) << Velomark().EventText();
+    EXPECT_EQ(Velomark().CountEvents("document "), 2 * kChartPages);
+    velomark_close(client);
+    ExitAndExpectCleanEnd();  // every page reached the client: nothing asks
 }
 
 TEST_F(SourceWindowTest, SourceWindowClosesBeforeAnyScan) {

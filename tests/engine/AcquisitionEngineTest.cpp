@@ -6,8 +6,10 @@
 #include <string>
 
 #include "bridge/ChannelLayout.h"
+#include "bridge/PlainImageDocument.h"
 #include "engine/AcquisitionEngine.h"
 #include "engine/EngineHost.h"
+#include "tests/bridge/ChannelImages.h"
 #include "tests/bridge/ChannelTestSupport.h"
 
 namespace velomark {
@@ -28,7 +30,8 @@ struct CountingHost : EngineHost {
     bool CommandEnabled(uint16_t) override { return enabled; }
     bool RunCommand(uint16_t) override { return ++others, true; }
     bool OnMainLoop() const override { return mainLoop; }
-    ImageDocument* OpenNewDocument() override { return nullptr; }
+    ImageDocument* OpenNewDocument() override { return &page; }
+    PlainImageDocument page;
 };
 
 class AcquisitionEngineTest : public ChannelTest {
@@ -93,6 +96,62 @@ TEST_F(AcquisitionEngineTest, ASourceThatClosesLetsTheWaitingRequestThroughInThe
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
 }
 
+// The source transfers one page now, as its window's Scan button would.
+PublishResult ScanOnePage(AcquisitionEngine& engine, int serial) {
+    TW_IMAGEINFO info;
+    HGLOBAL image = MakeChannelImage(serial, 8, 4, &info);
+    const PublishResult result = engine.ReceiveImage(image, info);
+    GlobalFree(image);
+    return result;
+}
+
+TEST_F(AcquisitionEngineTest, ARequestJoinsTheRunningAcquisitionAndStartsOneOnlyIfItGotNoPage) {
+    engine.Begin();
+    host.running = true;  // the person's acquisition, its source's window open
+    ASSERT_EQ(ScanOnePage(engine, 1), PublishResult::Published);
+    Channel().StoreStatus(CHANNEL_ACQUIRE);
+    engine.Turn();
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);  // taken up at once
+    EXPECT_EQ(ScanOnePage(engine, 2), PublishResult::Published);
+    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
+    PostMessage(engine.Window(), WM_USER, 0, 0);  // the person closes the window
+    engine.Turn();
+    EXPECT_EQ(host.offered, 1);
+    EXPECT_EQ(host.acquires, 0);  // nothing reopens
+
+    // The same by the command text, with no page before the source closes: the
+    // request then starts an acquisition of its own.
+    host.running = true;
+    Channel().StoreStatus(CHANNEL_IDLE);
+    std::strcpy(reinterpret_cast<char*>(Channel().DataBlock()), kAcquireCommand);
+    engine.HandleCommandText();
+    EXPECT_STREQ(reinterpret_cast<const char*>(Channel().DataBlock()), kAcquireReply);
+    EXPECT_EQ(host.acquires, 0);
+    PostMessage(engine.Window(), WM_USER, 0, 0);
+    engine.Turn();
+    EXPECT_EQ(host.acquires, 1);
+    engine.Turn();
+    EXPECT_EQ(host.acquires, 1);
+}
+
+TEST_F(AcquisitionEngineTest, ASourceThatAnswersOnlyProcessEventIsOfferedEveryTurnAndEvent) {
+    struct OldManagerHost : CountingHost {
+        bool SourceNeedsEveryEvent() const override { return running; }
+    } old;
+    AcquisitionEngine oldEngine{old};
+    oldEngine.Begin();
+    old.running = true;
+    oldEngine.Turn();  // a heartbeat, nothing posted
+    EXPECT_EQ(old.offered, 1);
+    old.running = true;
+    const MSG event{nullptr, WM_CLOSE, 0, 0, 0, {0, 0}};
+    oldEngine.Poll(&event);  // an outermost event
+    EXPECT_EQ(old.offered, 2);
+    oldEngine.Turn();  // closed: nothing more to offer
+    oldEngine.Poll(&event);
+    EXPECT_EQ(old.offered, 2);
+}
+
 TEST_F(AcquisitionEngineTest, CommandsAreRoutedAsTheMenuRoutesThem) {
     EXPECT_FALSE(engine.ExecuteCommand(32772));  // not begun
     engine.Begin();
@@ -108,6 +167,14 @@ TEST_F(AcquisitionEngineTest, CommandsAreRoutedAsTheMenuRoutesThem) {
     EXPECT_EQ(host.acquires, 2);
     EXPECT_EQ(host.selects, 1);
     EXPECT_EQ(host.others, 1);
+    // A stream's start flag is a client's request: the menu's greying (no source
+    // chosen yet) does not stop it, and a running acquisition is joined.
+    host.enabled = false;
+    EXPECT_TRUE(engine.StartStreamAcquisition());
+    EXPECT_EQ(host.acquires, 3);
+    host.running = true;
+    EXPECT_TRUE(engine.StartStreamAcquisition());
+    EXPECT_EQ(host.acquires, 3);
 }
 
 }  // namespace
