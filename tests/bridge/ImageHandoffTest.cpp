@@ -243,8 +243,8 @@ TEST_F(ImageHandoffTest, UnreadableOrUnexpandableImagesAreDroppedBeforeTheChanne
     compressed.biCompression = BI_RLE8;
     EXPECT_EQ(Publish(MakePackedDib(compressed, std::vector<RGBQUAD>(256), {}), 8, Info(8, 4, 4)),
               PublishResult::Unreadable);
-    // A 24-bit bitmap described as 8 bits cannot be expanded.
-    EXPECT_EQ(Publish(MakePackedDib(DibHeader(2, 2, 24), {}, {}), 8, Info(8, 2, 2)),
+    // A 32-bit bitmap has no expansion, whatever its description says.
+    EXPECT_EQ(Publish(MakePackedDib(DibHeader(2, 2, 32), {}, {}), 24, Info(24, 2, 2)),
               PublishResult::Unreadable);
     ASSERT_EQ(documents.documents.size(), 2u);
     EXPECT_TRUE(documents.documents[0]->discarded);
