@@ -5,6 +5,7 @@
 // 64-bit Linux.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -29,6 +30,21 @@ struct TW_FIX32 {
 // A fixed-point value as a number: the whole part plus Frac / 65536.
 inline double Fix32ToDouble(const TW_FIX32& value) {
     return double(value.Whole) + double(value.Frac) / 65536.0;
+}
+
+// The nearest fixed-point value (TWAIN's own rounding: to the nearest 1/65536).
+inline TW_FIX32 DoubleToFix32(double value) {
+    const auto scaled = static_cast<int32_t>(value * 65536.0 + (value < 0 ? -0.5 : 0.5));
+    return TW_FIX32{static_cast<TW_INT16>(scaled >> 16), static_cast<TW_UINT16>(scaled & 0xffff)};
+}
+
+// A TW_FIX32 as a container's 32-bit Item holds it (Whole in the low half, Frac in
+// the high half), and back.
+inline uint32_t Fix32ToItem(const TW_FIX32& value) {
+    return uint32_t(static_cast<TW_UINT16>(value.Whole)) | (uint32_t(value.Frac) << 16);
+}
+inline TW_FIX32 ItemToFix32(uint32_t item) {
+    return TW_FIX32{static_cast<TW_INT16>(item & 0xffff), static_cast<TW_UINT16>(item >> 16)};
 }
 
 struct TW_VERSION {
@@ -76,6 +92,46 @@ struct TW_CAPABILITY {
 struct TW_ONEVALUE {
     TW_UINT16 ItemType;
     TW_UINT32 Item;
+};
+
+// Containers other than one value: ItemList holds NumItems items of ItemType, each
+// of its type's size (TW_UINT8 stands for the first byte of the list).
+struct TW_ENUMERATION {
+    TW_UINT16 ItemType;
+    TW_UINT32 NumItems;
+    TW_UINT32 CurrentIndex;
+    TW_UINT32 DefaultIndex;
+    TW_UINT8 ItemList[1];
+};
+
+struct TW_RANGE {
+    TW_UINT16 ItemType;
+    TW_UINT32 MinValue;
+    TW_UINT32 MaxValue;
+    TW_UINT32 StepSize;
+    TW_UINT32 DefaultValue;
+    TW_UINT32 CurrentValue;
+};
+
+struct TW_ARRAY {
+    TW_UINT16 ItemType;
+    TW_UINT32 NumItems;
+    TW_UINT8 ItemList[1];
+};
+
+// The scan area in ICAP_UNITS (inches unless negotiated otherwise).
+struct TW_FRAME {
+    TW_FIX32 Left;
+    TW_FIX32 Top;
+    TW_FIX32 Right;
+    TW_FIX32 Bottom;
+};
+
+struct TW_IMAGELAYOUT {
+    TW_FRAME Frame;
+    TW_UINT32 DocumentNumber;
+    TW_UINT32 PageNumber;
+    TW_UINT32 FrameNumber;
 };
 
 struct TW_IMAGEINFO {
@@ -131,6 +187,12 @@ static_assert(sizeof(TW_EVENT) == sizeof(TW_MEMREF) + 2);
 static_assert(sizeof(TW_CAPABILITY) == 4 + sizeof(TW_HANDLE));
 static_assert(sizeof(TW_ONEVALUE) == 6);
 static_assert(sizeof(TW_IMAGEINFO) == 42);
+static_assert(sizeof(TW_ENUMERATION) == 14 + 2);  // 14 bytes of head, then the items
+static_assert(offsetof(TW_ENUMERATION, ItemList) == 14);
+static_assert(sizeof(TW_RANGE) == 22);
+static_assert(offsetof(TW_ARRAY, ItemList) == 6);
+static_assert(sizeof(TW_FRAME) == 16);
+static_assert(sizeof(TW_IMAGELAYOUT) == 28);
 static_assert(sizeof(TW_PENDINGXFERS) == 6);
 static_assert(sizeof(TW_ENTRYPOINT) == 4 + 5 * sizeof(void*));
 static_assert(sizeof(TW_CALLBACK2) == 2 * sizeof(void*) + 2);
@@ -256,6 +318,13 @@ constexpr TW_UINT16 TWTY_STR32 = 0x0009;
 
 // Capabilities.
 constexpr TW_UINT16 CAP_XFERCOUNT = 0x0001;
+constexpr TW_UINT16 CAP_FEEDERENABLED = 0x1002;
+constexpr TW_UINT16 CAP_FEEDERLOADED = 0x1003;
+constexpr TW_UINT16 CAP_DUPLEX = 0x1012;
+constexpr TW_UINT16 CAP_DUPLEXENABLED = 0x1013;
+constexpr TW_UINT16 ICAP_UNITS = 0x0102;
+constexpr TW_UINT16 ICAP_PHYSICALWIDTH = 0x1111;
+constexpr TW_UINT16 ICAP_PHYSICALHEIGHT = 0x1112;
 constexpr TW_UINT16 ICAP_COMPRESSION = 0x0100;
 constexpr TW_UINT16 ICAP_PIXELTYPE = 0x0101;
 constexpr TW_UINT16 ICAP_XRESOLUTION = 0x1118;
@@ -264,6 +333,12 @@ constexpr TW_UINT16 ICAP_SUPPORTEDSIZES = 0x1122;
 constexpr TW_UINT16 ICAP_BITDEPTH = 0x112b;
 
 // Pixel types, compression, page sizes.
+// CAP_DUPLEX values.
+constexpr TW_UINT16 TWDX_NONE = 0;
+constexpr TW_UINT16 TWDX_1PASSDUPLEX = 1;
+constexpr TW_UINT16 TWDX_2PASSDUPLEX = 2;
+// ICAP_UNITS values.
+constexpr TW_UINT16 TWUN_INCHES = 0;
 constexpr TW_INT16 TWPT_BW = 0;
 constexpr TW_INT16 TWPT_GRAY = 1;
 constexpr TW_INT16 TWPT_RGB = 2;

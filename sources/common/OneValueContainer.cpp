@@ -1,5 +1,6 @@
 #include "sources/common/OneValueContainer.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "platform/GlobalMemory.h"
@@ -32,4 +33,53 @@ TW_UINT16 ReplyOneValue(TW_CAPABILITY* cap, TW_UINT16 itemType, TW_UINT32 item,
     cap->ConType = TWON_ONEVALUE;
     cap->hContainer = block;
     return TWRC_SUCCESS;
+}
+
+namespace {
+
+size_t ItemSize(TW_UINT16 itemType) {
+    switch (itemType) {
+        case TWTY_INT8:
+        case TWTY_UINT8: return 1;
+        case TWTY_INT16:
+        case TWTY_UINT16:
+        case TWTY_BOOL: return 2;
+        default: return 4;
+    }
+}
+
+TW_UINT16 Reply(TW_CAPABILITY* cap, TW_UINT16 conType, const void* bytes, size_t size,
+                TW_UINT16* condition) {
+    HGLOBAL block = GlobalAlloc(GHND, size);
+    if (!block) return FailWith(condition, TWCC_LOWMEMORY);
+    std::memcpy(GlobalLock(block), bytes, size);
+    GlobalUnlock(block);
+    cap->ConType = conType;
+    cap->hContainer = block;
+    return TWRC_SUCCESS;
+}
+
+}  // namespace
+
+TW_UINT16 ReplyEnumeration(TW_CAPABILITY* cap, TW_UINT16 itemType,
+                           const std::vector<TW_UINT32>& items, size_t current, size_t fallback,
+                           TW_UINT16* condition) {
+    const size_t itemSize = ItemSize(itemType);
+    const size_t head = offsetof(TW_ENUMERATION, ItemList);
+    std::vector<unsigned char> bytes(head + itemSize * items.size());
+    TW_ENUMERATION enumeration{};
+    enumeration.ItemType = itemType;
+    enumeration.NumItems = static_cast<TW_UINT32>(items.size());
+    enumeration.CurrentIndex = static_cast<TW_UINT32>(current);
+    enumeration.DefaultIndex = static_cast<TW_UINT32>(fallback);
+    std::memcpy(bytes.data(), &enumeration, head);
+    for (size_t i = 0; i < items.size(); ++i)  // little-endian: the item's low bytes
+        std::memcpy(bytes.data() + head + i * itemSize, &items[i], itemSize);
+    return Reply(cap, TWON_ENUMERATION, bytes.data(), bytes.size(), condition);
+}
+
+TW_UINT16 ReplyRange(TW_CAPABILITY* cap, TW_UINT16 itemType, TW_UINT32 min, TW_UINT32 max,
+                     TW_UINT32 step, TW_UINT32 fallback, TW_UINT32 current, TW_UINT16* condition) {
+    const TW_RANGE range{itemType, min, max, step, fallback, current};
+    return Reply(cap, TWON_RANGE, &range, sizeof range, condition);
 }

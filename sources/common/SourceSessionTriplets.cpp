@@ -19,11 +19,18 @@ TW_UINT16 SourceSessionTriplets::Route(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 ms
                 return PendingTransfers(msg, static_cast<TW_PENDINGXFERS*>(data), condition);
             default: break;
         }
+    } else if (dg == DG_IMAGE && dat == DAT_IMAGELAYOUT) {
+        if (!data) return FailWith(condition, TWCC_BADVALUE);
+        return ImageLayout(msg, static_cast<TW_IMAGELAYOUT*>(data), condition);
     } else if (dg == DG_IMAGE && msg == MSG_GET) {
         if (dat == DAT_IMAGEINFO) return ImageInfo(static_cast<TW_IMAGEINFO*>(data), condition);
         if (dat == DAT_IMAGENATIVEXFER)
             return NativeTransfer(static_cast<TW_HANDLE*>(data), condition);
     }
+    return FailWith(condition, TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 SourceSessionTriplets::ImageLayout(TW_UINT16, TW_IMAGELAYOUT*, TW_UINT16* condition) {
     return FailWith(condition, TWCC_BADPROTOCOL);
 }
 

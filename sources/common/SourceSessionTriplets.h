@@ -12,8 +12,8 @@ public:
 
 protected:
     // Capabilities, user interface, events and pending transfers (DG_CONTROL); the
-    // image description and native transfer (DG_IMAGE, MSG_GET); anything else is
-    // TWCC_BADPROTOCOL.
+    // image layout (DG_IMAGE, any message); the image description and native
+    // transfer (DG_IMAGE, MSG_GET); anything else is TWCC_BADPROTOCOL.
     TW_UINT16 Route(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data,
                     TW_UINT16* condition);
 
@@ -33,4 +33,7 @@ protected:
                                        TW_UINT16* condition) = 0;
     virtual TW_UINT16 ImageInfo(TW_IMAGEINFO* info, TW_UINT16* condition) = 0;
     virtual TW_UINT16 NativeTransfer(TW_HANDLE* image, TW_UINT16* condition) = 0;
+    // DAT_IMAGELAYOUT (MSG_GET, MSG_GETDEFAULT, MSG_SET, MSG_RESET): the area to scan,
+    // in inches. A source without areas refuses it (TWCC_BADPROTOCOL).
+    virtual TW_UINT16 ImageLayout(TW_UINT16 msg, TW_IMAGELAYOUT* layout, TW_UINT16* condition);
 };
