@@ -31,9 +31,11 @@ void SetGrey(uint8_t* bgr, int x, uint8_t v) { SetPixel(bgr, x, Colour{v, v, v})
 
 }  // namespace
 
-TestChartPainter::TestChartPainter(const TestChartSettings& settings, int pageNumber)
-    : m_width(settings.PixelWidth()), m_height(settings.PixelHeight()) {
-    m_lines.push_back("VELOMARK TEST CHART");
+TestChartPainter::TestChartPainter(const TestChartSettings& settings, int pageNumber,
+                                   ChartSide side)
+    : m_width(settings.PixelWidth()), m_height(settings.PixelHeight()),
+      m_back(side == ChartSide::Back) {
+    m_lines.push_back(m_back ? "BACK" : "VELOMARK TEST CHART");
     m_lines.push_back("PAGE " + std::to_string(pageNumber) + "/" + std::to_string(settings.pages) +
                       " " + settings.PixelTypeName() + " " + std::to_string(settings.dpi) + " DPI");
     const std::string pixels = std::to_string(m_width) + "X" + std::to_string(m_height);
@@ -77,7 +79,8 @@ void TestChartPainter::BuildTemplates() {
     if (!m_hasContent) return;
 
     const int64_t inner = m_right - m_left;
-    m_barsRow = m_rampRow = m_wedgeRow = m_linesRow = m_blankRow;
+    m_barsRow = m_rampRow = m_wedgeRow = m_linesRow = m_bannerRow = m_blankRow;
+    FillBlack(m_bannerRow.data(), m_left, m_right);
     for (int x = m_left; x < m_right; ++x) {
         const int64_t offset = x - m_left;
         SetPixel(m_barsRow.data(), x, kBarColours[offset * 8 / inner]);
@@ -90,10 +93,10 @@ void TestChartPainter::BuildTemplates() {
     }
 }
 
-void TestChartPainter::FillBlack(uint8_t* bgr, int from, int to) const {
+void TestChartPainter::Fill(uint8_t* bgr, int from, int to, uint8_t grey) const {
     from = std::max(from, 0);
     to = std::min(to, m_width);
-    if (from < to) std::memset(bgr + 3 * size_t(from), 0, 3 * size_t(to - from));
+    if (from < to) std::memset(bgr + 3 * size_t(from), grey, 3 * size_t(to - from));
 }
 
 void TestChartPainter::PaintRow(int y, uint8_t* bgr) const {
@@ -111,6 +114,8 @@ void TestChartPainter::PaintRow(int y, uint8_t* bgr) const {
         source = &m_wedgeRow;
     else if (m_linesBand.Holds(y))
         source = &m_linesRow;
+    else if (m_back && m_textBand.Holds(y))
+        source = &m_bannerRow;
     std::memcpy(bgr, source->data(), rowBytes);
     if (m_linesBand.Holds(y)) PaintFineLines(y, bgr);
     if (m_textBand.Holds(y)) PaintText(y, bgr);
@@ -130,6 +135,7 @@ void TestChartPainter::PaintFineLines(int y, uint8_t* bgr) const {
 
 void TestChartPainter::PaintText(int y, uint8_t* bgr) const {
     const int scale = m_textScale;
+    const uint8_t ink = m_back ? 255 : 0;
     for (size_t i = 0; i < m_lines.size(); ++i) {
         const std::string& text = m_lines[i];
         const int lineTop = m_textBand.top + int(i) * TestChartFont::kLineHeight * scale;
@@ -143,7 +149,7 @@ void TestChartPainter::PaintText(int y, uint8_t* bgr) const {
             for (int col = 0; col < TestChartFont::kGlyphWidth; ++col) {
                 if (!(bits & (0x10 >> col))) continue;
                 const int x = left + (int(c) * TestChartFont::kAdvance + col) * scale;
-                FillBlack(bgr, std::max(x, m_left), std::min(x + scale, m_right));
+                Fill(bgr, std::max(x, m_left), std::min(x + scale, m_right), ink);
             }
         }
     }

@@ -1,7 +1,9 @@
 // Paints one test-chart page row by row in 24-bit colour: a black frame, three lines
 // of text (title; page number, pixel type and resolution; page size), eight colour
-// bars, a smooth grey ramp, a 16-step grey wedge and fine lines. Everything is
-// integer arithmetic on the page's pixel size, so a page is the same on every run.
+// bars, a smooth grey ramp, a 16-step grey wedge and fine lines. The back of a sheet
+// is titled "BACK" and its text stands white on a black banner across the text band;
+// the rest is the front's. Everything is integer arithmetic on the page's pixel size,
+// so a page is the same on every run.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +15,9 @@
 class TestChartPainter {
 public:
     // pageNumber counts from 1; settings.pages is the number of pages in the batch.
-    TestChartPainter(const TestChartSettings& settings, int pageNumber);
+    // The page is the whole bed: settings.area plays no part here.
+    TestChartPainter(const TestChartSettings& settings, int pageNumber,
+                     ChartSide side = ChartSide::Front);
 
     int Width() const { return m_width; }
     int Height() const { return m_height; }
@@ -33,7 +37,8 @@ private:
     void BuildTemplates();
     void PaintFineLines(int y, uint8_t* bgr) const;
     void PaintText(int y, uint8_t* bgr) const;
-    void FillBlack(uint8_t* bgr, int from, int to) const;
+    void FillBlack(uint8_t* bgr, int from, int to) const { Fill(bgr, from, to, 0); }
+    void Fill(uint8_t* bgr, int from, int to, uint8_t grey) const;
 
     int m_width;
     int m_height;
@@ -42,9 +47,11 @@ private:
     int m_top = 0;
     int m_bottom = 0;
     bool m_hasContent = false;
+    bool m_back = false;
     Band m_textBand, m_barsBand, m_rampBand, m_wedgeBand, m_linesBand;
     std::vector<std::string> m_lines;
     int m_textScale = 1;
-    // Whole rows painted once: blank page, colour bars, grey ramp, wedge, fine lines.
-    std::vector<uint8_t> m_blankRow, m_barsRow, m_rampRow, m_wedgeRow, m_linesRow;
+    // Whole rows painted once: blank page, colour bars, grey ramp, wedge, fine lines,
+    // and the banner behind the text of a back.
+    std::vector<uint8_t> m_blankRow, m_barsRow, m_rampRow, m_wedgeRow, m_linesRow, m_bannerRow;
 };

@@ -88,9 +88,10 @@ uint8_t TestChartRowPacker::PaletteIndex(uint8_t red, uint8_t green, uint8_t blu
     return static_cast<uint8_t>(m_cubeLevel[red] * 36 + m_cubeLevel[green] * 6 + m_cubeLevel[blue]);
 }
 
-void TestChartRowPacker::PackRow(const uint8_t* bgr, int width, int y, uint8_t* out) const {
+void TestChartRowPacker::PackRow(const uint8_t* bgr, int width, int left, int y,
+                                 uint8_t* out) const {
     switch (m_type) {
-        case ChartPixelType::BlackWhite: PackBlackWhite(bgr, width, y, out); break;
+        case ChartPixelType::BlackWhite: PackBlackWhite(bgr, width, left, y, out); break;
         case ChartPixelType::Gray4: PackGray4(bgr, width, out); break;
         case ChartPixelType::Gray8:
             for (int x = 0; x < width; ++x, bgr += 3) out[x] = Luminance(bgr[2], bgr[1], bgr[0]);
@@ -102,12 +103,13 @@ void TestChartRowPacker::PackRow(const uint8_t* bgr, int width, int y, uint8_t* 
     }
 }
 
-void TestChartRowPacker::PackBlackWhite(const uint8_t* bgr, int width, int y, uint8_t* out) const {
+void TestChartRowPacker::PackBlackWhite(const uint8_t* bgr, int width, int left, int y,
+                                        uint8_t* out) const {
     const uint8_t* thresholds = kBayer[y & 3];
     std::memset(out, 0, (size_t(width) + 7) / 8);
     for (int x = 0; x < width; ++x, bgr += 3) {
         // Entry 1 of the table is white; the leftmost pixel is the byte's top bit.
-        const int threshold = thresholds[x & 3] * 16 + 8;
+        const int threshold = thresholds[(left + x) & 3] * 16 + 8;
         if (Luminance(bgr[2], bgr[1], bgr[0]) >= threshold)
             out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
     }

@@ -20,8 +20,9 @@ public:
     void FillColourTable(RGBQUAD* table) const;
 
     // Packs `width` blue-green-red pixels into (width * BitsPerPixel() + 7) / 8 bytes.
-    // y is the row's place from the top of the page, which the dither depends on.
-    void PackRow(const uint8_t* bgr, int width, int y, uint8_t* out) const;
+    // (left, y) is the place of the first pixel on the whole page, which the dither
+    // depends on: a piece of a row packs as the same pixels of the whole row do.
+    void PackRow(const uint8_t* bgr, int width, int left, int y, uint8_t* out) const;
 
     // The grey a colour is drawn as, weighted as the eye weighs the three channels.
     static uint8_t Luminance(uint8_t red, uint8_t green, uint8_t blue);
@@ -31,7 +32,7 @@ public:
     static uint8_t ExtraGrey(int extra);
 
 private:
-    void PackBlackWhite(const uint8_t* bgr, int width, int y, uint8_t* out) const;
+    void PackBlackWhite(const uint8_t* bgr, int width, int left, int y, uint8_t* out) const;
     void PackGray4(const uint8_t* bgr, int width, uint8_t* out) const;
 
     ChartPixelType m_type;

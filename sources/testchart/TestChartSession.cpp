@@ -15,13 +15,25 @@ TestChartSession::TestChartSession(const TW_IDENTITY& self, const TestChartSetti
                      .noPageCondition = TWCC_LOWMEMORY}),
       m_settings(settings),
       m_capabilities(m_settings),
+      m_layout(m_settings),
       m_uiFactory(std::move(uiFactory)) {}
 
 TestChartSession::~TestChartSession() { EndSession(); }
 
 TW_UINT16 TestChartSession::Capability(TW_UINT16 msg, TW_CAPABILITY* capability,
                                        TW_UINT16* condition) {
-    return m_capabilities.Handle(msg, capability, CurrentStateLocked() == State::Open, condition);
+    return m_capabilities.Handle(msg, capability, CurrentStateLocked() == State::Open,
+                                 FeederLoaded(), condition);
+}
+
+TW_UINT16 TestChartSession::ImageLayout(TW_UINT16 msg, TW_IMAGELAYOUT* layout,
+                                        TW_UINT16* condition) {
+    return m_layout.Handle(msg, layout, CurrentStateLocked() == State::Open, condition);
+}
+
+bool TestChartSession::FeederLoaded() const {
+    if (!m_worker || m_pending <= 0) return m_settings.pages > 0;
+    return m_batch->SheetsInFeeder(CurrentPage()) > 0;
 }
 
 SourceUi* TestChartSession::OpenWindow() {
@@ -33,24 +45,23 @@ bool TestChartSession::PagesReady() {
 }
 
 bool TestChartSession::DescribePage(TW_IMAGEINFO* info) {
-    // The page being transferred: those before it have ended.
-    *info = TestChartImageInfo(m_batchSettings.ForPage(m_batchSettings.pages - m_pending + 1));
+    if (!m_batch || m_pending <= 0) return false;
+    *info = m_batch->Describe(CurrentPage());
     return true;
 }
 
 HGLOBAL TestChartSession::TakePage() { return m_worker->TakePage(); }
 
 bool TestChartSession::StartPages() {
-    m_batchSettings = m_settings;
-    m_batchSettings.pages = m_capabilities.BatchPages();
+    m_batch.emplace(m_settings, m_capabilities.TransferCount());
     const SourceNotifier notifier = Notifier();
     try {
-        m_worker = std::make_unique<TestChartWorker>(m_batchSettings,
+        m_worker = std::make_unique<TestChartWorker>(*m_batch,
                                                      [notifier] { notifier.Post(MSG_XFERREADY); });
     } catch (const std::exception&) {
         return false;
     }
-    m_pending = m_batchSettings.pages;
+    m_pending = m_batch->Pages();
     m_lastProgress = TestChartProgress{0, m_pending, true};
     return true;
 }

@@ -1,5 +1,5 @@
-// One open session of the test-chart source: the pages of its batches and its
-// capabilities; the states and triplets are SourceSession's.
+// One open session of the test-chart source: the pages of its batches, its
+// capabilities and its scan area; the states and triplets are SourceSession's.
 //
 // MSG_XFERREADY is posted as soon as the first page of a batch is ready; the worker
 // stays a few pages ahead, and a transfer of a page still being made waits for it. The
@@ -7,9 +7,12 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "sources/common/SourceSession.h"
+#include "sources/testchart/TestChartBatch.h"
 #include "sources/testchart/TestChartCapabilities.h"
+#include "sources/testchart/TestChartLayout.h"
 #include "sources/testchart/TestChartSettings.h"
 #include "sources/testchart/TestChartUi.h"
 
@@ -30,6 +33,12 @@ public:
 
 private:
     TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* capability, TW_UINT16* condition) override;
+    TW_UINT16 ImageLayout(TW_UINT16 msg, TW_IMAGELAYOUT* layout, TW_UINT16* condition) override;
+    // The feeder holds sheets: always between batches (it is filled for each), and
+    // during a feeder batch while sheets after the current page's remain.
+    bool FeederLoaded() const;
+    // The page being transferred, from 1: those before it have ended.
+    int CurrentPage() const { return m_batch->Pages() - m_pending + 1; }
     SourceUi* OpenWindow() override;
     bool StartPages() override;
     void StopPages() override;
@@ -41,10 +50,11 @@ private:
 
     TestChartSettings m_settings;
     TestChartCapabilities m_capabilities;
+    TestChartLayout m_layout;
     TestChartUiFactory m_uiFactory;
 
     std::unique_ptr<TestChartWorker> m_worker;
-    TestChartSettings m_batchSettings;
+    std::optional<TestChartBatch> m_batch;  // the batch under way or last run
     int m_pending = 0;  // pages of the batch not yet ended
     TestChartProgress m_lastProgress;
 };

@@ -19,6 +19,15 @@ int HundredthsOfInchToPixels(int hundredths, int dpi) {
     return static_cast<int>((static_cast<int64_t>(hundredths) * dpi + 50) / 100);
 }
 
+// A length in 1/65536 inch at dpi, rounded; lengths here are never negative.
+int64_t UnitsToPixels(int64_t units, int dpi) {
+    return (units * dpi + ChartFrame::kUnitsPerInch / 2) / ChartFrame::kUnitsPerInch;
+}
+
+int64_t Rounded(int64_t numerator, int64_t denominator) {
+    return (numerator + denominator / 2) / denominator;
+}
+
 std::string Lowercase(const std::string& text) {
     std::string lower = text;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -45,6 +54,47 @@ int TestChartSettings::PixelHeight() const {
         case ChartPageSize::Custom: return customHeight;
     }
     return 0;
+}
+
+int64_t TestChartSettings::BedWidthUnits() const {
+    constexpr int64_t unit = ChartFrame::kUnitsPerInch;
+    switch (pageSize) {
+        case ChartPageSize::Letter:
+        case ChartPageSize::Legal: return Rounded(850 * unit, 100);
+        case ChartPageSize::A4: return Rounded(2100 * unit, 254);
+        case ChartPageSize::Custom: return Rounded(int64_t(customWidth) * unit, std::max(dpi, 1));
+    }
+    return 0;
+}
+
+int64_t TestChartSettings::BedHeightUnits() const {
+    constexpr int64_t unit = ChartFrame::kUnitsPerInch;
+    switch (pageSize) {
+        case ChartPageSize::Letter: return Rounded(1100 * unit, 100);
+        case ChartPageSize::Legal: return Rounded(1400 * unit, 100);
+        case ChartPageSize::A4: return Rounded(2970 * unit, 254);
+        case ChartPageSize::Custom: return Rounded(int64_t(customHeight) * unit, std::max(dpi, 1));
+    }
+    return 0;
+}
+
+ChartPixelRect TestChartSettings::ImageRect() const {
+    const int bedWidth = PixelWidth();
+    const int bedHeight = PixelHeight();
+    if (!area || bedWidth <= 0 || bedHeight <= 0) return ChartPixelRect{0, 0, bedWidth, bedHeight};
+    // The same area on another bed or at another resolution may reach past the bed:
+    // what lies beyond it is cut off, and at least one pixel remains.
+    const auto side = [this](int64_t from, int64_t to, int bedPixels, int* start, int* length) {
+        const int64_t first = std::min<int64_t>(UnitsToPixels(std::max<int64_t>(from, 0), dpi),
+                                                bedPixels - 1);
+        const int64_t pixels = std::max<int64_t>(UnitsToPixels(std::max<int64_t>(to - from, 0), dpi), 1);
+        *start = int(first);
+        *length = int(std::min<int64_t>(pixels, bedPixels - first));
+    };
+    ChartPixelRect rect;
+    side(area->left, area->right, bedWidth, &rect.left, &rect.width);
+    side(area->top, area->bottom, bedHeight, &rect.top, &rect.height);
+    return rect;
 }
 
 int TestChartSettings::BitsPerPixel() const { return ChartBitsPerPixel(pixelType); }

@@ -1,10 +1,7 @@
 #include "sources/testchart/TestChartWorker.h"
 
-#include "sources/testchart/TestChartPage.h"
-
-TestChartWorker::TestChartWorker(const TestChartSettings& settings,
-                                 std::function<void()> firstPageReady)
-    : m_settings(settings),
+TestChartWorker::TestChartWorker(const TestChartBatch& batch, std::function<void()> firstPageReady)
+    : m_batch(batch),
       m_firstPageReady(std::move(firstPageReady)),
       m_thread(&TestChartWorker::Run, this) {}
 
@@ -20,7 +17,7 @@ TestChartWorker::~TestChartWorker() {
 
 HGLOBAL TestChartWorker::TakePage() {
     std::unique_lock lock(m_mutex);
-    if (m_taken >= m_settings.pages) return nullptr;
+    if (m_taken >= m_batch.Pages()) return nullptr;
     m_changed.wait(lock, [this] { return !m_ready.empty() || m_finished; });
     if (m_ready.empty()) return nullptr;
     HGLOBAL page = m_ready.front();
@@ -46,15 +43,15 @@ void TestChartWorker::Run() {
 }
 
 void TestChartWorker::MakePages() {
-    for (int pageNumber = 1; pageNumber <= m_settings.pages; ++pageNumber) {
+    for (int pageNumber = 1; pageNumber <= m_batch.Pages(); ++pageNumber) {
         {
             std::unique_lock lock(m_mutex);
             m_changed.wait(lock, [this] { return m_stop || m_ready.size() < kPagesAhead; });
             if (m_stop) return;
         }
-        // MakeTestChartPage catches its own allocation failures: null is a page that
-        // the transfer reports as out of memory.
-        HGLOBAL page = MakeTestChartPage(m_settings.ForPage(pageNumber), pageNumber);
+        // MakePage catches its own allocation failures: null is a page that the
+        // transfer reports as out of memory.
+        HGLOBAL page = m_batch.MakePage(pageNumber);
         {
             std::lock_guard lock(m_mutex);
             if (m_stop) {

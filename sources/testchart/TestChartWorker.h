@@ -10,17 +10,17 @@
 #include <thread>
 
 #include "platform/GlobalMemory.h"
-#include "sources/testchart/TestChartSettings.h"
+#include "sources/testchart/TestChartBatch.h"
 
 class TestChartWorker {
 public:
     // Pages made and not yet taken, at most; bounds the memory a large batch holds.
     static constexpr size_t kPagesAhead = 2;
 
-    // Starts making settings.pages pages at once. firstPageReady runs once on the
+    // Starts making the batch's pages at once. firstPageReady runs once on the
     // worker thread, after the first page is ready to be taken. Throws
     // std::system_error when no thread can be started.
-    TestChartWorker(const TestChartSettings& settings, std::function<void()> firstPageReady);
+    TestChartWorker(const TestChartBatch& batch, std::function<void()> firstPageReady);
     // Stops the batch, waits for the thread and frees every page not taken.
     ~TestChartWorker();
     TestChartWorker(const TestChartWorker&) = delete;
@@ -30,7 +30,7 @@ public:
     // page could not be made (memory was short) or the batch has no more pages.
     HGLOBAL TakePage();
 
-    int PagesAsked() const { return m_settings.pages; }
+    int PagesAsked() const { return m_batch.Pages(); }
     int PagesMade() const { return m_made.load(); }
     // True once the first page is ready, before firstPageReady runs.
     bool FirstPageReady() const { return m_firstReady.load(); }
@@ -39,7 +39,7 @@ private:
     void Run();
     void MakePages();
 
-    const TestChartSettings m_settings;
+    const TestChartBatch m_batch;
     std::function<void()> m_firstPageReady;
     std::mutex m_mutex;
     std::condition_variable m_changed;

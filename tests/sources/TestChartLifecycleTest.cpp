@@ -60,7 +60,7 @@ TEST_F(TestChartSourceTest, AnInvalidSettingIsReportedAndTheDefaultUsed) {
     ASSERT_EQ(opened, TWRC_SUCCESS);
     EXPECT_NE(errors.find("VELOMARK_TESTCHART_DPI"), std::string::npos) << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    EXPECT_EQ(GetOneValue(ICAP_XRESOLUTION, MSG_GET, TWTY_FIX32), 100);
+    EXPECT_EQ(GetOneValue(ICAP_XRESOLUTION, MSG_GETCURRENT, TWTY_FIX32), 100);
 }
 
 TEST_F(TestChartSourceTest, UnloadingTheLibraryClosesAnOpenSession) {

@@ -12,7 +12,9 @@
 
 namespace {
 
-TestChartSettings SmallBatch(int pages) { return SmallChart(ChartPixelType::Rgb, 40, 30, pages); }
+TestChartBatch SmallBatch(int pages) {
+    return TestChartBatch(SmallChart(ChartPixelType::Rgb, 40, 30, pages));
+}
 
 // Waits up to 20 s for the condition; false when it never held.
 template <typename Condition>
@@ -27,10 +29,10 @@ bool WaitFor(Condition condition) {
 
 TEST(TestChartWorker, HandsOverEveryPageInOrderThenNull) {
     const size_t live = GlobalLiveBlockCount();
-    const TestChartSettings settings = SmallBatch(4);
+    const TestChartSettings settings = SmallChart(ChartPixelType::Rgb, 40, 30, 4);
     std::atomic<int> announcements{0};
     {
-        TestChartWorker worker(settings, [&] { ++announcements; });
+        TestChartWorker worker(TestChartBatch(settings), [&] { ++announcements; });
         for (int page = 1; page <= 4; ++page) {
             HGLOBAL block = worker.TakePage();
             ASSERT_NE(block, nullptr) << page;
