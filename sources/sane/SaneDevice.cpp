@@ -6,9 +6,10 @@
 #include <cmath>
 #include <cstring>
 
+#include "sources/sane/SaneNumericOption.h"
+
 namespace {
 
-constexpr SANE_Int kUnitMillimetre = 3;
 // Resolutions offered from a range, when the device gives a range rather than a list.
 constexpr double kCommonResolutions[] = {50, 75, 100, 150, 200, 240, 300, 400, 600, 1200};
 
@@ -159,9 +160,50 @@ bool SaneDevice::GetOption(const std::string& name, std::string* text) const {
     }
 }
 
-bool SaneDevice::ReadNumber(const std::string& name, double* value) const {
+bool SaneDevice::Number(const std::string& name, double* value) const {
     std::string text;
     return GetOption(name, &text) && ParseDouble(text, value);
+}
+
+const SANE_Option_Descriptor* SaneDevice::Settable(const std::string& name) const {
+    const SANE_Option_Descriptor* d = nullptr;
+    if (Find(name, &d) < 0 || (d->cap & SANE_CAP_INACTIVE) || !(d->cap & SANE_CAP_SOFT_SELECT))
+        return nullptr;
+    return d;
+}
+
+SANE_Status SaneDevice::Control(const std::string& name, void* value, SANE_Int* info) {
+    const SANE_Option_Descriptor* d = nullptr;
+    const SANE_Int option = Find(name, &d);
+    *info = 0;
+    if (option < 0) return SANE_STATUS_UNSUPPORTED;
+    m_applied = SaneSettings();
+    return m_api.control_option(m_handle, option, SANE_ACTION_SET_VALUE, value, info);
+}
+
+SANE_Status SaneDevice::SetNumber(const std::string& name, double value, SANE_Int* info) {
+    const SANE_Option_Descriptor* d = Settable(name);
+    *info = 0;
+    if (!d || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED) || !std::isfinite(value))
+        return SANE_STATUS_INVAL;
+    const SANE_Word word = d->type == SANE_TYPE_FIXED
+                               ? SaneFix(std::clamp(value, -32767.0, 32767.0))
+                               : static_cast<SANE_Word>(std::lround(
+                                     std::clamp(value, -2147483647.0, 2147483647.0)));
+    std::vector<SANE_Word> words(std::max<size_t>(1, size_t(std::max(d->size, 0)) / sizeof(SANE_Word)),
+                                 word);
+    return Control(name, words.data(), info);
+}
+
+SANE_Status SaneDevice::SetString(const std::string& name, const std::string& value,
+                                  SANE_Int* info) {
+    const SANE_Option_Descriptor* d = Settable(name);
+    *info = 0;
+    if (!d || d->type != SANE_TYPE_STRING || d->size <= 0 || value.size() >= size_t(d->size))
+        return SANE_STATUS_INVAL;
+    std::vector<char> text(size_t(d->size), '\0');
+    std::memcpy(text.data(), value.data(), value.size());
+    return Control(name, text.data(), info);
 }
 
 std::vector<std::string> SaneDevice::Apply(const SaneSettings& settings) {
@@ -210,7 +252,7 @@ SaneDeviceChoices SaneDevice::Choices() const {
                 if (dpi >= low && dpi <= high) choices.resolutions.push_back(dpi);
         }
         double current = 0;
-        if (ReadNumber("resolution", &current) &&
+        if (Number("resolution", &current) &&
             std::find(choices.resolutions.begin(), choices.resolutions.end(), current) ==
                 choices.resolutions.end()) {
             choices.resolutions.push_back(current);
@@ -219,7 +261,7 @@ SaneDeviceChoices SaneDevice::Choices() const {
     }
     const auto rangeMax = [this](const char* name) {
         const SANE_Option_Descriptor* o = nullptr;
-        if (Find(name, &o) < 0 || o->unit != kUnitMillimetre ||
+        if (Find(name, &o) < 0 || o->unit != kSaneUnitMillimetre ||
             o->constraint_type != SANE_CONSTRAINT_RANGE || !o->constraint.range)
             return 0.0;
         return o->type == SANE_TYPE_FIXED ? SaneUnfix(o->constraint.range->max)
@@ -232,8 +274,8 @@ SaneDeviceChoices SaneDevice::Choices() const {
 
 double SaneDevice::Resolution() const {
     double dpi = 0;
-    if (ReadNumber("resolution", &dpi)) return dpi;
-    if (ReadNumber("x-resolution", &dpi)) return dpi;
+    if (Number("resolution", &dpi)) return dpi;
+    if (Number("x-resolution", &dpi)) return dpi;
     return 0;
 }
 

@@ -44,6 +44,18 @@ public:
     // later one is, since it may have changed what they mean.
     std::vector<std::string> Apply(const SaneSettings& settings);
 
+    // The option's descriptor when the device has it active and lets software set it;
+    // null otherwise. Looked up afresh at each call, because setting an option may
+    // reload every descriptor (SANE_INFO_RELOAD_OPTIONS): never keep one across a set.
+    const SANE_Option_Descriptor* Settable(const std::string& name) const;
+    // A numeric option's (first) value, a fixed one unfixed; false when unreadable.
+    bool Number(const std::string& name, double* value) const;
+    // Sets a settable numeric option (every element of an array) or string option, with
+    // SANE's info flags in *info. Apply then sets all its entries again, since the
+    // device no longer holds only what Apply gave it.
+    SANE_Status SetNumber(const std::string& name, double value, SANE_Int* info);
+    SANE_Status SetString(const std::string& name, const std::string& value, SANE_Int* info);
+
     SaneDeviceChoices Choices() const;
     // The "resolution" option in dpi; 0 when the device has none.
     double Resolution() const;
@@ -57,7 +69,7 @@ private:
         : m_api(api), m_handle(handle), m_name(std::move(name)) {}
     // The option's number and descriptor; -1 when the device has no such option.
     SANE_Int Find(const std::string& name, const SANE_Option_Descriptor** descriptor) const;
-    bool ReadNumber(const std::string& name, double* value) const;
+    SANE_Status Control(const std::string& name, void* value, SANE_Int* info);
 
     const SaneApi& m_api;
     SANE_Handle m_handle;

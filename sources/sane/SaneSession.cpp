@@ -28,6 +28,7 @@ SaneSession::SaneSession(const TW_IDENTITY& self, std::unique_ptr<SaneDevice> de
                      .noPageCondition = TWCC_SEQERROR}),
       m_device(std::move(device)),
       m_settings(settings),
+      m_capabilities(*m_device, m_settings),
       m_uiFactory(std::move(uiFactory)),
       m_log(log) {}
 
@@ -38,8 +39,18 @@ SaneSession::~SaneSession() {
 
 size_t SaneSession::PagesWaiting() { return m_worker ? m_worker->PagesReady() : 0; }
 
+SaneCapabilities::Access SaneSession::CapabilityAccess() {
+    // The worker alone speaks to the device while its batch runs.
+    return {.setAllowed = CurrentStateLocked() == State::Open,
+            .deviceFree = !m_worker || m_worker->Finished()};
+}
+
 TW_UINT16 SaneSession::Capability(TW_UINT16 msg, TW_CAPABILITY* capability, TW_UINT16* condition) {
-    return m_capabilities.Handle(msg, capability, CurrentStateLocked() == State::Open, condition);
+    return m_capabilities.Handle(msg, capability, CapabilityAccess(), condition);
+}
+
+TW_UINT16 SaneSession::ImageLayout(TW_UINT16 msg, TW_IMAGELAYOUT* layout, TW_UINT16* condition) {
+    return m_capabilities.Layout(msg, layout, CapabilityAccess(), condition);
 }
 
 SourceUi* SaneSession::OpenWindow() {

@@ -1,5 +1,7 @@
-// One open session of a SANE source: the device, the batches scanned from it and the
-// capabilities; the states and triplets are SourceSession's.
+// One open session of a SANE source: the device, the batches scanned from it, the
+// capabilities and the image layout; the states and triplets are SourceSession's. What
+// the application negotiates goes onto the device and into the settings the next batch
+// starts from, so that the batch scans with it.
 //
 // The worker posts MSG_XFERREADY after every page it queues; asked about it, the
 // session claims it as MSG_XFERREADY while a page waits and as MSG_NULL otherwise.
@@ -39,6 +41,8 @@ public:
 
 private:
     TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* capability, TW_UINT16* condition) override;
+    TW_UINT16 ImageLayout(TW_UINT16 msg, TW_IMAGELAYOUT* layout, TW_UINT16* condition) override;
+    SaneCapabilities::Access CapabilityAccess();
     SourceUi* OpenWindow() override;
     bool StartPages() override;
     void StopPages() override;
@@ -52,8 +56,10 @@ private:
     size_t PagesWaiting();
 
     std::unique_ptr<SaneDevice> m_device;
+    // What the next batch sets on the device: remembered, given, negotiated, chosen in
+    // the window.
     SaneSettings m_settings;
-    SaneCapabilities m_capabilities;
+    SaneCapabilities m_capabilities;  // sets the device's options into m_settings
     SaneUiFactory m_uiFactory;
     std::ostream& m_log;
 
