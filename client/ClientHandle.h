@@ -5,6 +5,12 @@
 
 #include "client/ClientChannel.h"
 
+namespace velomark {
+// Why this thread's last call without a handle failed (velomark_open,
+// velomark_ticket_text): what velomark_last_error(NULL) answers.
+std::string& HandlelessError();
+}  // namespace velomark
+
 struct velomark_client {
     velomark::ClientChannel channel;
     std::string socketPath;

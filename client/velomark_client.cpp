@@ -1,7 +1,10 @@
 // The C interface over ClientChannel and the command socket.
 #include "client/velomark_client.h"
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -17,11 +20,21 @@ namespace {
 using velomark::CommandCallResult;
 using Clock = std::chrono::steady_clock;
 
-// Why this thread's last velomark_open failed (there is no handle to keep it in).
-thread_local std::string t_openError;
-
 // How often a wait looks at the status word.
 constexpr auto kStatusPollInterval = std::chrono::milliseconds(1);
+
+// Message 0x8003: the sources and their abilities, a JSON document after the reply.
+constexpr uint32_t kSourcesMessage = 0x8003;
+// A list of sources larger than this is no list Velomark would send.
+constexpr int64_t kLongestSourceList = 16 << 20;
+
+// What is left of a time limit that runs from `start` (< 0: none).
+int LeftOf(int timeoutMs, Clock::time_point start) {
+    if (timeoutMs < 0) return -1;
+    const auto spent =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    return spent >= timeoutMs ? 0 : static_cast<int>(timeoutMs - spent);
+}
 
 velomark_result Fail(velomark_client* client, velomark_result result, std::string detail) {
     client->lastError = std::move(detail);
@@ -99,18 +112,23 @@ velomark_result CallCommand(velomark_client* client, velomark::CommandSocketClie
 
 }  // namespace
 
+std::string& velomark::HandlelessError() {
+    thread_local std::string error;
+    return error;
+}
+
 extern "C" {
 
 velomark_result velomark_open(velomark_client** client) {
     if (!client) return VELOMARK_E_ARGUMENT;
     *client = nullptr;
-    t_openError.clear();
+    velomark::HandlelessError().clear();
     auto* opened = new (std::nothrow) velomark_client;
     if (!opened) {
-        t_openError = "out of memory";
+        velomark::HandlelessError() = "out of memory";
         return VELOMARK_E_MEMORY;
     }
-    if (!opened->channel.Open(t_openError)) {
+    if (!opened->channel.Open(velomark::HandlelessError())) {
         delete opened;
         return VELOMARK_E_SECTION;
     }
@@ -142,7 +160,7 @@ const char* velomark_result_text(velomark_result result) {
 }
 
 const char* velomark_last_error(const velomark_client* client) {
-    return client ? client->lastError.c_str() : t_openError.c_str();
+    return client ? client->lastError.c_str() : velomark::HandlelessError().c_str();
 }
 
 const char* velomark_socket_path(const velomark_client* client) {
@@ -304,5 +322,52 @@ velomark_result velomark_set_text(velomark_client* client, const char* text) {
     std::memcpy(client->channel.Data(), text, length + 1);
     return Succeed(client);
 }
+
+velomark_result velomark_devices(velomark_client* client, char** json, int timeout_ms) {
+    if (!client || !json) return VELOMARK_E_ARGUMENT;
+    *json = nullptr;
+    const Clock::time_point start = Clock::now();
+    velomark::CommandSocketClient connection;
+    velomark_result connected = Connect(client, connection, timeout_ms);
+    if (connected != VELOMARK_OK) return connected;
+    velomark::CommandRequest request;
+    request.message = kSourcesMessage;
+    int64_t length = 0;
+    CommandCallResult called = connection.Call(request, LeftOf(timeout_ms, start), length);
+    if (called != CommandCallResult::Replied)
+        return FromCall(client, called, connection.ErrorText());
+    if (length == velomark::kCommandRefused)
+        return Fail(client, VELOMARK_E_REFUSED,
+                    "Velomark refused to list its sources (no TWAIN driver?)");
+    if (length <= 0 || length > kLongestSourceList)
+        return Fail(client, VELOMARK_E_PROTOCOL,
+                    "Velomark announced a list of sources of " + std::to_string(length) +
+                        " bytes");
+    auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    if (!text) return Fail(client, VELOMARK_E_MEMORY, "out of memory");
+    const int fd = connection.Release();
+    const velomark::IoResult io = velomark::CommandSocketWire::ReadExact(
+        fd, text, static_cast<size_t>(length), LeftOf(timeout_ms, start));
+    close(fd);
+    if (io != velomark::IoResult::Done) {
+        std::free(text);
+        if (io == velomark::IoResult::TimedOut)
+            return Fail(client, VELOMARK_E_TIMEOUT, "the list of sources did not come in time");
+        return Fail(client, io == velomark::IoResult::Closed ? VELOMARK_E_PROTOCOL
+                                                             : VELOMARK_E_SOCKET,
+                    "the list of sources stopped before its " + std::to_string(length) +
+                        " bytes");
+    }
+    text[length] = 0;
+    // A C string cannot carry a NUL, and a JSON document never holds one.
+    if (std::strlen(text) != static_cast<size_t>(length)) {
+        std::free(text);
+        return Fail(client, VELOMARK_E_PROTOCOL, "the list of sources holds a NUL byte");
+    }
+    *json = text;
+    return Succeed(client);
+}
+
+void velomark_free_text(char* text) { std::free(text); }
 
 }  // extern "C"

@@ -63,7 +63,7 @@ VELOMARK_CLIENT_API void velomark_close(velomark_client* client);
 /* A fixed English text for a result code. */
 VELOMARK_CLIENT_API const char* velomark_result_text(velomark_result result);
 /* What went wrong in the handle's last failed call ("" after none); with a null
- * handle, why this thread's last velomark_open failed. */
+ * handle, why this thread's last velomark_open or velomark_ticket_text failed. */
 VELOMARK_CLIENT_API const char* velomark_last_error(const velomark_client* client);
 /* The command socket's path ("" when none can be had; see velomark_last_error). */
 VELOMARK_CLIENT_API const char* velomark_socket_path(const velomark_client* client);
@@ -153,6 +153,72 @@ VELOMARK_CLIENT_API uint32_t velomark_stream_count(const velomark_stream* stream
 VELOMARK_CLIENT_API void velomark_image_release(velomark_image* image);
 /* Closes the connection; images still held stay valid. Null is allowed. */
 VELOMARK_CLIENT_API void velomark_stream_close(velomark_stream* stream);
+
+/* The sources and their abilities (message 0x8003): *json receives Velomark's
+ * UTF-8 JSON document as it came, {"sources":[{"name":...,"inputs":[...],...}]}
+ * (docs/PROTOCOL.md, section 12), NUL-terminated; free it with
+ * velomark_free_text. VELOMARK_E_REFUSED when Velomark has no TWAIN driver.
+ * timeout_ms < 0: no limit. */
+VELOMARK_CLIENT_API velomark_result velomark_devices(velomark_client* client, char** json,
+                                                     int timeout_ms);
+/* Frees a text the library made; null is allowed. */
+VELOMARK_CLIENT_API void velomark_free_text(char* text);
+
+/* A ticket: the settings of one scan job (docs/PROTOCOL.md, section 11). */
+#define VELOMARK_TICKET_MAX 4096 /* bytes of a ticket's text at most */
+
+typedef enum velomark_input {
+    VELOMARK_INPUT_AUTO = 0,
+    VELOMARK_INPUT_FLATBED = 1,
+    VELOMARK_INPUT_FEEDER = 2,
+    VELOMARK_INPUT_DUPLEX = 3
+} velomark_input;
+
+typedef enum velomark_color {
+    VELOMARK_COLOR_AUTO = 0,
+    VELOMARK_COLOR_BW = 1,
+    VELOMARK_COLOR_GRAY = 2,
+    VELOMARK_COLOR_RGB = 3
+} velomark_color;
+
+typedef struct velomark_ticket {
+    const char* device;    /* a source's product name; null or "": the default source */
+    int input;             /* a velomark_input */
+    int color;             /* a velomark_color */
+    uint32_t x_resolution; /* dots per inch; 0: the source's own */
+    uint32_t y_resolution; /* 0: as x_resolution */
+    int has_area;          /* nonzero: scan the area below, else the whole bed */
+    uint32_t area_left;    /* the area, in 1/1200 inch from the bed's top left */
+    uint32_t area_top;
+    uint32_t area_width;   /* at least 1 */
+    uint32_t area_height;  /* at least 1 */
+    uint32_t pages;        /* 0: all the feeder holds */
+    int ui;                /* 1: show the source's own window; 0: do not */
+} velomark_ticket;
+
+/* Sets every field to its default: the default source, auto input and colour,
+ * the source's own resolution, the whole bed, all pages, no window. */
+VELOMARK_CLIENT_API void velomark_ticket_init(velomark_ticket* ticket);
+/* Writes the ticket's text ("key=value" lines) and a NUL into buffer[size]; its
+ * length without the NUL, or a negative velomark_result: -VELOMARK_E_ARGUMENT for a
+ * value that cannot be written (velomark_last_error(NULL) tells which),
+ * -VELOMARK_E_BUFFER when size is not above the length. A buffer of
+ * VELOMARK_TICKET_MAX + 1 bytes always does. */
+VELOMARK_CLIENT_API long velomark_ticket_text(const velomark_ticket* ticket, char* buffer,
+                                              size_t size);
+/* Asks for a stream of the job the ticket describes (message 0x8002): its pages
+ * come to this stream alone, `wanted` of them (0: until the job ends), read with
+ * velomark_stream_next as any stream's. A job that cannot run as asked (no
+ * feeder, no grey...) ends with VELOMARK_E_SERVER and Velomark's sentence in
+ * velomark_stream_error. VELOMARK_E_ARGUMENT for a ticket that cannot be written,
+ * VELOMARK_E_REFUSED when Velomark refused it. */
+VELOMARK_CLIENT_API velomark_result velomark_stream_open_ticket(velomark_client* client,
+                                                                const velomark_ticket* ticket,
+                                                                uint64_t wanted,
+                                                                velomark_stream** stream);
+/* After VELOMARK_E_SERVER, Velomark's own sentence (the error event's text); ""
+ * otherwise. Valid until the stream is closed. */
+VELOMARK_CLIENT_API const char* velomark_stream_error(const velomark_stream* stream);
 
 #ifdef __cplusplus
 }

@@ -19,6 +19,7 @@
 #include "bridge/CommandSocketPath.h"
 #include "bridge/StreamWire.h"
 #include "client/ClientHandle.h"
+#include "client/TicketWriter.h"
 #include "client/velomark_client.h"
 
 struct velomark_stream {
@@ -27,6 +28,7 @@ struct velomark_stream {
     uint32_t given = 0;
     uint64_t wanted = 0;  // 0: until the acquisition ends
     velomark_result ended = VELOMARK_OK;  // once set, every further call returns it
+    std::string serverText;               // the error event's own words
 };
 
 namespace {
@@ -34,6 +36,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using velomark::StreamHeader;
 
+// Message 0x8002: a stream of a job with a ticket; lParam is the ticket's length
+// and its bytes follow the request.
+constexpr uint32_t kTicketStreamMessage = 0x8002;
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kReplyTimeoutMs = 30000;
 // Once an event has begun, the rest of it must follow within this time.
@@ -221,19 +226,18 @@ velomark_result NextEvent(velomark_stream* stream, velomark_image** image, int t
             if (extra)
                 return End(stream, VELOMARK_E_PROTOCOL, "a descriptor came with an error text");
         }
+        stream->serverText = text;
         return End(stream, VELOMARK_E_SERVER, "Velomark: " + text);
     }
     return End(stream, VELOMARK_E_PROTOCOL,
                "an event of unknown kind " + std::to_string(header.kind));
 }
 
-}  // namespace
-
-extern "C" {
-
-velomark_result velomark_stream_open(velomark_client* client, uint32_t flags, uint64_t count,
-                                     velomark_stream** stream) {
-    if (!client || !stream) return VELOMARK_E_ARGUMENT;
+// Sends the stream request and the bytes that follow it (a ticket) and, once
+// Velomark accepted it, makes the stream of the connection.
+velomark_result OpenStream(velomark_client* client, const velomark::CommandRequest& request,
+                           const std::string& following, const char* refusal,
+                           velomark_stream** stream) {
     *stream = nullptr;
     if (client->socketPath.empty()) {
         std::string error;
@@ -246,11 +250,13 @@ velomark_result velomark_stream_open(velomark_client* client, uint32_t flags, ui
     velomark::CommandCallResult called = connection.Connect(client->socketPath, kConnectTimeoutMs);
     int64_t reply = -1;
     if (called == velomark::CommandCallResult::Replied) {
-        velomark::CommandRequest request;
-        request.message = velomark::kStreamMessage;
-        request.mode = flags;
-        request.wParam = count;
-        called = connection.Call(request, kReplyTimeoutMs, reply);
+        std::string bytes(velomark::kCommandRequestSize, '\0');
+        velomark::CommandSocketWire::EncodeRequest(request,
+                                                   reinterpret_cast<unsigned char*>(bytes.data()));
+        bytes += following;
+        called = connection.SendRaw(bytes.data(), bytes.size(), kReplyTimeoutMs);
+        if (called == velomark::CommandCallResult::Replied)
+            called = connection.ReadReply(kReplyTimeoutMs, reply);
     }
     switch (called) {
         case velomark::CommandCallResult::Replied: break;
@@ -263,18 +269,57 @@ velomark_result velomark_stream_open(velomark_client* client, uint32_t flags, ui
         default: client->lastError = connection.ErrorText(); return VELOMARK_E_SOCKET;
     }
     if (reply != velomark::kCommandDispatched) {
-        client->lastError = "Velomark refused the stream (no TWAIN driver, unknown flags, or Acquire "
-                            "disabled: no source selected yet)";
+        client->lastError = refusal;
         return VELOMARK_E_REFUSED;
     }
     auto* opened = new (std::nothrow) velomark_stream;
     if (!opened) return VELOMARK_E_MEMORY;
     opened->client = client;
     opened->fd = connection.Release();
-    opened->wanted = count;
+    opened->wanted = request.wParam;
     *stream = opened;
     client->lastError.clear();
     return VELOMARK_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+velomark_result velomark_stream_open(velomark_client* client, uint32_t flags, uint64_t count,
+                                     velomark_stream** stream) {
+    if (!client || !stream) return VELOMARK_E_ARGUMENT;
+    velomark::CommandRequest request;
+    request.message = velomark::kStreamMessage;
+    request.mode = flags;
+    request.wParam = count;
+    return OpenStream(client, request, "",
+                      "Velomark refused the stream (no TWAIN driver, unknown flags, or Acquire "
+                      "disabled: no source selected yet)",
+                      stream);
+}
+
+velomark_result velomark_stream_open_ticket(velomark_client* client,
+                                            const velomark_ticket* ticket, uint64_t wanted,
+                                            velomark_stream** stream) {
+    if (!client || !ticket || !stream) return VELOMARK_E_ARGUMENT;
+    *stream = nullptr;
+    std::string text;
+    if (!velomark::TicketWriter::Write(*ticket, text, client->lastError))
+        return VELOMARK_E_ARGUMENT;
+    velomark::CommandRequest request;
+    request.message = kTicketStreamMessage;
+    request.mode = 0;
+    request.wParam = wanted;
+    request.lParam = text.size();
+    return OpenStream(client, request, text,
+                      "Velomark refused the ticket (malformed, an unknown key or value, or no "
+                      "TWAIN driver)",
+                      stream);
+}
+
+const char* velomark_stream_error(const velomark_stream* stream) {
+    return stream ? stream->serverText.c_str() : "";
 }
 
 velomark_result velomark_stream_next(velomark_stream* stream, velomark_image** image,
