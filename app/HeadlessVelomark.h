@@ -32,6 +32,7 @@ public:
     bool TwainReady() const override { return IsDsmOpen() != FALSE; }
     void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
     bool SourceNeedsEveryEvent() const override { return NeedsEveryEvent() != FALSE; }
+    CTwain* Twain() override { return this; }
     bool CommandEnabled(uint16_t id) override;
     void Notice(const std::string& text) override;
     velomark::ImageDocument* OpenNewDocument() override { return &m_page; }

@@ -15,6 +15,9 @@ public:
     // then waits until it has, instead of meeting an enabled source that would
     // refuse it.
     virtual bool AcquisitionRunning() const { return false; }
+    // A job of another requester runs (a stream with a ticket): its pages are not
+    // the channel's to join, so a request waits in the word until it has ended.
+    virtual bool OtherRequesterJobRunning() const { return false; }
 };
 
 }  // namespace velomark

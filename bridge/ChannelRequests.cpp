@@ -42,8 +42,10 @@ void PollChannel(SharedChannel& channel, ChannelActions& actions) {
     channel.NotePlacedImageTaken();
     const bool running = actions.AcquisitionRunning();
     // A select waits in the word for the source to close: an enabled source is not
-    // to be replaced.
-    if (status == CHANNEL_SELECT_SOURCE && running) return;
+    // to be replaced. Any request waits while another requester's job runs.
+    if (IsRequest(status) && (actions.OtherRequesterJobRunning() ||
+                              (status == CHANNEL_SELECT_SOURCE && running)))
+        return;
     if (status != CHANNEL_IDLE) {
         // A client that wrote again since the read wins; its request waits for the
         // next poll.
@@ -81,7 +83,7 @@ void HandleCommandText(SharedChannel& channel, ChannelActions& actions) {
     channel.HoldImagesForReply();
     if (!actions.AcquisitionRunning())
         CarryOut(channel, actions, request);
-    else if (request == CHANNEL_ACQUIRE)
+    else if (request == CHANNEL_ACQUIRE && !actions.OtherRequesterJobRunning())
         Join(channel);
     else
         channel.SetDeferredRequest(request);

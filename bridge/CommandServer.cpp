@@ -80,6 +80,16 @@ struct CommandServer::Running {
     void Serve(Connection& connection);
     int64_t Dispatch(const CommandRequest& request);
     std::shared_ptr<ImageStream> OpenStream(const CommandRequest& request, int fd);
+    std::shared_ptr<ImageStream> OpenJobStream(const CommandRequest& request,
+                                               const std::string& ticket, int fd);
+    // Runs `call` on the UI thread and waits for it; `refused` when the server stops
+    // first or the target is gone.
+    template <class Result>
+    Result OnUiThread(std::function<Result(CommandTarget&)> call, Result refused);
+    // Serves one stream on the connection until it ends; false when the connection
+    // is to be closed.
+    bool ServeStream(Connection& connection, const std::shared_ptr<ImageStream>& stream);
+    bool ServeSources(Connection& connection, const CommandRequest& request);
     void ReapFinished();
 };
 
@@ -153,6 +163,81 @@ std::shared_ptr<ImageStream> CommandServer::Running::OpenStream(const CommandReq
     return pending->stream;
 }
 
+template <class Result>
+Result CommandServer::Running::OnUiThread(std::function<Result(CommandTarget&)> call,
+                                          Result refused) {
+    struct Pending {
+        bool finished = false;
+        Result result;
+    };
+    std::shared_ptr<SharedState> state = shared;
+    {
+        std::lock_guard<std::mutex> lock(state->mutex);
+        if (state->stopping) return refused;
+    }
+    auto pending = std::make_shared<Pending>();
+    pending->result = refused;
+    target->RunOnUiThread([state, pending, call, refused] {
+        Result result = refused;
+        {
+            std::lock_guard<std::recursive_mutex> hold(state->targetMutex);
+            if (state->target) result = call(*state->target);
+        }
+        std::lock_guard<std::mutex> lock(state->mutex);
+        pending->finished = true;
+        pending->result = std::move(result);
+        state->changed.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(state->mutex);
+    state->changed.wait(lock, [&] { return pending->finished || state->stopping; });
+    return pending->finished ? pending->result : refused;
+}
+
+std::shared_ptr<ImageStream> CommandServer::Running::OpenJobStream(const CommandRequest& request,
+                                                                   const std::string& ticket,
+                                                                   int fd) {
+    StreamHub* hub = streams;
+    const uint64_t wanted = request.wParam;
+    return OnUiThread<std::shared_ptr<ImageStream>>(
+        [hub, fd, wanted, ticket](CommandTarget& target) -> std::shared_ptr<ImageStream> {
+            std::shared_ptr<ImageStream> stream = hub->AddForJob(fd, wanted);
+            if (target.StartJobStream(ticket, stream)) return stream;
+            hub->Remove(stream);
+            return nullptr;
+        },
+        nullptr);
+}
+
+bool CommandServer::Running::ServeStream(Connection& connection,
+                                         const std::shared_ptr<ImageStream>& stream) {
+    unsigned char reply[kCommandReplySize];
+    CommandSocketWire::EncodeReply(stream ? kCommandDispatched : kCommandRefused, reply);
+    const bool replied = CommandSocketWire::WriteAll(connection.fd, reply, sizeof(reply),
+                                                     kReplyWriteTimeoutMs) == IoResult::Done;
+    if (!stream) return replied;
+    // Few events wait in the socket: the rest wait in the stream's own
+    // queue, where the slow-reader limit can see them.
+    int smallest = 1;
+    setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &smallest, sizeof(smallest));
+    if (replied) stream->Run();
+    streams->Remove(stream);
+    return false;
+}
+
+bool CommandServer::Running::ServeSources(Connection& connection, const CommandRequest& request) {
+    if (request.mode != 0 || request.wParam != 0 || request.lParam != 0) return false;
+    std::string json;
+    const bool described = OnUiThread<bool>(
+        [&json](CommandTarget& target) { return target.DescribeSources(&json); }, false);
+    unsigned char reply[kCommandReplySize];
+    CommandSocketWire::EncodeReply(described ? static_cast<int64_t>(json.size()) : kCommandRefused,
+                                   reply);
+    return CommandSocketWire::WriteAll(connection.fd, reply, sizeof(reply),
+                                       kReplyWriteTimeoutMs) == IoResult::Done &&
+           (!described || CommandSocketWire::WriteAll(connection.fd, json.data(), json.size(),
+                                                      kReplyWriteTimeoutMs) == IoResult::Done);
+}
+
 void CommandServer::Running::Serve(Connection& connection) {
     unsigned char bytes[kCommandRequestSize];
     // A short request, an unknown mode or an lParam ends the connection: the
@@ -161,22 +246,22 @@ void CommandServer::Running::Serve(Connection& connection) {
            IoResult::Done) {
         CommandRequest request = CommandSocketWire::DecodeRequest(bytes);
         if (request.message == kStreamMessage && request.lParam == 0) {
-            std::shared_ptr<ImageStream> stream = OpenStream(request, connection.fd);
-            unsigned char reply[kCommandReplySize];
-            CommandSocketWire::EncodeReply(stream ? kCommandDispatched : kCommandRefused, reply);
-            const bool replied = CommandSocketWire::WriteAll(connection.fd, reply, sizeof(reply),
-                                                             kReplyWriteTimeoutMs) ==
-                                 IoResult::Done;
-            if (!stream) {
-                if (replied) continue;
+            if (ServeStream(connection, OpenStream(request, connection.fd))) continue;
+            break;
+        }
+        if (request.message == kTicketStreamMessage) {
+            // A ticket of a length out of bounds cannot be skipped: the connection ends.
+            if (request.mode != 0 || request.lParam == 0 || request.lParam > kMaxTicketBytes)
                 break;
-            }
-            // Few events wait in the socket: the rest wait in the stream's own
-            // queue, where the slow-reader limit can see them.
-            int smallest = 1;
-            setsockopt(connection.fd, SOL_SOCKET, SO_SNDBUF, &smallest, sizeof(smallest));
-            if (replied) stream->Run();
-            streams->Remove(stream);
+            std::string ticket(static_cast<size_t>(request.lParam), '\0');
+            if (CommandSocketWire::ReadExact(connection.fd, ticket.data(), ticket.size(),
+                                             kReplyWriteTimeoutMs) != IoResult::Done)
+                break;
+            if (ServeStream(connection, OpenJobStream(request, ticket, connection.fd))) continue;
+            break;
+        }
+        if (request.message == kSourcesMessage) {
+            if (ServeSources(connection, request)) continue;
             break;
         }
         if (CommandSocketWire::IsMalformed(request)) break;

@@ -29,6 +29,20 @@ public:
     // joins) the acquisition whose images the stream waits for. False when refused.
     // This one routes the menu's Acquire.
     virtual bool StartStreamAcquisition();
+    // Called on the UI thread for a stream with a ticket (message 0x8002): queues
+    // the job whose pages go to `stream` alone. False when refused (a malformed
+    // ticket, no DSM): the stream is dropped.
+    virtual bool StartJobStream(const std::string& ticket, std::shared_ptr<ImageStream> stream) {
+        static_cast<void>(ticket);
+        static_cast<void>(stream);
+        return false;
+    }
+    // Called on the UI thread for message 0x8003: the sources and their abilities as
+    // JSON text; false when refused.
+    virtual bool DescribeSources(std::string* json) {
+        static_cast<void>(json);
+        return false;
+    }
 };
 
 class CommandServer {

@@ -125,6 +125,14 @@ bool DeliverPendingImage(SharedChannel& channel) {
     return true;
 }
 
+bool LoadAt24Bits(HGLOBAL hDib, CDIB& image) {
+    // A 24-bit image is loaded straight into `image`: one whole-image copy fewer
+    // than through a temporary image.
+    if (HeaderBitCount(hDib) == 24) return image.CreateFromHandle(hDib, 24) != FALSE;
+    CDIB received(nullptr, 8);
+    return received.CreateFromHandle(hDib, 8) && ExpandTo24(received, image);
+}
+
 const char* PublishResultText(PublishResult result) {
     switch (result) {
         case PublishResult::Published: return "Image sent to the client";
@@ -137,6 +145,7 @@ const char* PublishResultText(PublishResult result) {
         case PublishResult::ChannelClosed:
             return "The image was not sent: the client's channel is not open";
         case PublishResult::OutOfMemory: return "The image was not sent: out of memory";
+        case PublishResult::SentToRequester: return "Page sent to the client that asked for it";
         case PublishResult::SpoolFailed:
             return "The image was not sent: it could not wait for the client (see the message)";
     }
@@ -149,19 +158,9 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
     ImageDocument* document = documents.OpenNewDocument();
     if (!document) return PublishResult::NoDocument;
 
-    // The bitmap header's bit count decides: a description that disagrees with it
-    // must not send a 1-bit image on as a 24-bit one. A 24-bit image is loaded
-    // straight into the document: one whole-image copy fewer than through a
-    // temporary image.
+    static_cast<void>(nBitsPerPixel);  // the header decides (LoadAt24Bits)
     CDIB& image = document->Image();
-    bool loaded;
-    if (HeaderBitCount(hDib) == 24) {
-        loaded = image.CreateFromHandle(hDib, nBitsPerPixel);
-    } else {
-        CDIB received(nullptr, 8);
-        loaded = received.CreateFromHandle(hDib, nBitsPerPixel) && ExpandTo24(received, image);
-    }
-    if (!loaded) {
+    if (!LoadAt24Bits(hDib, image)) {
         document->Discard();
         return PublishResult::Unreadable;
     }

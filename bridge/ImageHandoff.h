@@ -22,6 +22,7 @@ enum class PublishResult {
     ChannelClosed,  // in its window; the channel is not mapped
     OutOfMemory,    // in its window; no memory to pack it for the channel
     SpoolFailed,    // in its window; it could not wait (spool file full or unwritable)
+    SentToRequester,  // a page of a job with a ticket: to its requester alone, no window
 };
 
 // Short text for the status bar: why an image did not reach the client.
@@ -43,6 +44,12 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
 // the image waits on; so does an image whose copy a damaged section cut short, or
 // that is larger than the section has become. True when one was placed.
 bool DeliverPendingImage(SharedChannel& channel);
+
+// The packed DIB in `hDib` into `image` at 24 bits: taken over when its own header
+// says 24 bits (the description may disagree; the header says how the bytes lie),
+// else expanded. False, with `image` empty, for a bitmap that is unreadable or has
+// no expansion.
+bool LoadAt24Bits(HGLOBAL hDib, CDIB& image);
 
 // A new 24-bit image of the source's size from a 1, 4 or 8-bit image, each pixel
 // looked up in a blue-green-red table built once from the colour table. False,

@@ -83,6 +83,22 @@ void ImageStream::PushImage(const std::shared_ptr<SealedImage>& image, const uns
     Wake();
 }
 
+void ImageStream::PushError(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_accepting || m_closed) return;
+        Event event{};
+        StreamHeader header;
+        header.kind = STREAM_ERROR;
+        header.size = text.size();
+        header.sequence = m_imagesQueued;
+        StreamWire::Encode(header, event.header);
+        event.text = text;
+        PushLocked(std::move(event), true);
+    }
+    Wake();
+}
+
 void ImageStream::PushEnd() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);

@@ -35,6 +35,8 @@ public:
     void PushImage(const std::shared_ptr<SealedImage>& image, const unsigned char* info);
     // The acquisition ended: kind 2, then the stream closes.
     void PushEnd();
+    // The job failed: kind 3 with `text`, then the stream closes.
+    void PushError(const std::string& text);
     // Ends Run soon, whatever waits.
     void Close();
     // Whether it still takes events.

@@ -92,11 +92,19 @@ std::shared_ptr<ImageStream> StreamHub::Add(int fd, uint64_t wanted) {
     return stream;
 }
 
+std::shared_ptr<ImageStream> StreamHub::AddForJob(int fd, uint64_t wanted) {
+    auto stream = std::make_shared<ImageStream>(fd, wanted, m_waitLimit);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_jobStreams.push_back(stream);
+    return stream;
+}
+
 void StreamHub::Remove(const std::shared_ptr<ImageStream>& stream) {
     stream->Close();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_streams.remove(stream);
-    if (m_streams.empty()) {
+    m_jobStreams.remove(stream);
+    if (m_streams.empty() && m_jobStreams.empty()) {
         m_wantedSize = 0;
         DropSpare();
     }
@@ -156,6 +164,17 @@ int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error
 void StreamHub::TakeImage(const void* packed, size_t size, const unsigned char* info) {
     std::list<std::shared_ptr<ImageStream>> streams = OpenStreams();
     if (streams.empty()) return;
+    if (std::shared_ptr<SealedImage> image = Seal(packed, size))
+        for (const auto& stream : streams) stream->PushImage(image, info);
+}
+
+void StreamHub::TakeImageFor(const std::shared_ptr<ImageStream>& stream, const void* packed,
+                             size_t size, const unsigned char* info) {
+    if (!stream->Open()) return;
+    if (std::shared_ptr<SealedImage> image = Seal(packed, size)) stream->PushImage(image, info);
+}
+
+std::shared_ptr<SealedImage> StreamHub::Seal(const void* packed, size_t size) {
     std::string error;
     void* mapping = nullptr;
     size_t mappedSize = 0;
@@ -166,9 +185,8 @@ void StreamHub::TakeImage(const void* packed, size_t size, const unsigned char* 
         std::lock_guard<std::mutex> lock(m_mutex);
         m_lastError = error;
     }
-    if (fd < 0) return;
-    auto image = std::make_shared<SealedImage>(fd, size);
-    for (const auto& stream : streams) stream->PushImage(image, info);
+    if (fd < 0) return nullptr;
+    return std::make_shared<SealedImage>(fd, size);
 }
 
 void StreamHub::EndAcquisition() {
@@ -180,6 +198,7 @@ void StreamHub::CloseAll() {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         streams.swap(m_streams);
+        streams.splice(streams.end(), m_jobStreams);
         // Without streams the spare's memory is better given back.
         m_wantedSize = 0;
         DropSpare();

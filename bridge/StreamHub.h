@@ -17,6 +17,7 @@
 namespace velomark {
 
 class ImageStream;
+struct SealedImage;
 
 class StreamHub : public ImageSink {
 public:
@@ -25,9 +26,14 @@ public:
 
     // A new stream on connection `fd`; it takes events from now on.
     std::shared_ptr<ImageStream> Add(int fd, uint64_t wanted);
+    // A stream of one job: it takes only the images given to it (TakeImageFor) and
+    // ends with its job, not with the acquisitions of others.
+    std::shared_ptr<ImageStream> AddForJob(int fd, uint64_t wanted);
     void Remove(const std::shared_ptr<ImageStream>& stream);
 
     void TakeImage(const void* packed, size_t size, const unsigned char* info) override;
+    void TakeImageFor(const std::shared_ptr<ImageStream>& stream, const void* packed, size_t size,
+                      const unsigned char* info);
     // The source closed after its batch, or the acquisition failed.
     void EndAcquisition();
     // Ends every stream's sends (the server stops).
@@ -57,10 +63,13 @@ private:
     void DropSpare();
     // The streams still taking events; the ended ones are dropped.
     std::list<std::shared_ptr<ImageStream>> OpenStreams();
+    // The image in a sealed memory file for `streams`; null when none could be made.
+    std::shared_ptr<SealedImage> Seal(const void* packed, size_t size);
 
     const uint64_t m_waitLimit;
     mutable std::mutex m_mutex;
     std::list<std::shared_ptr<ImageStream>> m_streams;
+    std::list<std::shared_ptr<ImageStream>> m_jobStreams;
     std::string m_lastError;
     std::condition_variable m_spareWanted;
     std::thread m_preparer;

@@ -10,6 +10,11 @@
 namespace velomark {
 
 constexpr uint32_t kStreamMessage = 0x8001;
+// A stream of a job with a ticket: lParam is the ticket's length, its bytes follow.
+constexpr uint32_t kTicketStreamMessage = 0x8002;
+constexpr uint64_t kMaxTicketBytes = 4096;
+// The sources and their abilities: the reply is the length of the JSON that follows.
+constexpr uint32_t kSourcesMessage = 0x8003;
 constexpr uint32_t kStreamStartAcquisition = 1;  // flags bit 0; the others must be 0
 constexpr uint32_t kStreamMagic = 0x314D5356;    // "VSM1" in memory
 constexpr size_t kStreamHeaderSize = 72;

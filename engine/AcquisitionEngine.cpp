@@ -6,9 +6,15 @@
 #include "bridge/ChannelLayout.h"
 #include "bridge/ChannelOutbox.h"
 #include "bridge/ChannelRequests.h"
+#include "bridge/ImageStream.h"
 #include "bridge/SharedChannel.h"
+#include "dib/Dib.h"
 #include "engine/EngineHost.h"
+#include "engine/SourcesJson.h"
 #include "res/ResourceIds.h"
+#include "twain/ScanTicket.h"
+#include "twain/SourceAbilities.h"
+#include "twain/Twain.h"
 
 namespace velomark {
 
@@ -51,6 +57,7 @@ void AcquisitionEngine::Begin() { m_begun = true; }
 
 void AcquisitionEngine::Shutdown() {
     m_begun = false;
+    m_jobs.Clear();
     if (m_server) m_server->Stop();
     std::lock_guard<std::mutex> lock(m_mutex);
     m_commands.clear();
@@ -79,6 +86,7 @@ void AcquisitionEngine::Turn() {
         offered = true;
     }
     if (m_begun && !offered && m_host.SourceNeedsEveryEvent()) FilterPosted(NullMessage());
+    FollowJobs();
 }
 
 void AcquisitionEngine::Poll(const MSG* event) {
@@ -86,6 +94,7 @@ void AcquisitionEngine::Poll(const MSG* event) {
     Nested nested;
     PollChannel(m_channel, *this);
     if (m_host.SourceNeedsEveryEvent()) FilterPosted(event ? *event : NullMessage());
+    FollowJobs();
 }
 
 MSG AcquisitionEngine::NullMessage() {
@@ -134,13 +143,61 @@ void AcquisitionEngine::FilterPosted(const MSG& msg) {
     m_host.OfferToSource(msg);
     // A request that waited for the source to close is taken up at once.
     if (wasRunning && !m_host.AcquisitionRunning()) {
-        if (StreamHub* streams = Streams()) streams->EndAcquisition();
+        if (m_jobs.Running())
+            m_jobs.FinishRunning();
+        else if (StreamHub* streams = Streams())
+            streams->EndAcquisition();
+        FollowJobs();
         PollChannel(m_channel, *this);
     }
 }
 
+void AcquisitionEngine::FollowJobs() {
+    if (!m_begun) return;
+    if (m_jobs.Running() && !m_host.AcquisitionRunning()) m_jobs.FinishRunning();
+    if (m_jobs.Running() || m_jobs.Waiting() == 0 || m_host.AcquisitionRunning()) return;
+    CTwain* twain = m_host.Twain();
+    m_jobs.StartNext([twain](const ScanTicket& ticket, std::string* sentence) {
+        if (!twain) {
+            *sentence = "the TWAIN driver is not loaded";
+            return false;
+        }
+        return twain->AcquireTicket(ticket, sentence) != FALSE;
+    });
+}
+
+bool AcquisitionEngine::StartJobStream(const std::string& ticket,
+                                       std::shared_ptr<ImageStream> stream) {
+    ScanTicket parsed;
+    std::string error;
+    if (!m_begun || !m_host.TwainReady() || !m_host.Twain() ||
+        !ScanTicket::Parse(ticket, &parsed, &error))
+        return false;
+    Nested nested;
+    m_jobs.Add(JobQueue::Job{parsed, std::move(stream)});
+    FollowJobs();
+    return true;
+}
+
+bool AcquisitionEngine::DescribeSources(std::string* json) {
+    CTwain* twain = m_host.Twain();
+    if (!m_begun || !m_host.TwainReady() || !twain) return false;
+    Nested nested;
+    *json = SourcesJson(twain->ListAbilities());
+    return true;
+}
+
 PublishResult AcquisitionEngine::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     Nested nested;
+    if (const std::shared_ptr<ImageStream>* stream = m_jobs.RunningStream()) {
+        // A job's page: neither a document nor the channel; its stream alone.
+        CDIB page(nullptr, 24);
+        if (!LoadAt24Bits(hDib, page)) return PublishResult::Unreadable;
+        if (StreamHub* streams = Streams())
+            streams->TakeImageFor(*stream, page.m_pBlock, static_cast<size_t>(page.GetDIBSize()),
+                                  reinterpret_cast<const unsigned char*>(&info));
+        return PublishResult::SentToRequester;
+    }
     const PublishResult result =
         PublishImage(hDib, info.BitsPerPixel, info, m_host, m_channel, Streams());
     // The page is the client's: a request that joined this acquisition is answered.

@@ -24,6 +24,7 @@
 #include "bridge/ChannelActions.h"
 #include "bridge/CommandServer.h"
 #include "bridge/ImageHandoff.h"
+#include "engine/JobQueue.h"
 #include "platform/Window.h"
 #include "twain/TwainTypes.h"
 
@@ -86,8 +87,12 @@ public:
     bool WaitForWork(int timeoutMs);
 
     // The road of one transferred image (ReceiveImage): a document from the host,
-    // the channel or its queue, every stream.
+    // the channel or its queue, every plain stream; a page of a job with a ticket
+    // goes to that job's stream alone (SentToRequester).
     PublishResult ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info);
+    // Whether a job with a ticket runs, and how many wait behind it.
+    bool JobRunning() const { return m_jobs.Running(); }
+    size_t JobsWaiting() const { return m_jobs.Waiting(); }
 
     // The TWAIN operations as the menu and the clients start them. A failed
     // acquisition ends the streams waiting for it.
@@ -97,6 +102,11 @@ public:
     // acquisition that runs, else acquires (the default source when none was chosen),
     // whatever the menu's greying.
     bool StartStreamAcquisition() override;
+    // Message 0x8002: a job with a ticket, queued; false for a malformed ticket or
+    // without TWAIN.
+    bool StartJobStream(const std::string& ticket, std::shared_ptr<ImageStream> stream) override;
+    // Message 0x8003: every source's abilities as JSON.
+    bool DescribeSources(std::string* json) override;
     // Command 32783: the command text in the data block.
     void HandleCommandText();
 
@@ -112,7 +122,11 @@ public:
 
 private:
     bool AcquisitionRunning() const override;
+    bool OtherRequesterJobRunning() const override { return m_jobs.Running(); }
     void RunCommands();
+    // The running job's source has closed: its stream ends; then the next job starts
+    // when no acquisition runs.
+    void FollowJobs();
     // One posted message through the filter; a source that closed ends the streams
     // and lets a waiting request through at once.
     void FilterPosted(const MSG& msg);
@@ -129,6 +143,7 @@ private:
     std::deque<std::function<void()>> m_commands;
     bool m_workWaiting = false;
     bool m_begun = false;
+    JobQueue m_jobs;
 
     static thread_local int t_nesting;
 };

@@ -10,6 +10,8 @@
 #include "bridge/ImageDocument.h"
 #include "platform/Window.h"
 
+class CTwain;
+
 namespace velomark {
 
 class EngineHost : public ImageDocumentFactory {
@@ -17,6 +19,9 @@ public:
     // The TWAIN client's two operations; false when they failed (the host says why).
     virtual BOOL ChooseSource() = 0;
     virtual BOOL StartAcquisition(int nImages) = 0;
+    // The TWAIN client, for what the engine does with it directly (jobs with a
+    // ticket, the sources' abilities); null where there is none.
+    virtual CTwain* Twain() { return nullptr; }
     // A source is enabled: delivering, or not yet closed after its batch.
     virtual bool AcquisitionRunning() const = 0;
     // The DSM is open: the TWAIN commands run and image streams may open.

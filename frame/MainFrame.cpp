@@ -277,6 +277,15 @@ void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     FollowWaitingPages();
     m_newPage = nullptr;
     const velomark::PublishResult result = m_engine.ReceiveImage(hDib, info);
+    if (result == velomark::PublishResult::SentToRequester) {
+        // Another requester's page: no window, only a word of what runs for whom.
+        wxString progress = BatchProgressText();
+        progress[0] = wxTolower(progress[0]);
+        ShowStatus("Scanning for a client: " + progress);
+        if (GetStatusBar()) GetStatusBar()->Update();
+        ReportImage(info, result);
+        return;
+    }
     CVelomarkDoc* page = m_newPage.get();
     // A page reaches the client when the client takes it, not when it is placed.
     if (result == velomark::PublishResult::Published) m_waitingPages.AddPlaced(page);
@@ -292,6 +301,10 @@ void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     ShowStatus(text);
     // The batch runs without returning to the loop: the bar shows each page now.
     if (GetStatusBar()) GetStatusBar()->Update();
+    ReportImage(info, result);
+}
+
+void CMainFrame::ReportImage(const TW_IMAGEINFO& info, velomark::PublishResult result) {
     velomark::ReportEvent(
         "image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) + " " +
         std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));

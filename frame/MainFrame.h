@@ -62,6 +62,7 @@ public:
     bool TwainReady() const override { return IsDsmOpen() != FALSE; }
     void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
     bool SourceNeedsEveryEvent() const override { return NeedsEveryEvent() != FALSE; }
+    CTwain* Twain() override { return this; }
     bool CommandEnabled(uint16_t id) override;
     bool RunCommand(uint16_t id) override;
     void Wake() override;
@@ -100,6 +101,8 @@ private:
     void OnUpdateDisabled(wxUpdateUIEvent& event);
     // "Velomark - <document>" while a document is active, "Velomark" otherwise.
     void OnIdleTitle(wxIdleEvent& event);
+    // The event log's line for each image received.
+    static void ReportImage(const TW_IMAGEINFO& info, velomark::PublishResult result);
     // "Page 3 of 10", or "Page 3" when the batch's size is unknown.
     wxString BatchProgressText() const;
 

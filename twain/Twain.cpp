@@ -127,6 +127,11 @@ void CTwain::CloseSource() {
     // A closed source is not enabled, even when it refused MSG_DISABLEDS: a flag
     // left set would send every message to it and refuse every later Acquire.
     m_bSourceEnabled = FALSE;
+    if (m_selectionBeforeTicket) {
+        m_Source = m_selectionBeforeTicket->source;
+        m_bSourceSelected = m_selectionBeforeTicket->selected;
+        m_selectionBeforeTicket.reset();
+    }
 }
 
 void CTwain::CloseDsm() {

@@ -16,6 +16,10 @@
 #include "twain/TwainMemory.h"
 #include "twain/TwainTypes.h"
 
+struct CapabilityValues;
+struct ScanTicket;
+struct SourceAbilities;
+
 // What the DAT_CALLBACK2 callback posts to the window given at MSG_OPENDSM: wParam
 // the source's message (MSG_XFERREADY, MSG_CLOSEDSREQ), lParam the source's Id.
 constexpr UINT kDsmCallbackMessage = WM_APP + 0x0702;
@@ -95,6 +99,24 @@ public:
     // Every source the DSM lists (MSG_GETFIRST, MSG_GETNEXT).
     std::vector<TW_IDENTITY> ListSources();
 
+    // Scanning with a ticket (TwainTicket.cpp): opens the ticket's source (the
+    // default when it names none) afresh, negotiates its settings in state 4 and
+    // enables it. False with a sentence naming what the source cannot do; the
+    // source is closed again then. A source the ticket chose gives way to the
+    // person's own choice when it closes.
+    BOOL AcquireTicket(const ScanTicket& ticket, std::string* sentence);
+    BOOL NegotiateTicket(const ScanTicket& ticket, std::string* sentence);
+    // What every listed source can do. A source that is not open is opened for the
+    // question and closed again; while one is open, the others cannot be asked.
+    std::vector<SourceAbilities> ListAbilities();
+    void ReadAbilities(const TW_IDENTITY& source, SourceAbilities* abilities);
+    // One capability of `source` as a one-value container (TWRC_CHECKSTATUS counts as
+    // set: m_nReturnCode tells), and any capability's container read back.
+    BOOL SetCapability(const TW_IDENTITY& source, TW_UINT16 cap, TW_UINT16 itemType,
+                       TW_UINT32 item);
+    BOOL GetCapability(const TW_IDENTITY& source, TW_UINT16 cap, TW_UINT16 msg,
+                       CapabilityValues* values);
+
 protected:
     // Where the batch that TransferImages takes stands, for ReceiveImage: the pending
     // image being transferred (1 for the batch's first) and the batch's size, -1 when
@@ -135,6 +157,15 @@ protected:
     BOOL m_bEnabledWithoutUI = FALSE;
     // DAT_CALLBACK2 was accepted for the open source.
     BOOL m_bCallbackRegistered = FALSE;
+    // The selection a ticket's own source stands in for, until that source closes.
+    struct SavedSelection {
+        TW_IDENTITY source;
+        BOOL selected;
+    };
+    std::optional<SavedSelection> m_selectionBeforeTicket;
+
+private:
+    BOOL SetArea(const ScanTicket& ticket);
     // The shared objects loaded before the DSM: whatever came after stays once a
     // source opened (LibraryPins).
     std::set<std::string> m_librariesBeforeDsm;

@@ -40,24 +40,8 @@ BOOL CTwain::SetImageCount(int nImageCount) {
 
 BOOL CTwain::SetCapabilityOneValue(TW_UINT16 cap, TW_UINT16 value, BOOL bSigned) {
     if (!IsSourceOpen()) return FALSE;
-    TW_HANDLE hContainer = m_memory.Allocate(kOneValueSize);
-    if (!hContainer) return FALSE;
-    void* p = m_memory.Lock(hContainer);
-    if (!p) {
-        m_memory.Free(hContainer);
-        return FALSE;
-    }
-    const TW_ONEVALUE one{bSigned ? TWTY_INT16 : TWTY_UINT16, value};
-    std::memcpy(p, &one, kOneValueSize);
-    m_memory.Unlock(hContainer);
-    if (!IsSourceOpen()) {
-        m_memory.Free(hContainer);
-        return FALSE;
-    }
-    TW_CAPABILITY capability{cap, TWON_ONEVALUE, hContainer};
-    const BOOL ok = CallDsm(&m_AppId, &m_Source, DG_CONTROL, DAT_CAPABILITY, MSG_SET, &capability);
-    m_memory.Free(hContainer);
-    return ok;
+    return SetCapability(m_Source, cap, bSigned ? TWTY_INT16 : TWTY_UINT16, value) &&
+           m_nReturnCode == TWRC_SUCCESS;
 }
 
 BOOL CTwain::GetCapabilityOneValue(TW_UINT16 cap, TW_UINT32* pValue) {
