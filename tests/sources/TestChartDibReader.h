@@ -60,3 +60,17 @@ struct ChartDib {
         return uint32_t(q.rgbRed) << 16 | uint32_t(q.rgbGreen) << 8 | q.rgbBlue;
     }
 };
+
+// Pixels of `area` whose stored value differs from that of `whole` at (left + x,
+// top + y); 0 when `area` is exactly that piece of `whole`, colour table included.
+inline int PixelsDifferingFromCrop(const ChartDib& whole, const ChartDib& area, int left, int top) {
+    if (area.table.size() != whole.table.size() ||
+        (!area.table.empty() &&
+         std::memcmp(area.table.data(), whole.table.data(), area.table.size() * sizeof(RGBQUAD))))
+        return area.header.biWidth * area.header.biHeight;
+    int differing = 0;
+    for (int y = 0; y < area.header.biHeight; ++y)
+        for (int x = 0; x < area.header.biWidth; ++x)
+            differing += area.Value(x, y) != whole.Value(left + x, top + y);
+    return differing;
+}
