@@ -25,6 +25,7 @@ size_t DataSize(TW_UINT16 dat) {
         case DAT_STATUS: return sizeof(TW_STATUS);
         case DAT_USERINTERFACE: return sizeof(TW_USERINTERFACE);
         case DAT_IMAGEINFO: return sizeof(TW_IMAGEINFO);
+        case DAT_IMAGELAYOUT: return sizeof(TW_IMAGELAYOUT);
         case DAT_IMAGENATIVEXFER: return sizeof(void*);
         default: return 0;
     }
@@ -40,6 +41,7 @@ const char* DatName(TW_UINT16 dat) {
         case DAT_STATUS: return "STATUS";
         case DAT_USERINTERFACE: return "USERINTERFACE";
         case DAT_IMAGEINFO: return "IMAGEINFO";
+        case DAT_IMAGELAYOUT: return "IMAGELAYOUT";
         case DAT_IMAGENATIVEXFER: return "IMAGENATIVEXFER";
         default: return "?";
     }
@@ -167,6 +169,7 @@ TW_UINT16 ScriptedDsm::Default(const DsmCall& call, TW_MEMREF pData) {
                 cap->hContainer = h;
             }
             return TWRC_SUCCESS;
+        case DAT_IMAGELAYOUT: return TWRC_SUCCESS;  // any area will do
         case DAT_USERINTERFACE:
             if (call.msg == MSG_ENABLEDS) static_cast<TW_USERINTERFACE*>(pData)->ModalUI = 0;
             return TWRC_SUCCESS;
