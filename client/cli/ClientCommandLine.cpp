@@ -25,6 +25,7 @@ const std::map<std::string, ActionInfo>& Actions() {
     static const std::map<std::string, ActionInfo> actions = {
         {"select", {ClientAction::Select, false, false, true, 10000}},
         {"acquire", {ClientAction::Acquire, false, true, true, 30000}},
+        {"devices", {ClientAction::Devices, false, false, true, 30000}},
         {"command", {ClientAction::Command, true, false, true, 10000}},
         {"status", {ClientAction::Status, false, false, false, 0}},
         {"get-text", {ClientAction::GetText, false, false, false, 0}},
@@ -71,6 +72,15 @@ const char* ClientCommandLine::Usage() {
            "                            arrives (DIR/page-001.bmp, ...), or the first N; one\n"
            "                            progress line per page on stderr, or with --json one\n"
            "                            JSON line per page on stdout and a final one\n"
+           "  acquire --stream [--device NAME] [--source flatbed|feeder|duplex]\n"
+           "          [--mode color|gray|bw] [--resolution DPI|XxY] [--area X,Y,W,H] ...\n"
+           "                            scan with these settings, as a job of its own whose\n"
+           "                            pages come to this client only; --area in millimetres\n"
+           "                            from the bed's top left, -n N also asks the source for\n"
+           "                            N pages; a setting the source cannot take exits 2\n"
+           "  devices [--json] [-t SECONDS]\n"
+           "                            list the sources: inputs, modes, resolutions, bed size\n"
+           "                            in mm; with --json the document Velomark sent\n"
            "  command TEXT [-t SECONDS] write TEXT to the data block, send command 32783 and\n"
            "                            print the reply text Velomark leaves there\n"
            "  status                    print the status word (0 idle, 1 select source,\n"
@@ -80,9 +90,9 @@ const char* ClientCommandLine::Usage() {
            "                            (put -- before a TEXT that starts with '-')\n"
            "  --help, -h                show this text\n"
            "\n"
-           "Exit codes: 0 success, 1 failure, 2 bad arguments, 3 Velomark is not running,\n"
-           "4 timed out, 5 Velomark refused the command, 6 the source ended with no pages\n"
-           "(acquire --stream).\n";
+           "Exit codes: 0 success, 1 failure, 2 bad arguments (also a setting the source\n"
+           "cannot take), 3 Velomark is not running, 4 timed out, 5 Velomark refused the\n"
+           "command, 6 the source ended with no pages (acquire --stream).\n";
 }
 
 bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& error) {
@@ -113,8 +123,13 @@ bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& er
             continue;
         }
         const bool isOption = !optionsEnded && option.size() > 1 && option[0] == '-';
-        if (isOption && info.takesCountAndFolder && (option == "--stream" || option == "--json")) {
-            (option == "--stream" ? stream : json) = true;
+        if (isOption && info.takesCountAndFolder && option == "--stream") {
+            stream = true;
+            continue;
+        }
+        if (isOption && option == "--json" &&
+            (info.takesCountAndFolder || info.action == ClientAction::Devices)) {
+            json = true;
             continue;
         }
         if (!isOption) {
@@ -127,7 +142,8 @@ bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& er
             continue;
         }
         const bool known = (option == "-t" && info.takesTimeout) ||
-                           ((option == "-n" || option == "-o" || option == "--format") &&
+                           ((option == "-n" || option == "-o" || option == "--format" ||
+                             TicketOptions::Takes(option)) &&
                             info.takesCountAndFolder);
         if (!known) {
             error = "unknown option '" + option + "' for " + found->first;
@@ -138,6 +154,10 @@ bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& er
             return false;
         }
         const char* value = argv[++i];
+        if (TicketOptions::Takes(option)) {
+            if (!ticket.Parse(option, value, error)) return false;
+            continue;
+        }
         if (option == "-n" && !ParseCount(value, imageCount)) {
             error = std::string("-n takes a number of images from 1 to ") +
                     std::to_string(kMaxImages) + ", not '" + value + "'";
@@ -163,9 +183,22 @@ bool ClientCommandLine::Parse(int argc, const char* const* argv, std::string& er
             outputFolder = value;
         }
     }
-    if (!stream && (json || format != "bmp")) {
+    if (action == ClientAction::Acquire && !stream && (json || format != "bmp")) {
         error = "--json and --format go with --stream";
         return false;
+    }
+    if (ticket.Given() && !stream) {
+        error = "--device, --source, --mode, --resolution and --area go with --stream";
+        return false;
+    }
+    if (ticket.Given()) {
+        // The library's writer has the last word on what a ticket may hold.
+        const velomark_ticket settings = ticket.Ticket(countGiven ? imageCount : 0);
+        char text[VELOMARK_TICKET_MAX + 1];
+        if (velomark_ticket_text(&settings, text, sizeof(text)) < 0) {
+            error = std::string("the settings make no ticket: ") + velomark_last_error(nullptr);
+            return false;
+        }
     }
     if (info.takesText && !haveText) {
         error = found->first + " needs a TEXT";

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "client/cli/TicketOptions.h"
+
 namespace velomark {
 
 enum ClientExitCode {
@@ -16,7 +18,7 @@ enum ClientExitCode {
     EXIT_NO_PAGES = 6,  // the stream's acquisition ended without a page
 };
 
-enum class ClientAction { Help, Select, Acquire, Command, Status, GetText, SetText };
+enum class ClientAction { Help, Select, Acquire, Devices, Command, Status, GetText, SetText };
 
 class ClientCommandLine {
 public:
@@ -34,6 +36,7 @@ public:
     std::string outputFolder = ".";
     int timeoutMs = 30000;
     std::string text;  // for command and set-text
+    TicketOptions ticket;  // acquire --stream with settings: a ticketed stream
 };
 
 }  // namespace velomark

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "client/cli/DeviceList.h"
 #include "client/cli/PageFileWriter.h"
 #include "client/cli/StreamAcquire.h"
 #include "client/velomark_client.h"
@@ -160,6 +161,7 @@ int ClientCommands::Run(const ClientCommandLine& commandLine) {
     switch (commandLine.action) {
         case ClientAction::Select: exitCode = Select(client, commandLine); break;
         case ClientAction::Acquire: exitCode = Acquire(client, commandLine); break;
+        case ClientAction::Devices: exitCode = DeviceList::Run(client, commandLine); break;
         case ClientAction::Command: exitCode = Command(client, commandLine); break;
         case ClientAction::Status: exitCode = Status(client); break;
         case ClientAction::GetText: exitCode = GetText(client); break;

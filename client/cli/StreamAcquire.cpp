@@ -54,17 +54,22 @@ int ExitCodeOf(velomark_result result) {
     }
 }
 
-// The end of the run: the final JSON line, or a message on failure.
+// The end of the run: the final JSON line, or a message on failure. `refusal` is
+// Velomark's sentence when a ticketed job could not run as asked.
 int Finish(const ClientCommandLine& commandLine, velomark_client* client, velomark_result result,
-           int pages, Clock::time_point start) {
+           int pages, Clock::time_point start, const std::string& refusal = "") {
     const bool ended = result == VELOMARK_E_END;
-    const std::string error = ended ? "" : velomark_last_error(client);
+    const std::string error = ended ? "" : refusal.empty() ? velomark_last_error(client) : refusal;
     if (commandLine.json) {
         std::printf("{\"end\":%s,\"pages\":%d,\"ms\":%lld", ended ? "true" : "false", pages,
                     MillisecondsSince(start));
         if (!ended) std::printf(",\"error\":%s", Quoted(error).c_str());
         std::printf("}\n");
         std::fflush(stdout);
+    }
+    if (!refusal.empty()) {
+        std::fprintf(stderr, "velomark-client: acquire: %s\n", refusal.c_str());
+        return EXIT_USAGE;
     }
     if (!ended) {
         std::fprintf(stderr, "velomark-client: acquire: %s%s%s\n", velomark_result_text(result),
@@ -90,9 +95,12 @@ int StreamAcquire::Run(velomark_client* client, const ClientCommandLine& command
     }
     const Clock::time_point start = Clock::now();
     velomark_stream* stream = nullptr;
-    velomark_result result = velomark_stream_open(
-        client, VELOMARK_STREAM_START,
-        commandLine.countGiven ? static_cast<uint64_t>(commandLine.imageCount) : 0, &stream);
+    const uint32_t wanted = commandLine.countGiven ? static_cast<uint32_t>(commandLine.imageCount) : 0;
+    const bool ticketed = commandLine.ticket.Given();
+    const velomark_ticket ticket = commandLine.ticket.Ticket(wanted);
+    velomark_result result = ticketed ? velomark_stream_open_ticket(client, &ticket, wanted, &stream)
+                                      : velomark_stream_open(client, VELOMARK_STREAM_START, wanted,
+                                                             &stream);
     if (result != VELOMARK_OK) return Finish(commandLine, client, result, 0, start);
     int pages = 0;
     velomark_image* image = nullptr;
@@ -124,8 +132,15 @@ int StreamAcquire::Run(velomark_client* client, const ClientCommandLine& command
         }
         velomark_image_release(image);
     }
+    // A job that ends with an error before its first page could not take the
+    // ticket's settings: a usage error, in Velomark's words.
+    std::string refusal;
+    if (ticketed && pages == 0 && result == VELOMARK_E_SERVER) {
+        refusal = velomark_stream_error(stream);
+        if (refusal.empty()) refusal = "Velomark could not run the job as asked";
+    }
     velomark_stream_close(stream);
-    return Finish(commandLine, client, result, pages, start);
+    return Finish(commandLine, client, result, pages, start, refusal);
 }
 
 }  // namespace velomark
