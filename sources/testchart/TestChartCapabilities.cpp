@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr TW_UINT16 kNegotiable[] = {CAP_XFERCOUNT,     CAP_FEEDERENABLED, CAP_DUPLEXENABLED,
-                                     ICAP_PIXELTYPE,    ICAP_BITDEPTH,     ICAP_XRESOLUTION,
-                                     ICAP_YRESOLUTION,  ICAP_UNITS};
+constexpr TW_UINT16 kNegotiable[] = {CAP_XFERCOUNT,    CAP_FEEDERENABLED, CAP_DUPLEXENABLED,
+                                     ICAP_PIXELTYPE,   ICAP_BITDEPTH,     ICAP_XRESOLUTION,
+                                     ICAP_YRESOLUTION, ICAP_UNITS};
 constexpr TW_UINT16 kReadOnly[] = {CAP_FEEDERLOADED, CAP_DUPLEX, ICAP_PHYSICALWIDTH,
                                    ICAP_PHYSICALHEIGHT};
 // In the order of ICAP_PIXELTYPE's enumeration.
@@ -88,7 +88,7 @@ bool CurrentItem(TW_UINT16 capability, const TestChartSettings& settings, int tr
         case ICAP_PHYSICALHEIGHT:
             *itemType = TWTY_FIX32;
             *item = UnitsFix32Item(capability == ICAP_PHYSICALWIDTH ? settings.BedWidthUnits()
-                                                                     : settings.BedHeightUnits());
+                                                                    : settings.BedHeightUnits());
             return true;
         default: return false;
     }
@@ -140,8 +140,8 @@ TW_UINT16 TestChartCapabilities::ReplyAbilities(TW_CAPABILITY* cap, bool feederL
         }
         case ICAP_BITDEPTH: {
             const std::vector<TW_UINT32> depths = DepthsOf(m_settings.pixelType);
-            const auto current = std::find(depths.begin(), depths.end(),
-                                           TW_UINT32(m_settings.BitsPerPixel()));
+            const auto current =
+                std::find(depths.begin(), depths.end(), TW_UINT32(m_settings.BitsPerPixel()));
             return ReplyEnumeration(cap, TWTY_UINT16, depths, size_t(current - depths.begin()), 0,
                                     condition);
         }

@@ -33,7 +33,8 @@ void SetGrey(uint8_t* bgr, int x, uint8_t v) { SetPixel(bgr, x, Colour{v, v, v})
 
 TestChartPainter::TestChartPainter(const TestChartSettings& settings, int pageNumber,
                                    ChartSide side)
-    : m_width(settings.PixelWidth()), m_height(settings.PixelHeight()),
+    : m_width(settings.PixelWidth()),
+      m_height(settings.PixelHeight()),
       m_back(side == ChartSide::Back) {
     m_lines.push_back(m_back ? "BACK" : "VELOMARK TEST CHART");
     m_lines.push_back("PAGE " + std::to_string(pageNumber) + "/" + std::to_string(settings.pages) +

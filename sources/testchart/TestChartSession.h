@@ -55,6 +55,6 @@ private:
 
     std::unique_ptr<TestChartWorker> m_worker;
     std::optional<TestChartBatch> m_batch;  // the batch under way or last run
-    int m_pending = 0;  // pages of the batch not yet ended
+    int m_pending = 0;                      // pages of the batch not yet ended
     TestChartProgress m_lastProgress;
 };

@@ -85,9 +85,10 @@ ChartPixelRect TestChartSettings::ImageRect() const {
     // The same area on another bed or at another resolution may reach past the bed:
     // what lies beyond it is cut off, and at least one pixel remains.
     const auto side = [this](int64_t from, int64_t to, int bedPixels, int* start, int* length) {
-        const int64_t first = std::min<int64_t>(UnitsToPixels(std::max<int64_t>(from, 0), dpi),
-                                                bedPixels - 1);
-        const int64_t pixels = std::max<int64_t>(UnitsToPixels(std::max<int64_t>(to - from, 0), dpi), 1);
+        const int64_t first =
+            std::min<int64_t>(UnitsToPixels(std::max<int64_t>(from, 0), dpi), bedPixels - 1);
+        const int64_t pixels =
+            std::max<int64_t>(UnitsToPixels(std::max<int64_t>(to - from, 0), dpi), 1);
         *start = int(first);
         *length = int(std::min<int64_t>(pixels, bedPixels - first));
     };

@@ -96,7 +96,7 @@ TEST(TestChartBatch, FeederGivesItsSheetsAndDuplexBothSides) {
     EXPECT_EQ(duplex.Pages(), 6);
     EXPECT_EQ(duplex.Sheets(), 3);
     EXPECT_EQ(TestChartBatch::MostPages(settings), 6);
-    const ChartSide sides[] = {ChartSide::Front, ChartSide::Back, ChartSide::Front,
+    const ChartSide sides[] = {ChartSide::Front, ChartSide::Back,  ChartSide::Front,
                                ChartSide::Back,  ChartSide::Front, ChartSide::Back};
     for (int page = 1; page <= 6; ++page) {
         EXPECT_EQ(duplex.SheetOf(page), (page + 1) / 2) << page;

@@ -200,9 +200,9 @@ TEST_F(TestChartScanSettingsTest, FramesAreCutToTheBedOrRefused) {
     EXPECT_EQ(SetFrame(-1, 1, 9, 12), TWRC_CHECKSTATUS);
     EXPECT_EQ(Condition(), TWCC_BADVALUE);
     ExpectFrame(MSG_GETCURRENT, 0, 1, 8.5, 11);
-    for (const TW_FRAME& bad : {TW_FRAME{DoubleToFix32(3), {1, 0}, {2, 0}, {2, 0}},
-                                TW_FRAME{{2, 0}, {2, 0}, {2, 0}, {3, 0}},
-                                TW_FRAME{{9, 0}, {0, 0}, {10, 0}, {1, 0}}}) {
+    for (const TW_FRAME& bad :
+         {TW_FRAME{DoubleToFix32(3), {1, 0}, {2, 0}, {2, 0}},
+          TW_FRAME{{2, 0}, {2, 0}, {2, 0}, {3, 0}}, TW_FRAME{{9, 0}, {0, 0}, {10, 0}, {1, 0}}}) {
         TW_FRAME frame = bad;
         EXPECT_EQ(Layout(MSG_SET, &frame), TWRC_FAILURE);
         EXPECT_EQ(Condition(), TWCC_BADVALUE);
@@ -315,7 +315,7 @@ TEST_F(TestChartScanSettingsTest, SettingsAreRefusedOnceEnabled) {
         TW_UINT16 cap;
         TW_UINT16 itemType;
         TW_UINT32 item;
-    } sets[] = {{CAP_FEEDERENABLED, TWTY_BOOL, 0},  {CAP_DUPLEXENABLED, TWTY_BOOL, 1},
+    } sets[] = {{CAP_FEEDERENABLED, TWTY_BOOL, 0},      {CAP_DUPLEXENABLED, TWTY_BOOL, 1},
                 {ICAP_PIXELTYPE, TWTY_UINT16, TWPT_BW}, {ICAP_BITDEPTH, TWTY_UINT16, 24},
                 {ICAP_XRESOLUTION, TWTY_FIX32, 200},    {ICAP_UNITS, TWTY_UINT16, TWUN_INCHES}};
     for (const auto& c : sets) {
