@@ -50,20 +50,16 @@ bool IsReadOnly(TW_UINT16 cap) {
 TW_UINT16 SaneCapabilities::Handle(TW_UINT16 msg, TW_CAPABILITY* cap, Access access,
                                    TW_UINT16* condition) {
     if (!cap) return FailWith(condition, TWCC_BADVALUE);
+    const bool ownCapability = cap->Cap == CAP_XFERCOUNT || cap->Cap == ICAP_UNITS;
+    if (!ownCapability && !IsDeviceCapability(cap->Cap))
+        return FailWith(condition, TWCC_CAPUNSUPPORTED);
     if (msg != MSG_GET && msg != MSG_GETCURRENT && msg != MSG_GETDEFAULT && msg != MSG_SET &&
         msg != MSG_RESET)
         return FailWith(condition, TWCC_BADPROTOCOL);
-    const bool changes = msg == MSG_SET || msg == MSG_RESET;
-    if (cap->Cap == CAP_XFERCOUNT) {
-        if (changes && !access.setAllowed) return FailWith(condition, TWCC_SEQERROR);
-        return TransferCountCap(msg, cap, condition);
-    }
-    if (cap->Cap == ICAP_UNITS) {
-        if (changes && !access.setAllowed) return FailWith(condition, TWCC_SEQERROR);
-        return UnitsCap(msg, cap, condition);
-    }
-    if (!IsDeviceCapability(cap->Cap)) return FailWith(condition, TWCC_CAPUNSUPPORTED);
-    if (changes && !access.setAllowed) return FailWith(condition, TWCC_SEQERROR);
+    if ((msg == MSG_SET || msg == MSG_RESET) && !access.setAllowed)
+        return FailWith(condition, TWCC_SEQERROR);
+    if (cap->Cap == CAP_XFERCOUNT) return TransferCountCap(msg, cap, condition);
+    if (cap->Cap == ICAP_UNITS) return UnitsCap(msg, cap, condition);
     if (!access.deviceFree) return FailWith(condition, TWCC_SEQERROR);
     m_options.PrepareOnce();
     if (!Supported(cap->Cap)) return FailWith(condition, TWCC_CAPUNSUPPORTED);

@@ -76,13 +76,17 @@ void SaneWindow::BuildAreas() {
     const double top = NumberOr(m_model.settings, "tl-y", 0);
     const double width = NumberOr(m_model.settings, "br-x", maxWidth) - left;
     const double height = NumberOr(m_model.settings, "br-y", maxHeight) - top;
-    const bool known =
-        left == 0 && top == 0 && std::any_of(m_areas.begin(), m_areas.end(), [&](const Area& area) {
-            return std::fabs(area.widthMm - width) < 0.5 && std::fabs(area.heightMm - height) < 0.5;
-        });
+    const bool known = std::any_of(m_areas.begin(), m_areas.end(), [&](const Area& area) {
+        return Matches(area, left, top, width, height);
+    });
     if (!known && width > 0 && height > 0)
-        m_areas.push_back(
-            {wxString::Format("As last used (%g x %g mm)", width, height), width, height});
+        m_areas.push_back({wxString::Format("As last used (%g x %g mm)", width, height), width,
+                           height, left, top});
+}
+
+bool SaneWindow::Matches(const Area& area, double left, double top, double width, double height) {
+    return std::fabs(area.leftMm - left) < 0.5 && std::fabs(area.topMm - top) < 0.5 &&
+           std::fabs(area.widthMm - width) < 0.5 && std::fabs(area.heightMm - height) < 0.5;
 }
 
 void SaneWindow::BuildControls() {
@@ -121,12 +125,13 @@ void SaneWindow::BuildControls() {
         m_area = new wxChoice(panel, wxID_ANY);
         for (const Area& area : m_areas) m_area->Append(area.label);
         // The last entry is what was used last, unless that is one of the sizes.
-        const double width = NumberOr(m_model.settings, "br-x", m_areas[0].widthMm);
-        const double height = NumberOr(m_model.settings, "br-y", m_areas[0].heightMm);
+        const double left = NumberOr(m_model.settings, "tl-x", 0);
+        const double top = NumberOr(m_model.settings, "tl-y", 0);
+        const double width = NumberOr(m_model.settings, "br-x", m_areas[0].widthMm) - left;
+        const double height = NumberOr(m_model.settings, "br-y", m_areas[0].heightMm) - top;
         int selected = int(m_areas.size()) - 1;
         for (size_t i = 0; i < m_areas.size(); ++i)
-            if (std::fabs(m_areas[i].widthMm - width) < 0.5 &&
-                std::fabs(m_areas[i].heightMm - height) < 0.5) {
+            if (Matches(m_areas[i], left, top, width, height)) {
                 selected = int(i);
                 break;
             }
@@ -155,10 +160,10 @@ SaneSettings SaneWindow::SettingsFromControls() const {
         settings.Set("source", m_source->GetStringSelection().ToStdString(wxConvUTF8));
     if (m_area && m_area->GetSelection() != wxNOT_FOUND) {
         const Area& area = m_areas[size_t(m_area->GetSelection())];
-        settings.Set("tl-x", "0");
-        settings.Set("tl-y", "0");
-        settings.Set("br-x", wxString::Format("%g", area.widthMm).ToStdString());
-        settings.Set("br-y", wxString::Format("%g", area.heightMm).ToStdString());
+        settings.Set("tl-x", wxString::Format("%g", area.leftMm).ToStdString());
+        settings.Set("tl-y", wxString::Format("%g", area.topMm).ToStdString());
+        settings.Set("br-x", wxString::Format("%g", area.leftMm + area.widthMm).ToStdString());
+        settings.Set("br-y", wxString::Format("%g", area.topMm + area.heightMm).ToStdString());
     }
     return settings;
 }

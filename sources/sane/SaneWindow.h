@@ -27,11 +27,14 @@ private:
         wxString label;
         double widthMm;
         double heightMm;
+        double leftMm = 0;  // an area last used (or negotiated) may lie off the corner
+        double topMm = 0;
     };
 
     SaneWindow(SaneSession& session, const SaneUiModel& model);
     void BuildControls();
     void BuildAreas();
+    static bool Matches(const Area& area, double left, double top, double width, double height);
     SaneSettings SettingsFromControls() const;
     void OnScan(wxCommandEvent& event);
     void OnCancel(wxCommandEvent& event);
