@@ -172,6 +172,25 @@ TEST_F(SaneWindowTest, TheWindowOffersTheDevicesChoicesAndScanRemembersThem) {
     EXPECT_EQ(FindChoice(window, "Color")->GetStringSelection(), "Color");
 }
 
+
+TEST_F(SaneWindowTest, AnAreaOffTheBedsCornerIsScannedWhereItLies) {
+    // As an application's image layout leaves it; the grid shows where the area lies.
+    const std::string options = "tl-x=10,tl-y=5,br-x=30,br-y=25,resolution=50,test-picture=Grid";
+    wxFrame* window = OpenWindow(options);
+    ASSERT_NE(window, nullptr);
+    wxChoice* area = FindChoice(window, "A6 (105 x 148 mm)");
+    ASSERT_NE(area, nullptr);
+    EXPECT_EQ(area->GetStringSelection(), "As last used (20 x 20 mm)");
+    Click(*FindButton(window, "Scan"));
+    ASSERT_TRUE(RunUntil([&] { return m_twain->pages.size() == 1 && StatusIs(window, "Done"); }));
+    SaneSettings chosen;
+    std::string error;
+    ASSERT_TRUE(SaneSettings::Parse(options, &chosen, &error));
+    DecodedImage expected, actual;
+    ASSERT_TRUE(SaneScanimage::Scan(m_device, chosen, &expected, &error)) << error;
+    ASSERT_TRUE(DecodeDib(m_twain->pages[0], &actual, &error)) << error;
+    EXPECT_EQ(FirstDifference(expected, actual), "");
+}
 TEST_F(SaneWindowTest, CancelStopsThePageBeingReadAndScanComesBack) {
     wxFrame* window = OpenWindow(std::string(kSlowPage) + ",mode=Gray");
     ASSERT_NE(window, nullptr);
