@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -137,6 +138,60 @@ TEST_F(HeadlessTest, WithoutTheDsmRequestsAreResetAndTheTwainCommandsRefused) {
     EXPECT_EQ(velomark_send_command(client, 32772, 0, 10000), VELOMARK_E_REFUSED);
     EXPECT_EQ(velomark_send_command(client, 32771, 0, 10000), VELOMARK_E_REFUSED);
     EXPECT_EQ(CountEvents("image"), 0);
+    velomark_close(client);
+}
+
+// Reads a ticketed stream to its end: the pages' bit counts as the source delivered
+// them, each page checked for its resolution.
+std::vector<int> TakeJob(velomark_stream* stream, double dpi, velomark_result* end) {
+    std::vector<int> bits;
+    velomark_image* image = nullptr;
+    while ((*end = velomark_stream_next(stream, &image, 60000)) == VELOMARK_OK) {
+        bits.push_back(image->bits_per_pixel);
+        EXPECT_EQ(image->x_resolution, dpi);
+        velomark_image_release(image);
+    }
+    return bits;
+}
+
+TEST_F(HeadlessTest, TicketedJobsRunInTurnEachPageToItsOwnStreamAndNoneToTheChannel) {
+    setenv("VELOMARK_TESTCHART_PAGES", "2", 1);
+    StartVelomark();
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    velomark_ticket gray, colour, missing;
+    for (velomark_ticket* ticket : {&gray, &colour, &missing}) velomark_ticket_init(ticket);
+    gray.color = VELOMARK_COLOR_GRAY;
+    gray.x_resolution = 50;
+    colour.color = VELOMARK_COLOR_RGB;
+    colour.x_resolution = 60;
+    missing.device = "No Such Scanner";
+    velomark_stream *first = nullptr, *second = nullptr, *third = nullptr;
+    ASSERT_EQ(velomark_stream_open_ticket(client, &gray, 0, &first), VELOMARK_OK);
+    ASSERT_EQ(velomark_stream_open_ticket(client, &colour, 0, &second), VELOMARK_OK);
+    ASSERT_EQ(velomark_stream_open_ticket(client, &missing, 0, &third), VELOMARK_OK);
+
+    velomark_result end = VELOMARK_OK;
+    EXPECT_EQ(TakeJob(second, 60, &end), (std::vector<int>{24, 24}));
+    EXPECT_EQ(end, VELOMARK_E_END);
+    EXPECT_EQ(TakeJob(first, 50, &end), (std::vector<int>{8, 8}));
+    EXPECT_EQ(end, VELOMARK_E_END);
+    EXPECT_EQ(TakeJob(third, 0, &end).size(), 0u);
+    EXPECT_EQ(end, VELOMARK_E_SERVER);
+    EXPECT_STREQ(velomark_stream_error(third), "there is no source named 'No Such Scanner'");
+    // The second job's pages came after the first job's, whatever order they were read in.
+    ASSERT_TRUE(m_velomark.WaitForEvents("image ", 4));
+    std::vector<int> transferred;  // "image <width> <height> <bits> ..."
+    for (const std::string& event : m_velomark.Events()) {
+        int width = 0, height = 0, bitCount = 0;
+        if (std::sscanf(event.c_str(), "image %d %d %d", &width, &height, &bitCount) == 3)
+            transferred.push_back(bitCount);
+    }
+    EXPECT_EQ(transferred, (std::vector<int>{8, 8, 24, 24}));
+    int32_t status = -1;
+    ASSERT_EQ(velomark_get_status(client, &status), VELOMARK_OK);
+    EXPECT_EQ(status, 0);  // the channel got none of them
+    for (velomark_stream* stream : {first, second, third}) velomark_stream_close(stream);
     velomark_close(client);
 }
 
