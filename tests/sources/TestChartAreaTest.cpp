@@ -84,38 +84,26 @@ TEST(TestChartArea, BackOfASheetIsMarkedAndOtherwiseTheFront) {
         ASSERT_EQ(std::memcmp(front.Row(y), back.Row(y), front.Stride()), 0) << "row " << y;
 }
 
-TEST(TestChartBatch, FeederGivesItsSheetsAndDuplexBothSides) {
+TEST(TestChartBatch, FeederGivesItsSheetsFrontThenBackAndTheFlatbedWhatIsAsked) {
     TestChartSettings settings = SmallChart(ChartPixelType::Rgb, 20, 10, 3);
-    EXPECT_EQ(TestChartBatch(settings).Pages(), 3);
-    EXPECT_EQ(TestChartBatch(settings, 2).Pages(), 2);
-    EXPECT_EQ(TestChartBatch(settings, 2).Sheets(), 2);
-    EXPECT_EQ(TestChartBatch::MostPages(settings), 3);
-
     settings.duplexEnabled = true;
     const TestChartBatch duplex(settings);
-    EXPECT_EQ(duplex.Pages(), 6);
+    ASSERT_EQ(duplex.Pages(), 6);
     EXPECT_EQ(duplex.Sheets(), 3);
-    EXPECT_EQ(TestChartBatch::MostPages(settings), 6);
-    const ChartSide sides[] = {ChartSide::Front, ChartSide::Back,  ChartSide::Front,
-                               ChartSide::Back,  ChartSide::Front, ChartSide::Back};
     for (int page = 1; page <= 6; ++page) {
         EXPECT_EQ(duplex.SheetOf(page), (page + 1) / 2) << page;
-        EXPECT_EQ(duplex.SideOf(page), sides[page - 1]) << page;
+        EXPECT_EQ(duplex.SideOf(page), page % 2 ? ChartSide::Front : ChartSide::Back) << page;
         EXPECT_EQ(duplex.SheetsInFeeder(page), 3 - (page + 1) / 2) << page;
     }
-    // Three pages asked of a duplex feeder: two sheets, the second without its back.
+    // Three pages asked: two sheets, the second without its back.
     EXPECT_EQ(TestChartBatch(settings, 3).Sheets(), 2);
-}
+    EXPECT_EQ(TestChartBatch::MostPages(settings), 6);
 
-TEST(TestChartBatch, FlatbedScansOnePageUnlessMoreAreAsked) {
-    TestChartSettings settings = SmallChart(ChartPixelType::Rgb, 20, 10, 3);
-    settings.feederEnabled = false;
-    settings.duplexEnabled = true;  // a flatbed has one side
-    EXPECT_EQ(TestChartBatch(settings).Pages(), 1);
-    const TestChartBatch asked(settings, 5);
-    EXPECT_EQ(asked.Pages(), 5);
-    EXPECT_EQ(asked.SideOf(2), ChartSide::Front);
-    EXPECT_EQ(asked.SheetsInFeeder(5), 3);  // the feeder is not touched
+    settings.feederEnabled = false;  // a flatbed has one side and leaves the feeder be
+    const TestChartBatch flatbed(settings, 5);
+    EXPECT_EQ(flatbed.Pages(), 5);
+    EXPECT_EQ(flatbed.SideOf(2), ChartSide::Front);
+    EXPECT_EQ(flatbed.SheetsInFeeder(5), 3);
     EXPECT_EQ(TestChartBatch::MostPages(settings), TestChartSettings::kMaxPages);
 }
 
