@@ -175,4 +175,25 @@ TEST_F(SaneBatchTest, RememberedOptionsApplyAndTheEnvironmentOverridesThem) {
     EXPECT_EQ(twain.images[0].info.XResolution.Whole, 75);
 }
 
+TEST_F(SaneBatchTest, ATicketScansWhatItNegotiatedAsScanimageDoes) {
+    if (!SaneScanimage::Available()) GTEST_SKIP() << "scanimage (sane-utils) is not installed";
+    // The environment asks for colour at 300 dpi; the ticket's grey at 100 dpi wins, and
+    // its area of 0.5 to 1.5 inches lands on whole millimetres.
+    SaneSettings given, peer;
+    std::string error;
+    ASSERT_TRUE(SaneSettings::Parse("test-picture=Color pattern,mode=Color,resolution=300", &given,
+                                    &error));
+    SaneTwain twain;
+    ASSERT_TRUE(AcquireTicket(twain, given, "color=gray\nresolution=100\narea=600,600,1200,1200\n"));
+    ASSERT_EQ(twain.images.size(), 1u);
+    EXPECT_EQ(twain.images[0].info.PixelType, TWPT_GRAY);
+    EXPECT_EQ(twain.images[0].info.XResolution.Whole, 100);
+    DecodedImage expected;
+    ASSERT_TRUE(SaneSettings::Parse(
+        "test-picture=Color pattern,mode=Gray,resolution=100,tl-x=13,tl-y=13,br-x=38,br-y=38", &peer,
+        &error));
+    ASSERT_TRUE(SaneScanimage::Scan(m_device, peer, &expected, &error)) << error;
+    EXPECT_EQ(FirstDifference(expected, Decoded(twain.images[0])), "");
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include "platform/GlobalMemory.h"
 #include "platform/Module.h"
 #include "tests/sources/sane/SaneScanimage.h"
+#include "twain/ScanTicket.h"
 
 namespace {
 
@@ -40,10 +41,27 @@ void SaneTwainTest::TearDown() {
 }
 
 bool SaneTwainTest::Acquire(SaneTwain& twain, const SaneSettings& options, int count) {
+    return AcquireWith(twain, options, [count](SaneTwain& t) { return bool(t.Acquire(count)); });
+}
+
+bool SaneTwainTest::AcquireTicket(SaneTwain& twain, const SaneSettings& options,
+                                  const std::string& text) {
+    return AcquireWith(twain, options, [&text](SaneTwain& t) {
+        ScanTicket ticket;
+        std::string sentence;
+        EXPECT_TRUE(ScanTicket::Parse(text, &ticket, &sentence)) << sentence;
+        const bool started = t.AcquireTicket(ticket, &sentence);
+        EXPECT_TRUE(started) << sentence;
+        return started;
+    });
+}
+
+bool SaneTwainTest::AcquireWith(SaneTwain& twain, const SaneSettings& options,
+                                const std::function<bool(SaneTwain&)>& start) {
     setenv("VELOMARK_SANE_OPTIONS", options.Format().c_str(), 1);
     MessageWindow window;
     EXPECT_TRUE(twain.InitTwain(window.Handle())) << ModuleLoadError();
-    if (!twain.IsDsmOpen() || !twain.Acquire(count)) return false;
+    if (!twain.IsDsmOpen() || !start(twain)) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     MSG msg;
     while (twain.IsSourceOpen() && std::chrono::steady_clock::now() < deadline)

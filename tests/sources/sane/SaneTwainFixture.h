@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,14 @@ protected:
     // until the source has asked to be closed and been closed; false when it did not
     // within the time.
     bool Acquire(SaneTwain& twain, const SaneSettings& options, int count = -1);
+    // The same with a ticket's settings negotiated before enabling (and without the
+    // source's window, as a ticket asks by default).
+    bool AcquireTicket(SaneTwain& twain, const SaneSettings& options, const std::string& ticket);
     // The image received, decoded; fails the test when it is no DIB.
     static DecodedImage Decoded(const ReceivedImage& image);
+
+    bool AcquireWith(SaneTwain& twain, const SaneSettings& options,
+                     const std::function<bool(SaneTwain&)>& start);
 
     // The SANE name and the product name of this test's device.
     std::string m_device;
