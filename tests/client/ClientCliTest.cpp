@@ -212,6 +212,9 @@ TEST_F(ClientCliTest, BadArgumentsExitTwoWithAMessage) {
              {"status", "now"},
              {"set-text", "a", "b"},
              {"get-text", "-n", "2"},
+             {"acquire", "--stream", "--mode", "colour"},
+             {"acquire", "--stream", "--area", "0,0,210"},
+             {"devices", "-n", "2"},
          }) {
         ProgramOutput run = Client(args);
         std::string shown =

@@ -17,6 +17,7 @@
 #include "client/velomark_client.h"
 #include "tests/ProgramRun.h"
 #include "tests/client/ClientTestFixture.h"
+#include "tests/client/ScriptedServer.h"
 
 namespace velomark::testing {
 namespace {
@@ -28,32 +29,6 @@ int OpenDescriptors() {
         closedir(folder);
     }
     return count;
-}
-
-// A memory file holding a small packed 24-bit image (2 x 2), sealed or not.
-int ImageFile(bool sealed) {
-    unsigned char dib[40 + 16] = {40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0};
-    const int fd = memfd_create("hostile", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    EXPECT_EQ(write(fd, dib, sizeof(dib)), static_cast<ssize_t>(sizeof(dib)));
-    if (sealed)
-        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
-    return fd;
-}
-
-std::vector<unsigned char> Header(uint32_t magic, uint64_t size) {
-    StreamHeader header;
-    header.magic = magic;
-    header.size = size;
-    header.sequence = 1;
-    std::vector<unsigned char> bytes(kStreamHeaderSize);
-    StreamWire::Encode(header, bytes.data());
-    return bytes;
-}
-
-void SendWith(int fd, const std::vector<unsigned char>& bytes, const std::vector<int>& fds) {
-    EXPECT_EQ(StreamWire::Send(fd, bytes.data(), bytes.size(), fds.data(), fds.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-    for (int sent : fds) close(sent);
 }
 
 struct Fault {
@@ -87,16 +62,7 @@ void ServeOneStream(int listener, const Fault& fault) {
 
 class StreamHostileTest : public ClientTestFixture {
 protected:
-    int Listen() {
-        const std::string path = SocketPath();
-        const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-        EXPECT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        EXPECT_EQ(listen(listener, 4), 0);
-        return listener;
-    }
+    int Listen() { return ListenAt(SocketPath()); }
 };
 
 TEST_F(StreamHostileTest, EachBrokenEventIsAClearErrorAndLeaksNothing) {
