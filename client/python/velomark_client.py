@@ -19,6 +19,15 @@ Or every image of an acquisition, each as it is scanned, mapped without a copy:
             with image:
                 use(image.width, image.height, image.dib)
 
+Or a scan with settings (a ticket), after a look at what the sources can do:
+
+    with velomark_client.Channel() as channel:
+        print([source["name"] for source in channel.devices()])
+        for image in channel.stream(ticket={"input": "feeder", "color": "gray",
+                                            "resolution": 150}):
+            with image:
+                use(image.dib)
+
 As a program: python3 velomark_client.py acquire -n 1 -o DIR (see --help).
 """
 
@@ -66,6 +75,13 @@ STREAM_HEADER_SIZE = 72
 EVENT_IMAGE = 1
 EVENT_END = 2
 EVENT_ERROR = 3
+TICKET_STREAM_REQUEST = 0x8002
+SOURCES_REQUEST = 0x8003
+TICKET_MAX = 4096
+TICKET_INPUTS = ("auto", "flatbed", "feeder", "duplex")
+TICKET_COLORS = ("auto", "bw", "gray", "rgb")
+# A list of sources larger than this is no list Velomark would send.
+SOURCES_MAX = 16 << 20
 # F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL
 STREAM_SEALS = 0x0002 | 0x0004 | 0x0008 | 0x0001
 # The fcntl module has it from Python 3.8; the value is Linux's.
@@ -383,22 +399,33 @@ class Channel:
             except socket.timeout:
                 raise VelomarkTimeout("timed out waiting for Velomark's reply")
 
-    def stream(self, start=True, count=0, timeout=None):
+    def stream(self, start=True, count=0, timeout=None, ticket=None):
         """Yields each image of an acquisition as a StreamImage, over the command
         socket. start: begin an acquisition now, else take those started otherwise;
         count: images wanted, 0 until the acquisition ends; timeout: seconds to wait
-        for each event, None for ever. Every failure is a VelomarkError."""
+        for each event, None for ever. With a ticket (a dict, see ticket_text) the
+        images are those of a job of its own with these settings (`start` does not
+        apply): a job that cannot run as asked raises VelomarkError with Velomark's
+        sentence. Every failure is a VelomarkError."""
         if not 0 <= count < 2 ** 64:
             raise UsageError("a count is between 0 and 2^64 - 1, not %r" % count)
+        if ticket is None:
+            request = struct.pack("<IIQQ", STREAM_REQUEST, STREAM_START if start else 0,
+                                  count, 0)
+        else:
+            text = ticket_text(ticket).encode("utf-8")
+            request = struct.pack("<IIQQ", TICKET_STREAM_REQUEST, 0, count, len(text)) + text
         connection = self._connect(10.0 if timeout is None else timeout)
         try:
             try:
-                connection.sendall(struct.pack("<IIQQ", STREAM_REQUEST,
-                                               STREAM_START if start else 0, count, 0))
+                connection.sendall(request)
                 reply = _receive_exactly(connection, 8)
                 if len(reply) < 8:
                     raise VelomarkError("Velomark closed the connection before replying")
                 if struct.unpack("<q", reply)[0] != 0:
+                    if ticket is not None:
+                        raise RefusedError("Velomark refused the ticket (malformed, an unknown "
+                                           "key or value, or no TWAIN driver)")
                     raise RefusedError("Velomark refused the stream (no Data Source Manager?)")
                 connection.settimeout(timeout)
                 yield from _stream_events(connection, count)
@@ -408,6 +435,38 @@ class Channel:
                 raise VelomarkError("the stream failed: %s" % error)
         finally:
             connection.close()
+
+    def devices(self, timeout=30.0):
+        """The sources and their abilities: the list of Velomark's JSON document
+        (docs/PROTOCOL.md, section 12), one dict per source. RefusedError when
+        Velomark has no TWAIN driver."""
+        with self._connect(timeout) as connection:
+            try:
+                connection.sendall(struct.pack("<IIQQ", SOURCES_REQUEST, 0, 0, 0))
+                reply = _receive_exactly(connection, 8)
+                if len(reply) < 8:
+                    raise VelomarkError("Velomark closed the connection before replying")
+                length = struct.unpack("<q", reply)[0]
+                if length == -1:
+                    raise RefusedError("Velomark refused to list its sources (no TWAIN "
+                                       "driver?)")
+                if not 0 < length <= SOURCES_MAX:
+                    raise VelomarkError("Velomark announced a list of sources of %d bytes"
+                                        % length)
+                document = _receive_exactly(connection, length)
+            except socket.timeout:
+                raise VelomarkTimeout("the list of sources did not come in time")
+        if len(document) < length:
+            raise VelomarkError("the list of sources stopped after %d of its %d bytes"
+                                % (len(document), length))
+        try:
+            sources = json.loads(document.decode("utf-8"))["sources"]
+        except (UnicodeDecodeError, ValueError, KeyError, TypeError) as error:
+            raise VelomarkError("the list of sources is not the document Velomark sends: %s"
+                                % error)
+        if not isinstance(sources, list):
+            raise VelomarkError("the document's \"sources\" is not a list")
+        return sources
 
     def command(self, text, timeout=10.0):
         """Writes the command text, sends 32783 and returns the text left there."""
@@ -421,6 +480,80 @@ class Channel:
             except socket.timeout:
                 raise VelomarkTimeout("timed out waiting for Velomark's reply")
         return self.get_text()
+
+
+def _ticket_number(key, value, smallest):
+    """A ticket's whole number from `smallest` to 2^32 - 1 (bools are no numbers)."""
+    if isinstance(value, bool) or not isinstance(value, int) or \
+            not smallest <= value < 2 ** 32:
+        raise UsageError("%s takes whole numbers from %d to %d, not %r"
+                         % (key, smallest, 2 ** 32 - 1, value))
+    return value
+
+
+def _ticket_device(device):
+    if not isinstance(device, str):
+        raise UsageError("device is a source's product name, not %r" % (device,))
+    if device.startswith(" "):
+        raise UsageError("a device name cannot start with a space")
+    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in device):
+        raise UsageError("a device name cannot hold a line break or another control "
+                         "character")
+    try:
+        device.encode("utf-8")
+    except UnicodeEncodeError:
+        raise UsageError("the device name is not UTF-8")
+    return device
+
+
+def ticket_text(ticket):
+    """The ticket's text, the "key=value" lines Velomark reads (docs/PROTOCOL.md,
+    section 11), from a dict with the keys device, input, color, resolution (dpi,
+    or an (x, y) pair), area ((left, top, width, height) in 1/1200 inch), pages and
+    ui. Written as libvelomark-client writes it: input, color and ui always, the
+    others when set. UsageError names a key or value that cannot be written."""
+    unknown = sorted(set(ticket) - {"device", "input", "color", "resolution", "area",
+                                    "pages", "ui"})
+    if unknown:
+        raise UsageError("a ticket has no key %s" % ", ".join(map(repr, unknown)))
+    lines = []
+    device = ticket.get("device")
+    if device:
+        lines.append("device=" + _ticket_device(device))
+    for key, names in (("input", TICKET_INPUTS), ("color", TICKET_COLORS)):
+        value = ticket.get(key, "auto")
+        if value not in names:
+            raise UsageError("%s %r is none of %s" % (key, value, ", ".join(names)))
+        lines.append("%s=%s" % (key, value))
+    resolution = ticket.get("resolution")
+    if resolution is not None:
+        if isinstance(resolution, (tuple, list)):
+            if len(resolution) != 2:
+                raise UsageError("resolution is dpi or an (x, y) pair, not %r" % (resolution,))
+            x, y = (_ticket_number("resolution", r, 1) for r in resolution)
+            lines.append("resolution=%d" % x if x == y else "resolution=%dx%d" % (x, y))
+        else:
+            lines.append("resolution=%d" % _ticket_number("resolution", resolution, 1))
+    area = ticket.get("area")
+    if area is not None:
+        if not isinstance(area, (tuple, list)) or len(area) != 4:
+            raise UsageError("area is (left, top, width, height) in 1/1200 inch, not %r"
+                             % (area,))
+        left, top = (_ticket_number("area", a, 0) for a in area[:2])
+        width, height = (_ticket_number("area's width and height", a, 1) for a in area[2:])
+        lines.append("area=%d,%d,%d,%d" % (left, top, width, height))
+    pages = _ticket_number("pages", ticket.get("pages", 0), 0)
+    if pages:
+        lines.append("pages=%d" % pages)
+    ui = ticket.get("ui", 0)
+    if ui not in (0, 1):  # True and False are 1 and 0
+        raise UsageError("ui %r is neither 0 nor 1" % (ui,))
+    lines.append("ui=%d" % ui)
+    text = "".join(line + "\n" for line in lines)
+    if len(text.encode("utf-8")) > TICKET_MAX:
+        raise UsageError("the ticket needs %d bytes, at most %d are allowed"
+                         % (len(text.encode("utf-8")), TICKET_MAX))
+    return text
 
 
 class StreamImage:

@@ -59,13 +59,16 @@ def end_event(sent):
 
 
 class FakeVelomark:
-    """Listens at the module's socket path, takes one stream request, replies and
-    sends the events given, then closes everything it holds."""
+    """Listens at the module's socket path, takes one stream request (and the
+    ticket bytes of a ticketed one), replies and sends the events given, then
+    closes everything it holds. With a `document` it answers the list of sources."""
 
-    def __init__(self, events, reply=0):
+    def __init__(self, events, reply=0, document=None):
         self.events = events
         self.reply = reply
+        self.document = document
         self.request = None
+        self.ticket = None
         path = vc.socket_path()
         if os.path.exists(path):
             os.unlink(path)
@@ -80,7 +83,13 @@ class FakeVelomark:
             connection, _ = self.listener.accept()
             with connection:
                 self.request = connection.recv(24, socket.MSG_WAITALL)
-                connection.sendall(struct.pack("<q", self.reply))
+                message, _, _, length = struct.unpack("<IIQQ", self.request)
+                if message == vc.TICKET_STREAM_REQUEST:
+                    self.ticket = connection.recv(length, socket.MSG_WAITALL)
+                if self.document is not None:
+                    connection.sendall(struct.pack("<q", len(self.document)) + self.document)
+                else:
+                    connection.sendall(struct.pack("<q", self.reply))
                 for data, fds in self.events:
                     try:
                         if fds:
@@ -173,6 +182,110 @@ class StreamTest(unittest.TestCase):
                     self.stream(events(), reply=-1 if name == "refused" else 0)
                 self.assertIn(text, str(caught.exception))
                 self.assertEqual(open_fds(), self.before, "descriptors left open")
+
+
+class TicketTest(unittest.TestCase):
+    def test_each_setting_is_written_as_libvelomark_client_writes_it(self):
+        self.assertEqual(vc.ticket_text({}), "input=auto\ncolor=auto\nui=0\n")
+        self.assertEqual(
+            vc.ticket_text({"device": "Velomark Test Chart", "input": "duplex", "color": "gray",
+                            "resolution": (300, 600), "area": (0, 1200, 1, 13200), "pages": 4,
+                            "ui": True}),
+            "device=Velomark Test Chart\ninput=duplex\ncolor=gray\nresolution=300x600\n"
+            "area=0,1200,1,13200\npages=4\nui=1\n")
+        self.assertEqual(vc.ticket_text({"device": "", "input": "feeder", "color": "bw",
+                                         "resolution": [150, 150], "pages": 0}),
+                         "input=feeder\ncolor=bw\nresolution=150\nui=0\n")
+        self.assertEqual(vc.ticket_text({"resolution": 75, "device": "Caf\u00e9"}),
+                         "device=Caf\u00e9\ninput=auto\ncolor=auto\nresolution=75\nui=0\n")
+
+    def test_every_value_that_cannot_be_written_is_refused(self):
+        cases = [
+            ({"scanner": "x"}, "no key 'scanner'"),
+            ({"input": "adf"}, "input 'adf'"),
+            ({"color": "colour"}, "color 'colour'"),
+            ({"resolution": 0}, "resolution takes"),
+            ({"resolution": True}, "resolution takes"),
+            ({"resolution": 2 ** 32}, "resolution takes"),
+            ({"resolution": "300"}, "resolution takes"),
+            ({"resolution": (300,)}, "(x, y) pair"),
+            ({"area": (0, 0, 0, 10)}, "width and height"),
+            ({"area": (-1, 0, 10, 10)}, "area takes"),
+            ({"area": (0, 0, 10)}, "left, top, width, height"),
+            ({"pages": -1}, "pages takes"),
+            ({"ui": 2}, "ui 2"),
+            ({"device": "A\nui=1"}, "line break"),
+            ({"device": " A"}, "space"),
+            ({"device": "A\udc80"}, "not UTF-8"),
+            ({"device": "n" * 4096}, "at most 4096"),
+        ]
+        for ticket, reason in cases:
+            with self.subTest(ticket=ticket):
+                with self.assertRaises(vc.UsageError) as caught:
+                    vc.ticket_text(ticket)
+                self.assertIn(reason, str(caught.exception))
+        longest = "n" * (4096 - len("device=\ninput=auto\ncolor=auto\nui=0\n"))
+        self.assertEqual(len(vc.ticket_text({"device": longest})), 4096)
+
+
+class TicketWireTest(unittest.TestCase):
+    def setUp(self):
+        self.before = open_fds()
+
+    def tearDown(self):
+        self.assertEqual(open_fds(), self.before, "descriptors left open")
+
+    def test_a_ticketed_stream_sends_the_ticket_and_ends_with_velomarks_sentence(self):
+        page = dib(4, 2, 7)
+        sentence = b"the feeder is empty"
+        server = FakeVelomark([image_event(1, page, image_info(4, 2, 8, 150, 0)),
+                               (header(vc.EVENT_ERROR, len(sentence), 0) + sentence, [])])
+        got = []
+        with vc.Channel() as channel:
+            with self.assertRaises(vc.VelomarkError) as caught:
+                for image in channel.stream(count=3, timeout=5, ticket={
+                        "input": "feeder", "color": "gray", "resolution": 150}):
+                    with image:
+                        got.append(bytes(image.dib))
+        server.join()
+        ticket = b"input=feeder\ncolor=gray\nresolution=150\nui=0\n"
+        self.assertEqual(server.request,
+                         struct.pack("<IIQQ", vc.TICKET_STREAM_REQUEST, 0, 3, len(ticket)))
+        self.assertEqual(server.ticket, ticket)
+        self.assertEqual(got, [page])
+        self.assertEqual(str(caught.exception), "Velomark: the feeder is empty")
+
+    def test_a_refused_ticket_and_a_ticket_that_cannot_be_written(self):
+        server = FakeVelomark([], reply=-1)
+        with vc.Channel() as channel:
+            with self.assertRaises(vc.RefusedError):
+                list(channel.stream(ticket={"color": "gray"}, timeout=5))
+            server.join()
+            with self.assertRaises(vc.UsageError):
+                list(channel.stream(ticket={"color": "grey"}, timeout=5))
+
+    def test_the_sources_come_as_the_documents_list(self):
+        document = json.dumps({"sources": [
+            {"name": "Velomark Test Chart", "default": True, "inputs": ["flatbed"],
+             "colors": [], "resolutions": {"list": [75, 150]}, "new": 1},
+            {"name": "Unplugged", "error": "the source could not be opened"}]}).encode()
+        server = FakeVelomark([], document=document)
+        with vc.Channel() as channel:
+            sources = channel.devices(timeout=5)
+        server.join()
+        self.assertEqual(server.request, struct.pack("<IIQQ", vc.SOURCES_REQUEST, 0, 0, 0))
+        self.assertEqual(sources, json.loads(document)["sources"])
+        for answer, error in ((b"[]", vc.VelomarkError), (b"{", vc.VelomarkError)):
+            server = FakeVelomark([], document=answer)
+            with vc.Channel() as channel:
+                with self.assertRaises(error):
+                    channel.devices(timeout=5)
+            server.join()
+        server = FakeVelomark([], reply=-1)
+        with vc.Channel() as channel:
+            with self.assertRaises(vc.RefusedError):
+                channel.devices(timeout=5)
+        server.join()
 
 
 class CommandLineTest(unittest.TestCase):
