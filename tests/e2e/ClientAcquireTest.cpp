@@ -204,6 +204,33 @@ TEST_P(ClientAcquireBothTest, CommandTextsAreAnsweredAndCarriedOut) {
     ExitAndExpectCleanEnd();
 }
 
+TEST_F(ClientAcquireTest, ATicketedJobOpensNoWindowAndTheStatusBarSaysForWhom) {
+    ASSERT_NO_FATAL_FAILURE(StartUnattended("rgb"));
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    velomark_ticket ticket;
+    velomark_ticket_init(&ticket);
+    ticket.color = VELOMARK_COLOR_GRAY;
+    velomark_stream* stream = nullptr;
+    ASSERT_EQ(velomark_stream_open_ticket(client, &ticket, 0, &stream), VELOMARK_OK);
+    velomark_image* image = nullptr;
+    velomark_result result;
+    int pages = 0;
+    while ((result = velomark_stream_next(stream, &image, kImageTimeoutMs)) == VELOMARK_OK) {
+        EXPECT_EQ(image->bits_per_pixel, 8);
+        velomark_image_release(image);
+        ++pages;
+    }
+    EXPECT_EQ(result, VELOMARK_E_END);
+    EXPECT_EQ(pages, kPages);
+    velomark_stream_close(stream);
+    velomark_close(client);
+    EXPECT_EQ(Velomark().CountEvents("document "), 0) << Velomark().EventText();
+    EXPECT_EQ(Velomark().CountEvents("status Scanning for a client: page 3 of 3"), 1)
+        << Velomark().EventText();
+    ExitAndExpectCleanEnd();  // no page of its own to ask about
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, ClientAcquireBothTest,
                          ::testing::Values(Program::Desktop, Program::Headless),
                          [](const auto& info) { return std::string(ProgramName(info.param)); });
