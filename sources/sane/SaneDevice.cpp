@@ -186,12 +186,12 @@ SANE_Status SaneDevice::SetNumber(const std::string& name, double value, SANE_In
     *info = 0;
     if (!d || (d->type != SANE_TYPE_INT && d->type != SANE_TYPE_FIXED) || !std::isfinite(value))
         return SANE_STATUS_INVAL;
-    const SANE_Word word = d->type == SANE_TYPE_FIXED
-                               ? SaneFix(std::clamp(value, -32767.0, 32767.0))
-                               : static_cast<SANE_Word>(std::lround(
-                                     std::clamp(value, -2147483647.0, 2147483647.0)));
-    std::vector<SANE_Word> words(std::max<size_t>(1, size_t(std::max(d->size, 0)) / sizeof(SANE_Word)),
-                                 word);
+    const SANE_Word word =
+        d->type == SANE_TYPE_FIXED
+            ? SaneFix(std::clamp(value, -32767.0, 32767.0))
+            : static_cast<SANE_Word>(std::lround(std::clamp(value, -2147483647.0, 2147483647.0)));
+    std::vector<SANE_Word> words(
+        std::max<size_t>(1, size_t(std::max(d->size, 0)) / sizeof(SANE_Word)), word);
     return Control(name, words.data(), info);
 }
 

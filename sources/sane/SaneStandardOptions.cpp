@@ -120,9 +120,8 @@ SaneSetOutcome SaneStandardOptions::SetFeederEnabled(bool enabled) {
     };
     std::string choice;
     if (enabled) {
-        choice = first([](const std::string& s) {
-            return SaneDevice::IsFeederName(s) && !IsDuplexName(s);
-        });
+        choice = first(
+            [](const std::string& s) { return SaneDevice::IsFeederName(s) && !IsDuplexName(s); });
         if (choice.empty()) choice = first(SaneDevice::IsFeederName);
     } else {
         choice = first([](const std::string& s) { return Contains(s, "flatbed"); });
@@ -181,8 +180,8 @@ bool SaneStandardOptions::PixelType(TW_UINT16* type) const {
     const int mode = PixelTypeOfMode(CurrentText("mode"));
     if (mode < 0) return false;
     double depth = 0;
-    const bool greyAtOneBit =
-        mode == TWPT_GRAY && m_device.Settable("depth") && m_device.Number("depth", &depth) && depth == 1;
+    const bool greyAtOneBit = mode == TWPT_GRAY && m_device.Settable("depth") &&
+                              m_device.Number("depth", &depth) && depth == 1;
     *type = greyAtOneBit ? TWPT_BW : TW_UINT16(mode);
     return true;
 }
@@ -190,8 +189,7 @@ bool SaneStandardOptions::PixelType(TW_UINT16* type) const {
 SaneSetOutcome SaneStandardOptions::SetPixelType(TW_UINT16 type) {
     const std::vector<TW_UINT16> types = PixelTypes();
     if (types.empty()) return SaneSetOutcome::Unsupported;
-    if (std::find(types.begin(), types.end(), type) == types.end())
-        return SaneSetOutcome::BadValue;
+    if (std::find(types.begin(), types.end(), type) == types.end()) return SaneSetOutcome::BadValue;
     const SANE_Option_Descriptor* d = m_device.Settable("mode");
     std::string mode, grey;
     for (const SANE_String_Const* s = d->constraint.string_list; s && *s; ++s) {
@@ -315,7 +313,8 @@ SaneSetOutcome SaneStandardOptions::SetArea(const SaneAreaInches& area) {
     const bool rightFirst = area.left >= current.right;
     const bool bottomFirst = area.top >= current.bottom;
     const AreaOption order[] = {kAreaOptions[rightFirst ? 2 : 0], kAreaOptions[bottomFirst ? 3 : 1],
-                                kAreaOptions[rightFirst ? 0 : 2], kAreaOptions[bottomFirst ? 1 : 3]};
+                                kAreaOptions[rightFirst ? 0 : 2],
+                                kAreaOptions[bottomFirst ? 1 : 3]};
     SaneSetOutcome outcome = SaneSetOutcome::Exact;
     for (const AreaOption& edge : order) {
         SaneNumericOption option;

@@ -184,14 +184,15 @@ TEST_F(SaneBatchTest, ATicketScansWhatItNegotiatedAsScanimageDoes) {
     ASSERT_TRUE(SaneSettings::Parse("test-picture=Color pattern,mode=Color,resolution=300", &given,
                                     &error));
     SaneTwain twain;
-    ASSERT_TRUE(AcquireTicket(twain, given, "color=gray\nresolution=100\narea=600,600,1200,1200\n"));
+    ASSERT_TRUE(
+        AcquireTicket(twain, given, "color=gray\nresolution=100\narea=600,600,1200,1200\n"));
     ASSERT_EQ(twain.images.size(), 1u);
     EXPECT_EQ(twain.images[0].info.PixelType, TWPT_GRAY);
     EXPECT_EQ(twain.images[0].info.XResolution.Whole, 100);
     DecodedImage expected;
     ASSERT_TRUE(SaneSettings::Parse(
-        "test-picture=Color pattern,mode=Gray,resolution=100,tl-x=13,tl-y=13,br-x=38,br-y=38", &peer,
-        &error));
+        "test-picture=Color pattern,mode=Gray,resolution=100,tl-x=13,tl-y=13,br-x=38,br-y=38",
+        &peer, &error));
     ASSERT_TRUE(SaneScanimage::Scan(m_device, peer, &expected, &error)) << error;
     EXPECT_EQ(FirstDifference(expected, Decoded(twain.images[0])), "");
 }

@@ -67,10 +67,9 @@ TEST_F(SaneSourceTest, NegotiatedPixelTypeAndResolutionScanAsScanimageDoes) {
         EXPECT_EQ(infos[0].XResolution.Whole, int(test.dpi));
         DecodedImage expected, actual;
         std::string error;
-        ASSERT_TRUE(SaneScanimage::Scan("test:" + std::to_string(m_deviceIndex),
-                                        Options(std::string(kPicture) + "," +
-                                                test.scanimageOptions),
-                                        &expected, &error))
+        ASSERT_TRUE(SaneScanimage::Scan(
+            "test:" + std::to_string(m_deviceIndex),
+            Options(std::string(kPicture) + "," + test.scanimageOptions), &expected, &error))
             << error;
         ASSERT_TRUE(DecodeDib(pages[0], &actual, &error)) << error;
         EXPECT_EQ(FirstDifference(expected, actual), "");
@@ -116,7 +115,8 @@ TEST_F(SaneSourceTest, ALayoutInInchesIsTakenAsTheNearestMillimetresAndScansAsSc
     std::string error;
     ASSERT_TRUE(SaneScanimage::Scan(
         "test:" + std::to_string(m_deviceIndex),
-        Options("test-picture=Color pattern,mode=Color,resolution=75,tl-x=13,tl-y=6,br-x=38,br-y=25"),
+        Options(
+            "test-picture=Color pattern,mode=Color,resolution=75,tl-x=13,tl-y=6,br-x=38,br-y=25"),
         &expected, &error))
         << error;
     ASSERT_TRUE(DecodeDib(pages[0], &actual, &error)) << error;

@@ -172,7 +172,6 @@ TEST_F(SaneWindowTest, TheWindowOffersTheDevicesChoicesAndScanRemembersThem) {
     EXPECT_EQ(FindChoice(window, "Color")->GetStringSelection(), "Color");
 }
 
-
 TEST_F(SaneWindowTest, AnAreaOffTheBedsCornerIsScannedWhereItLies) {
     // As an application's image layout leaves it; the grid shows where the area lies.
     const std::string options = "tl-x=10,tl-y=5,br-x=30,br-y=25,resolution=50,test-picture=Grid";
