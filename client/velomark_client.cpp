@@ -12,6 +12,7 @@
 #include "bridge/ChannelLayout.h"
 #include "bridge/CommandSocketClient.h"
 #include "bridge/CommandSocketPath.h"
+#include "bridge/StreamWire.h"
 #include "client/ClientChannel.h"
 #include "client/ClientHandle.h"
 
@@ -23,8 +24,6 @@ using Clock = std::chrono::steady_clock;
 // How often a wait looks at the status word.
 constexpr auto kStatusPollInterval = std::chrono::milliseconds(1);
 
-// Message 0x8003: the sources and their abilities, a JSON document after the reply.
-constexpr uint32_t kSourcesMessage = 0x8003;
 // A list of sources larger than this is no list Velomark would send.
 constexpr int64_t kLongestSourceList = 16 << 20;
 
@@ -331,7 +330,7 @@ velomark_result velomark_devices(velomark_client* client, char** json, int timeo
     velomark_result connected = Connect(client, connection, timeout_ms);
     if (connected != VELOMARK_OK) return connected;
     velomark::CommandRequest request;
-    request.message = kSourcesMessage;
+    request.message = velomark::kSourcesMessage;
     int64_t length = 0;
     CommandCallResult called = connection.Call(request, LeftOf(timeout_ms, start), length);
     if (called != CommandCallResult::Replied)

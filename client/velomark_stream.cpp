@@ -36,9 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using velomark::StreamHeader;
 
-// Message 0x8002: a stream of a job with a ticket; lParam is the ticket's length
-// and its bytes follow the request.
-constexpr uint32_t kTicketStreamMessage = 0x8002;
+static_assert(VELOMARK_TICKET_MAX == velomark::kMaxTicketBytes);
 constexpr int kConnectTimeoutMs = 5000;
 constexpr int kReplyTimeoutMs = 30000;
 // Once an event has begun, the rest of it must follow within this time.
@@ -308,7 +306,7 @@ velomark_result velomark_stream_open_ticket(velomark_client* client,
     if (!velomark::TicketWriter::Write(*ticket, text, client->lastError))
         return VELOMARK_E_ARGUMENT;
     velomark::CommandRequest request;
-    request.message = kTicketStreamMessage;
+    request.message = velomark::kTicketStreamMessage;
     request.mode = 0;
     request.wParam = wanted;
     request.lParam = text.size();
