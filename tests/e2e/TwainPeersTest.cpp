@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "client/velomark_client.h"
 #include "dib/Dib.h"
 #include "tests/e2e/ChartPages.h"
 #include "tests/e2e/E2eFixture.h"
@@ -139,6 +140,48 @@ TEST_P(TwainPeersBothTest, StandardDsmDeliversTheSampleSourcesPages) {
 INSTANTIATE_TEST_SUITE_P(Programs, TwainPeersBothTest,
                          ::testing::Values(Program::Desktop, Program::Headless),
                          [](const auto& info) { return std::string(ProgramName(info.param)); });
+
+// A grey 100 dpi ticket through either DSM: the sample's pages come at 8 bits, the
+// size the resolution gives its Letter page.
+class TwainPeersTicketTest : public TwainPeersTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TwainPeersTicketTest, AGreyTicketGivesEightBitPagesOfItsResolution) {
+    if (GetParam())
+        SetProgramVariable("VELOMARK_DSM", kPeersBuild + "/libtwaindsm.so");
+    else
+        SetProgramVariable("VELOMARK_TWAIN_DS_DIR", kDriverFolder);
+    ASSERT_NO_FATAL_FAILURE(StartWithSample(Program::Headless));
+    velomark_client* client = nullptr;
+    ASSERT_EQ(velomark_open(&client), VELOMARK_OK);
+    velomark_ticket ticket;
+    velomark_ticket_init(&ticket);
+    ticket.color = VELOMARK_COLOR_GRAY;
+    ticket.x_resolution = 100;
+    velomark_stream* stream = nullptr;
+    ASSERT_EQ(velomark_stream_open_ticket(client, &ticket, 0, &stream), VELOMARK_OK);
+    velomark_image* image = nullptr;
+    velomark_result result;
+    int pages = 0;
+    while ((result = velomark_stream_next(stream, &image, kImageTimeoutMs)) == VELOMARK_OK) {
+        EXPECT_EQ(image->bits_per_pixel, 8);
+        EXPECT_EQ(image->width, kPageWidth / 2);
+        EXPECT_EQ(image->height, kPageHeight / 2);
+        EXPECT_EQ(image->x_resolution, 100.0);
+        velomark_image_release(image);
+        ++pages;
+    }
+    EXPECT_EQ(result, VELOMARK_E_END) << velomark_stream_error(stream) << "\nstderr:\n"
+                                      << Velomark().ErrorOutput();
+    EXPECT_GE(pages, 1);
+    velomark_stream_close(stream);
+    velomark_close(client);
+    ExitAndExpectCleanEnd();
+}
+
+INSTANTIATE_TEST_SUITE_P(Managers, TwainPeersTicketTest, ::testing::Values(true, false),
+                         [](const auto& info) {
+                             return std::string(info.param ? "standard" : "velomark");
+                         });
 
 TEST_F(TwainPeersTest, VelomarksDsmDeliversTheSampleSourcesPages) {
     SetProgramVariable("VELOMARK_TWAIN_DS_DIR", kDriverFolder);
