@@ -74,7 +74,8 @@ bool TicketWriter::Write(const velomark_ticket& ticket, std::string& text, std::
         text += "device=" + std::string(ticket.device) + "\n";
     }
     if (ticket.input < VELOMARK_INPUT_AUTO || ticket.input > VELOMARK_INPUT_DUPLEX) {
-        error = "input " + std::to_string(ticket.input) + " is none of auto, flatbed, feeder, duplex";
+        error =
+            "input " + std::to_string(ticket.input) + " is none of auto, flatbed, feeder, duplex";
         return false;
     }
     text += std::string("input=") + kInputs[ticket.input] + "\n";
@@ -98,9 +99,9 @@ bool TicketWriter::Write(const velomark_ticket& ticket, std::string& text, std::
             error = "the area's width and height must be at least 1 (1/1200 inch)";
             return false;
         }
-        text += "area=" + std::to_string(ticket.area_left) + "," +
-                std::to_string(ticket.area_top) + "," + std::to_string(ticket.area_width) + "," +
-                std::to_string(ticket.area_height) + "\n";
+        text += "area=" + std::to_string(ticket.area_left) + "," + std::to_string(ticket.area_top) +
+                "," + std::to_string(ticket.area_width) + "," + std::to_string(ticket.area_height) +
+                "\n";
     }
     if (ticket.pages != 0) text += "pages=" + std::to_string(ticket.pages) + "\n";
     if (ticket.ui != 0 && ticket.ui != 1) {

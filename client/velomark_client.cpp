@@ -340,8 +340,7 @@ velomark_result velomark_devices(velomark_client* client, char** json, int timeo
                     "Velomark refused to list its sources (no TWAIN driver?)");
     if (length <= 0 || length > kLongestSourceList)
         return Fail(client, VELOMARK_E_PROTOCOL,
-                    "Velomark announced a list of sources of " + std::to_string(length) +
-                        " bytes");
+                    "Velomark announced a list of sources of " + std::to_string(length) + " bytes");
     auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
     if (!text) return Fail(client, VELOMARK_E_MEMORY, "out of memory");
     const int fd = connection.Release();
@@ -352,10 +351,9 @@ velomark_result velomark_devices(velomark_client* client, char** json, int timeo
         std::free(text);
         if (io == velomark::IoResult::TimedOut)
             return Fail(client, VELOMARK_E_TIMEOUT, "the list of sources did not come in time");
-        return Fail(client, io == velomark::IoResult::Closed ? VELOMARK_E_PROTOCOL
-                                                             : VELOMARK_E_SOCKET,
-                    "the list of sources stopped before its " + std::to_string(length) +
-                        " bytes");
+        return Fail(client,
+                    io == velomark::IoResult::Closed ? VELOMARK_E_PROTOCOL : VELOMARK_E_SOCKET,
+                    "the list of sources stopped before its " + std::to_string(length) + " bytes");
     }
     text[length] = 0;
     // A C string cannot carry a NUL, and a JSON document never holds one.

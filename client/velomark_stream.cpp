@@ -297,9 +297,8 @@ velomark_result velomark_stream_open(velomark_client* client, uint32_t flags, ui
                       stream);
 }
 
-velomark_result velomark_stream_open_ticket(velomark_client* client,
-                                            const velomark_ticket* ticket, uint64_t wanted,
-                                            velomark_stream** stream) {
+velomark_result velomark_stream_open_ticket(velomark_client* client, const velomark_ticket* ticket,
+                                            uint64_t wanted, velomark_stream** stream) {
     if (!client || !ticket || !stream) return VELOMARK_E_ARGUMENT;
     *stream = nullptr;
     std::string text;

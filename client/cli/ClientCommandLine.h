@@ -14,7 +14,7 @@ enum ClientExitCode {
     EXIT_USAGE = 2,        // bad arguments
     EXIT_NOT_RUNNING = 3,  // Velomark does not answer on its command socket
     EXIT_TIMED_OUT = 4,
-    EXIT_REFUSED = 5,  // Velomark refused the command
+    EXIT_REFUSED = 5,   // Velomark refused the command
     EXIT_NO_PAGES = 6,  // the stream's acquisition ended without a page
 };
 
@@ -35,7 +35,7 @@ public:
     std::string format = "bmp";
     std::string outputFolder = ".";
     int timeoutMs = 30000;
-    std::string text;  // for command and set-text
+    std::string text;      // for command and set-text
     TicketOptions ticket;  // acquire --stream with settings: a ticketed stream
 };
 

@@ -30,8 +30,7 @@ private:
         return false;
     }
     void SkipSpace() {
-        while (m_at < m_text.size() && std::strchr(" \t\r\n", m_text[m_at]) && m_text[m_at])
-            ++m_at;
+        while (m_at < m_text.size() && std::strchr(" \t\r\n", m_text[m_at]) && m_text[m_at]) ++m_at;
     }
     bool Take(char c) {
         SkipSpace();
@@ -75,8 +74,7 @@ private:
         const size_t start = m_at;
         if (m_at < m_text.size() && m_text[m_at] == '-') ++m_at;
         const size_t digits = m_at;
-        while (m_at < m_text.size() && std::strchr("0123456789.eE+-", m_text[m_at]) &&
-               m_text[m_at])
+        while (m_at < m_text.size() && std::strchr("0123456789.eE+-", m_text[m_at]) && m_text[m_at])
             ++m_at;
         if (m_at == digits || !std::isdigit(static_cast<unsigned char>(m_text[digits])))
             return Fail("not a value");
@@ -150,7 +148,8 @@ private:
         while (m_at < m_text.size()) {
             const char c = m_text[m_at++];
             if (c == '"') return true;
-            if (static_cast<unsigned char>(c) < 0x20) return Fail("a control character in a string");
+            if (static_cast<unsigned char>(c) < 0x20)
+                return Fail("a control character in a string");
             if (c != '\\') {
                 out += c;
             } else if (!ReadEscape(out)) {
@@ -177,7 +176,8 @@ private:
         if (Take('}')) return true;
         do {
             SkipSpace();
-            if (m_at >= m_text.size() || m_text[m_at] != '"') return Fail("a member without a name");
+            if (m_at >= m_text.size() || m_text[m_at] != '"')
+                return Fail("a member without a name");
             std::string name;
             if (!ReadString(name)) return false;
             if (!Take(':')) return Fail("a member without ':'");

@@ -18,8 +18,8 @@ public:
     Type type = Type::Null;
     bool boolean = false;
     double number = 0;
-    std::string text;                                         // a String's UTF-8
-    std::vector<JsonValue> items;                             // an Array's
+    std::string text;                                        // a String's UTF-8
+    std::vector<JsonValue> items;                            // an Array's
     std::vector<std::pair<std::string, JsonValue>> members;  // an Object's
 
     bool Is(Type wanted) const { return type == wanted; }

@@ -95,12 +95,13 @@ int StreamAcquire::Run(velomark_client* client, const ClientCommandLine& command
     }
     const Clock::time_point start = Clock::now();
     velomark_stream* stream = nullptr;
-    const uint32_t wanted = commandLine.countGiven ? static_cast<uint32_t>(commandLine.imageCount) : 0;
+    const uint32_t wanted =
+        commandLine.countGiven ? static_cast<uint32_t>(commandLine.imageCount) : 0;
     const bool ticketed = commandLine.ticket.Given();
     const velomark_ticket ticket = commandLine.ticket.Ticket(wanted);
-    velomark_result result = ticketed ? velomark_stream_open_ticket(client, &ticket, wanted, &stream)
-                                      : velomark_stream_open(client, VELOMARK_STREAM_START, wanted,
-                                                             &stream);
+    velomark_result result =
+        ticketed ? velomark_stream_open_ticket(client, &ticket, wanted, &stream)
+                 : velomark_stream_open(client, VELOMARK_STREAM_START, wanted, &stream);
     if (result != VELOMARK_OK) return Finish(commandLine, client, result, 0, start);
     int pages = 0;
     velomark_image* image = nullptr;

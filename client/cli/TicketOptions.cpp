@@ -69,10 +69,9 @@ bool TicketOptions::ParseArea(const std::string& value) {
 }
 
 bool TicketOptions::Parse(const std::string& option, const char* value, std::string& error) {
-    static const std::map<std::string, int> inputs = {
-        {"flatbed", VELOMARK_INPUT_FLATBED},
-        {"feeder", VELOMARK_INPUT_FEEDER},
-        {"duplex", VELOMARK_INPUT_DUPLEX}};
+    static const std::map<std::string, int> inputs = {{"flatbed", VELOMARK_INPUT_FLATBED},
+                                                      {"feeder", VELOMARK_INPUT_FEEDER},
+                                                      {"duplex", VELOMARK_INPUT_DUPLEX}};
     static const std::map<std::string, int> modes = {
         {"color", VELOMARK_COLOR_RGB}, {"gray", VELOMARK_COLOR_GRAY}, {"bw", VELOMARK_COLOR_BW}};
     m_given = true;

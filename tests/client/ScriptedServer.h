@@ -32,8 +32,7 @@ inline int ImageFile(bool sealed) {
     unsigned char dib[40 + 16] = {40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0};
     const int fd = memfd_create("scripted", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     EXPECT_EQ(write(fd, dib, sizeof(dib)), static_cast<ssize_t>(sizeof(dib)));
-    if (sealed)
-        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    if (sealed) fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
     return fd;
 }
 
@@ -50,8 +49,9 @@ inline std::vector<unsigned char> Header(uint32_t magic, uint64_t size,
 }
 
 inline void SendWith(int fd, const std::vector<unsigned char>& bytes, const std::vector<int>& fds) {
-    EXPECT_EQ(StreamWire::Send(fd, bytes.data(), bytes.size(), fds.data(), fds.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
+    EXPECT_EQ(
+        StreamWire::Send(fd, bytes.data(), bytes.size(), fds.data(), fds.size(), MSG_NOSIGNAL),
+        static_cast<ssize_t>(bytes.size()));
     for (int sent : fds) close(sent);
 }
 

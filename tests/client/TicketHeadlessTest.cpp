@@ -32,8 +32,7 @@ TEST_F(HeadlessTest, TheClientListsTheChartAndScansItGreyAtTheTicketsResolution)
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const std::string page = folder + "/page-001.bmp";
     EXPECT_EQ(run.out.rfind("{\"path\":\"" + page + "\"", 0), 0u) << run.out;
-    EXPECT_NE(run.out.find("\"bits\":8,\"xres\":100,\"yres\":100,"), std::string::npos)
-        << run.out;
+    EXPECT_NE(run.out.find("\"bits\":8,\"xres\":100,\"yres\":100,"), std::string::npos) << run.out;
 
     // 24 bits in the file, every pixel grey: blue, green and red alike.
     const std::string file = ReadFile(page);

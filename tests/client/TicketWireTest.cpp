@@ -238,15 +238,16 @@ TEST_F(TicketWireTest, ASettingTheSourceCannotTakeExitsTwoWithVelomarksSentence)
         SendWith(fd, Header(kStreamMagic, sentence.size(), STREAM_ERROR, 0), {});
         SendWith(fd, Bytes(sentence), {});
     });
-    ProgramOutput run = RunProgram({VELOMARK_CLIENT_PATH, "acquire", "--stream", "--source",
-                                    "flatbed", "--mode", "gray", "--area", "10,20.5,100,50", "-n",
-                                    "2", "-o", Folder() + "/out"});
+    ProgramOutput run =
+        RunProgram({VELOMARK_CLIENT_PATH, "acquire", "--stream", "--source", "flatbed", "--mode",
+                    "gray", "--area", "10,20.5,100,50", "-n", "2", "-o", Folder() + "/out"});
     server.join();
     EXPECT_EQ(run.exitCode, 2) << run.err;
     EXPECT_NE(run.err.find(sentence), std::string::npos) << run.err;
     EXPECT_EQ(received.request.message, 0x8002u);
     EXPECT_EQ(received.request.wParam, 2u);
-    EXPECT_EQ(received.ticket, "input=flatbed\ncolor=gray\narea=472,969,4724,2362\npages=2\nui=0\n");
+    EXPECT_EQ(received.ticket,
+              "input=flatbed\ncolor=gray\narea=472,969,4724,2362\npages=2\nui=0\n");
 }
 
 }  // namespace
