@@ -42,26 +42,20 @@ void Event(const std::string& line) {
 
 CHeadlessVelomark::CHeadlessVelomark() : m_engine(*this) {}
 
-CHeadlessVelomark::~CHeadlessVelomark() {
-    m_engine.Shutdown();
-    ReleaseTwain();
-}
+CHeadlessVelomark::~CHeadlessVelomark() { m_engine.Stop(); }
 
 int CHeadlessVelomark::Run() {
     m_engine.OpenChannel();
     if (!m_engine.ChannelError().empty())
         std::fprintf(stderr, "velomark: the client's channel is off: %s\n",
                      m_engine.ChannelError().c_str());
-    const bool twain = InitTwain(m_engine.Window()) != FALSE;
-    m_engine.Begin();
+    const bool twain = m_engine.StartTwain();
     std::string error;
     if (!m_engine.StartCommands(&error)) {
         // Without its socket it could not be told to stop by a client, nor stream:
         // most likely another Velomark serves this user already.
         std::fprintf(stderr, "velomark: command socket: %s\n", error.c_str());
-        m_engine.Shutdown();
-        ReleaseTwain();
-        m_engine.CloseChannel();
+        m_engine.Stop();
         return 3;
     }
     Event("ready " + m_engine.SocketPath());
@@ -73,35 +67,25 @@ int CHeadlessVelomark::Run() {
         m_engine.WaitForWork(kTurnMs);
         m_engine.Turn();
     }
-    m_engine.Shutdown();
-    ReleaseTwain();
-    m_engine.CloseChannel();
+    m_engine.Stop();
     Event("exit");
     return 0;
 }
 
-BOOL CHeadlessVelomark::ChooseSource() {
-    Event("select");
-    return CTwain::SelectSource();
-}
-
-BOOL CHeadlessVelomark::StartAcquisition(int nImages) {
-    Event("acquire");
-    return CTwain::Acquire(nImages);
-}
+void CHeadlessVelomark::StepStarted(const char* step) { Event(step); }
 
 // The TWAIN commands while the DSM is open, the command text always; nothing else
 // (there is no document to save or window to close).
 bool CHeadlessVelomark::CommandEnabled(uint16_t id) {
     if (id == velomark::ID_GET_DIB_BITES) return true;
     return (id == velomark::res::ID_FILE_SELECTSOURCE || id == velomark::res::ID_FILE_ACQUIRE) &&
-           IsDsmOpen();
+           m_engine.Twain().IsReady();
 }
 
 void CHeadlessVelomark::Notice(const std::string& text) { Event("notice " + text); }
 
-void CHeadlessVelomark::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
-    const velomark::PublishResult result = m_engine.ReceiveImage(hDib, info);
+void CHeadlessVelomark::PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult result,
+                                     velomark::ImageDocument*) {
     // The channel holds its copy (or its queue does) and every stream its own.
     m_page.Discard();
     Event("image " + std::to_string(info.ImageWidth) + " " + std::to_string(info.ImageLength) +

@@ -16,9 +16,8 @@
 #include "dib/Dib.h"
 #include "engine/AcquisitionEngine.h"
 #include "engine/EngineHost.h"
-#include "twain/Twain.h"
 
-class CHeadlessVelomark : public CTwain, public velomark::EngineHost {
+class CHeadlessVelomark : public velomark::EngineHost {
 public:
     CHeadlessVelomark();
     ~CHeadlessVelomark() override;
@@ -26,19 +25,12 @@ public:
     // Runs until SIGINT or SIGTERM; the process's exit status.
     int Run();
 
-    BOOL ChooseSource() override;
-    BOOL StartAcquisition(int nImages) override;
-    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
-    bool TwainReady() const override { return IsDsmOpen() != FALSE; }
-    void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
-    bool SourceNeedsEveryEvent() const override { return NeedsEveryEvent() != FALSE; }
-    CTwain* Twain() override { return this; }
     bool CommandEnabled(uint16_t id) override;
     void Notice(const std::string& text) override;
+    void StepStarted(const char* step) override;
     velomark::ImageDocument* OpenNewDocument() override { return &m_page; }
-
-protected:
-    void ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) override;
+    void PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult result,
+                      velomark::ImageDocument* page) override;
 
 private:
     // The one page: filled by the hand-off, emptied once the channel and the streams

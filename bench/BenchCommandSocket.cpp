@@ -31,7 +31,8 @@ void BM_CommandSocketSendRoundTrip(benchmark::State& state) {
     const std::string folder = mkdtemp(folderTemplate);
     const std::string path = folder + "/velomark-bench.sock";
     InlineTarget target;
-    velomark::CommandServer server(target);
+    velomark::StreamHub streams;
+    velomark::CommandServer server(target, streams);
     if (!server.Start(path)) {
         state.SkipWithError(server.ErrorText().c_str());
         return;

@@ -19,7 +19,6 @@
 #include "bridge/SharedChannel.h"
 #include "engine/AcquisitionEngine.h"
 #include "engine/EngineHost.h"
-#include "twain/Twain.h"
 #include "bench/BenchClock.h"
 
 namespace {
@@ -27,18 +26,15 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kEventsPerRound = 1000;
 
-class IdleHost : public CTwain, public velomark::EngineHost, public velomark::ChannelActions {
+// The host, and the poll's actions of the old road (which start nothing).
+class IdleHost : public velomark::EngineHost, public velomark::ChannelActions {
 public:
-    BOOL ChooseSource() override { return TRUE; }
-    BOOL StartAcquisition(int) override { return TRUE; }
     BOOL SelectSource() override { return TRUE; }
     BOOL Acquire(int) override { return TRUE; }
-    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
-    bool TwainReady() const override { return true; }
-    void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
+    bool AcquisitionRunning() const override { return twain && twain->IsRunning(); }
     bool CommandEnabled(uint16_t) override { return false; }
     velomark::ImageDocument* OpenNewDocument() override { return nullptr; }
-    void ReceiveImage(HGLOBAL, const TW_IMAGEINFO&) override {}
+    const velomark::TwainSession* twain = nullptr;
 };
 
 void BM_IdleEvent_SourceEnabled(benchmark::State& state) {
@@ -52,12 +48,13 @@ void BM_IdleEvent_SourceEnabled(benchmark::State& state) {
     setenv("VELOMARK_CHANNEL_SUFFIX", ("-bench-idle-" + std::to_string(getpid())).c_str(), 1);
     IdleHost host;
     velomark::AcquisitionEngine engine(host);
+    velomark::TwainSession& twain = engine.Twain();
+    host.twain = &twain;
     engine.OpenChannel();
-    if (!host.InitTwain(engine.Window()) || !host.CTwain::Acquire(-1) || !host.IsSourceEnabled()) {
+    if (!engine.StartTwain() || !twain.StartAcquisition(-1) || !twain.IsRunning()) {
         state.SkipWithError("the DSM or the test-chart source could not be enabled");
         return;
     }
-    engine.Begin();
     const MSG message{nullptr, WM_TIMER, 1, 0, MessageTime(), {0, 0}};
     MSG copies[kEventsPerRound];
     double eventSeconds = 0, copySeconds = 0;
@@ -66,7 +63,7 @@ void BM_IdleEvent_SourceEnabled(benchmark::State& state) {
         if (filter) {
             for (int i = 0; i < kEventsPerRound; ++i) {
                 velomark::PollChannel(engine.Channel(), host);
-                host.FilterMessage(message);
+                twain.OfferMessage(message);
             }
         } else {
             for (int i = 0; i < kEventsPerRound; ++i) engine.Poll();
@@ -82,9 +79,7 @@ void BM_IdleEvent_SourceEnabled(benchmark::State& state) {
     const double events = double(state.iterations()) * kEventsPerRound;
     state.counters["ns_per_event"] = eventSeconds / events * 1e9;
     state.counters["x_memcpy"] = eventSeconds / copySeconds;
-    engine.Shutdown();
-    host.ReleaseTwain();
-    engine.CloseChannel();
+    engine.Stop();
     std::filesystem::remove_all(config);
 }
 BENCHMARK(BM_IdleEvent_SourceEnabled)

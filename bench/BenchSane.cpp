@@ -32,7 +32,7 @@
 #include "engine/EngineHost.h"
 #include "platform/HeapTuning.h"
 #include "sources/sane/SaneImageConverter.h"
-#include "twain/Twain.h"
+#include "dib/Dib.h"
 #include "bench/BenchClock.h"
 
 namespace {
@@ -51,20 +51,16 @@ std::string ScanimageArguments(int dpi) {
 
 double g_acquireSeconds = 0;  // per page, for the converter's share
 
-// The engine's host without windows: the TWAIN client and the document factory in
-// one (the latest document only).
-class PageTwain : public CTwain, public velomark::EngineHost {
+// The engine's host without windows: the document factory (the latest document
+// only) and what became of each page.
+class PageTwain : public velomark::EngineHost {
 public:
-    BOOL ChooseSource() override { return CTwain::SelectSource(); }
-    BOOL StartAcquisition(int nImages) override { return CTwain::Acquire(nImages); }
-    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
-    bool TwainReady() const override { return IsDsmOpen() != FALSE; }
-    void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
     bool CommandEnabled(uint16_t) override { return false; }
-    void ReceiveImage(HGLOBAL image, const TW_IMAGEINFO& info) override {
-        bytes += GlobalSize(image);
+    void PageReceived(const TW_IMAGEINFO&, velomark::PublishResult result,
+                      velomark::ImageDocument* page) override {
+        if (page) bytes += size_t(page->Image().GetDIBSize());
         ++pages;
-        lastResult = engine.ReceiveImage(image, info);
+        lastResult = result;
         handedOff = Clock::now();
     }
     velomark::ImageDocument* OpenNewDocument() override {
@@ -112,7 +108,8 @@ double RequestOnePage(PageTwain& twain) {
         if (seconds < 0 && channel.LoadStatus() == velomark::CHANNEL_IMAGE_READY)
             seconds = SecondsSince(start);
         twain.engine.WaitForWork(seconds < 0 ? 1 : 100);
-    } while ((twain.IsSourceOpen() || twain.pages == pagesBefore) && Clock::now() < deadline);
+    } while ((twain.engine.Twain().HasSourceOpen() || twain.pages == pagesBefore) &&
+             Clock::now() < deadline);
     if (twain.pages == pagesBefore) return -1;
     if (seconds < 0 && twain.lastResult == velomark::PublishResult::TooLarge)
         seconds = std::chrono::duration<double>(twain.handedOff - start).count();
@@ -140,11 +137,10 @@ void BM_SaneColourLetter(benchmark::State& state) {
             state.SkipWithError("the data section could not be grown");
         close(section);
     }
-    if (!twain.InitTwain(twain.engine.Window())) {
+    if (!twain.engine.StartTwain()) {
         state.SkipWithError("the DSM could not be loaded");
         return;
     }
-    twain.engine.Begin();
     double acquireSeconds = 0, scanimageSeconds = 0;
     for (auto _ : state) {
         const double seconds = RequestOnePage(twain);
@@ -170,9 +166,7 @@ void BM_SaneColourLetter(benchmark::State& state) {
             twain.lastResult == velomark::PublishResult::Published ? 1 : 0;
         if (dpi == 300) g_acquireSeconds = acquireSeconds / pages;
     }
-    twain.engine.Shutdown();
-    twain.ReleaseTwain();
-    twain.engine.CloseChannel();
+    twain.engine.Stop();
     fs::remove_all(folder);
 }
 BENCHMARK(BM_SaneColourLetter)->Arg(300)->Arg(200)->Unit(benchmark::kMillisecond)->Iterations(10);

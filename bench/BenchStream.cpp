@@ -51,7 +51,8 @@ void BM_StreamLetterPage600Dpi(benchmark::State& state) {
     setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
     setenv("VELOMARK_CHANNEL_SUFFIX", ("-bench-stream-" + std::to_string(getpid())).c_str(), 1);
     StreamTarget target;
-    velomark::CommandServer server(target);
+    velomark::StreamHub streams;
+    velomark::CommandServer server(target, streams);
     velomark_client* client = nullptr;
     velomark_stream* stream = nullptr;
     if (!server.Start() || velomark_open(&client) != VELOMARK_OK ||

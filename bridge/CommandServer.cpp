@@ -325,7 +325,8 @@ void CommandServer::Running::AcceptLoop() {
     }
 }
 
-CommandServer::CommandServer(CommandTarget& target) : m_target(target) {}
+CommandServer::CommandServer(CommandTarget& target, StreamHub& streams)
+    : m_target(target), m_streams(streams) {}
 
 CommandServer::~CommandServer() { Stop(); }
 

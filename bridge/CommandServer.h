@@ -2,7 +2,8 @@
 // sends WM_COMMAND requests, the stand-in for sending or posting a message to the
 // frame's window. An accept thread and one reader per connection hand each
 // command to the user-interface thread through a CommandTarget. A connection may
-// turn into an image stream (StreamHub), which its reader thread then sends.
+// turn into an image stream, registered with the owner's StreamHub, which its reader
+// thread then sends.
 #pragma once
 
 #include <cstdint>
@@ -47,7 +48,8 @@ public:
 
 class CommandServer {
 public:
-    explicit CommandServer(CommandTarget& target);
+    // The streams clients open here join `streams`, which outlives the server.
+    CommandServer(CommandTarget& target, StreamHub& streams);
     ~CommandServer();
     CommandServer(const CommandServer&) = delete;
     CommandServer& operator=(const CommandServer&) = delete;
@@ -73,7 +75,7 @@ private:
     struct Running;
 
     CommandTarget& m_target;
-    StreamHub m_streams;
+    StreamHub& m_streams;
     std::unique_ptr<Running> m_running;
     std::string m_path;
     std::string m_error;

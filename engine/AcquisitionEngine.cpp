@@ -10,11 +10,11 @@
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
 #include "engine/EngineHost.h"
+#include "engine/EngineTwain.h"
 #include "engine/SourcesJson.h"
 #include "res/ResourceIds.h"
 #include "twain/ScanTicket.h"
 #include "twain/SourceAbilities.h"
-#include "twain/Twain.h"
 
 namespace velomark {
 
@@ -23,14 +23,19 @@ thread_local int AcquisitionEngine::t_nesting = 0;
 AcquisitionEngine::AcquisitionEngine(EngineHost& host)
     : AcquisitionEngine(host, SharedChannel::Instance()) {}
 
-AcquisitionEngine::AcquisitionEngine(EngineHost& host, SharedChannel& channel)
-    : m_host(host), m_channel(channel) {
+AcquisitionEngine::AcquisitionEngine(EngineHost& host, SharedChannel& channel,
+                                     std::unique_ptr<TwainSession> twain)
+    : m_host(host), m_channel(channel), m_twain(std::move(twain)) {
+    if (!m_twain)
+        m_twain = std::make_unique<EngineTwain>(
+            host, [this](HGLOBAL hDib, const TW_IMAGEINFO& info) { ReceiveImage(hDib, info); });
     // Sources post from their own threads.
     m_window.SetWakeHandler([this] { NotifyWork(); });
 }
 
 AcquisitionEngine::~AcquisitionEngine() {
     Shutdown();
+    m_twain->Close();
     m_channel.SetNoticeHandler(nullptr);
 }
 
@@ -42,7 +47,7 @@ void AcquisitionEngine::OpenChannel() {
 const std::string& AcquisitionEngine::ChannelError() const { return m_channel.OpenError(); }
 
 bool AcquisitionEngine::StartCommands(std::string* error, const std::string& path) {
-    auto server = std::make_unique<CommandServer>(*this);
+    auto server = std::make_unique<CommandServer>(*this, m_streams);
     if (!(path.empty() ? server->Start() : server->Start(path))) {
         if (error) *error = server->ErrorText();
         return false;
@@ -53,7 +58,19 @@ bool AcquisitionEngine::StartCommands(std::string* error, const std::string& pat
 
 std::string AcquisitionEngine::SocketPath() const { return m_server ? m_server->Path() : ""; }
 
+bool AcquisitionEngine::StartTwain() {
+    const bool loaded = m_twain->Open(m_window.Handle());
+    Begin();
+    return loaded;
+}
+
 void AcquisitionEngine::Begin() { m_begun = true; }
+
+void AcquisitionEngine::Stop() {
+    Shutdown();
+    m_twain->Close();
+    CloseChannel();
+}
 
 void AcquisitionEngine::Shutdown() {
     m_begun = false;
@@ -85,7 +102,7 @@ void AcquisitionEngine::Turn() {
         FilterPosted(msg);
         offered = true;
     }
-    if (m_begun && !offered && m_host.SourceNeedsEveryEvent()) FilterPosted(NullMessage());
+    if (m_begun && !offered && m_twain->WantsEveryEvent()) FilterPosted(NullMessage());
     FollowJobs();
 }
 
@@ -93,7 +110,7 @@ void AcquisitionEngine::Poll(const MSG* event) {
     if (!MayTurn()) return;
     Nested nested;
     PollChannel(m_channel, *this);
-    if (m_host.SourceNeedsEveryEvent()) FilterPosted(event ? *event : NullMessage());
+    if (m_twain->WantsEveryEvent()) FilterPosted(event ? *event : NullMessage());
     FollowJobs();
 }
 
@@ -139,10 +156,10 @@ void AcquisitionEngine::NotifyWork() {
 
 void AcquisitionEngine::FilterPosted(const MSG& msg) {
     PollChannel(m_channel, *this);
-    const bool wasRunning = m_host.AcquisitionRunning();
-    m_host.OfferToSource(msg);
+    const bool wasRunning = m_twain->IsRunning();
+    m_twain->OfferMessage(msg);
     // A request that waited for the source to close is taken up at once.
-    if (wasRunning && !m_host.AcquisitionRunning()) {
+    if (wasRunning && !m_twain->IsRunning()) {
         if (m_jobs.Running())
             m_jobs.FinishRunning();
         else if (StreamHub* streams = Streams())
@@ -154,15 +171,10 @@ void AcquisitionEngine::FilterPosted(const MSG& msg) {
 
 void AcquisitionEngine::FollowJobs() {
     if (!m_begun) return;
-    if (m_jobs.Running() && !m_host.AcquisitionRunning()) m_jobs.FinishRunning();
-    if (m_jobs.Running() || m_jobs.Waiting() == 0 || m_host.AcquisitionRunning()) return;
-    CTwain* twain = m_host.Twain();
-    m_jobs.StartNext([twain](const ScanTicket& ticket, std::string* sentence) {
-        if (!twain) {
-            *sentence = "the TWAIN driver is not loaded";
-            return false;
-        }
-        return twain->AcquireTicket(ticket, sentence) != FALSE;
+    if (m_jobs.Running() && !m_twain->IsRunning()) m_jobs.FinishRunning();
+    if (m_jobs.Running() || m_jobs.Waiting() == 0 || m_twain->IsRunning()) return;
+    m_jobs.StartNext([this](const ScanTicket& ticket, std::string* sentence) {
+        return m_twain->StartTicket(ticket, sentence);
     });
 }
 
@@ -170,8 +182,7 @@ bool AcquisitionEngine::StartJobStream(const std::string& ticket,
                                        std::shared_ptr<ImageStream> stream) {
     ScanTicket parsed;
     std::string error;
-    if (!m_begun || !m_host.TwainReady() || !m_host.Twain() ||
-        !ScanTicket::Parse(ticket, &parsed, &error))
+    if (!m_begun || !m_twain->IsReady() || !ScanTicket::Parse(ticket, &parsed, &error))
         return false;
     Nested nested;
     m_jobs.Add(JobQueue::Job{parsed, std::move(stream)});
@@ -180,40 +191,81 @@ bool AcquisitionEngine::StartJobStream(const std::string& ticket,
 }
 
 bool AcquisitionEngine::DescribeSources(std::string* json) {
-    CTwain* twain = m_host.Twain();
-    if (!m_begun || !m_host.TwainReady() || !twain) return false;
+    if (!m_begun || !m_twain->IsReady()) return false;
     Nested nested;
-    *json = SourcesJson(twain->ListAbilities());
+    *json = SourcesJson(m_twain->Abilities());
     return true;
 }
+
+namespace {
+
+// The host's documents, remembering the one made for the image under way.
+class DocumentWatch : public ImageDocumentFactory {
+public:
+    explicit DocumentWatch(ImageDocumentFactory& documents) : m_documents(documents) {}
+    ImageDocument* OpenNewDocument() override { return m_made = m_documents.OpenNewDocument(); }
+    ImageDocument* Made() const { return m_made; }
+
+private:
+    ImageDocumentFactory& m_documents;
+    ImageDocument* m_made = nullptr;
+};
+
+// Whether the image's document still stands after the hand-off.
+bool KeepsItsDocument(PublishResult result) {
+    return result != PublishResult::NoDocument && result != PublishResult::Unreadable &&
+           result != PublishResult::SentToRequester;
+}
+
+}  // namespace
 
 PublishResult AcquisitionEngine::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     Nested nested;
     if (const std::shared_ptr<ImageStream>* stream = m_jobs.RunningStream()) {
         // A job's page: neither a document nor the channel; its stream alone.
         CDIB page(nullptr, 24);
-        if (!LoadAt24Bits(hDib, page)) return PublishResult::Unreadable;
-        if (StreamHub* streams = Streams())
-            streams->TakeImageFor(*stream, page.m_pBlock, static_cast<size_t>(page.GetDIBSize()),
-                                  reinterpret_cast<const unsigned char*>(&info));
-        return PublishResult::SentToRequester;
+        PublishResult result = PublishResult::Unreadable;
+        if (LoadAt24Bits(hDib, page)) {
+            m_streams.TakeImageFor(*stream, page.m_pBlock, static_cast<size_t>(page.GetDIBSize()),
+                                   reinterpret_cast<const unsigned char*>(&info));
+            result = PublishResult::SentToRequester;
+        }
+        m_host.PageReceived(info, result, nullptr);
+        return result;
     }
+    DocumentWatch documents(m_host);
     const PublishResult result =
-        PublishImage(hDib, info.BitsPerPixel, info, m_host, m_channel, Streams());
+        PublishImage(hDib, info.BitsPerPixel, info, documents, m_channel, Streams());
     // The page is the client's: a request that joined this acquisition is answered.
     if (result == PublishResult::Published || result == PublishResult::Queued)
         m_channel.PageTransferred();
+    m_host.PageReceived(info, result, KeepsItsDocument(result) ? documents.Made() : nullptr);
     return result;
 }
 
 BOOL AcquisitionEngine::SelectSource() {
     Nested nested;
-    return m_host.ChooseSource();
+    m_host.StepStarted("select");
+    if (!m_twain->IsLoaded()) {
+        m_host.Notice("No source can be selected: the TWAIN driver is not loaded");
+        return FALSE;
+    }
+    if (m_twain->SelectDataSource()) return TRUE;
+    m_host.Notice(m_twain->WasCancelled() ? "Source selection cancelled"
+                                          : "No data source could be selected");
+    return FALSE;
 }
 
 BOOL AcquisitionEngine::Acquire(int nImages) {
     Nested nested;
-    if (m_host.StartAcquisition(nImages)) return TRUE;
+    m_host.StepStarted("acquire");
+    if (m_twain->StartAcquisition(nImages)) return TRUE;
+    if (!m_twain->IsLoaded())
+        m_host.Notice("Nothing can be acquired: the TWAIN driver is not loaded");
+    else if (!m_twain->HasSourceOpen())
+        m_host.Notice("Nothing can be acquired: the data source could not be opened");
+    else
+        m_host.Notice("The data source refused to start the acquisition");
     if (StreamHub* streams = Streams()) streams->EndAcquisition();
     return FALSE;
 }
@@ -222,11 +274,11 @@ bool AcquisitionEngine::StartStreamAcquisition() {
     if (!m_begun) return false;
     Nested nested;
     // The stream is registered already: the running acquisition's pages reach it.
-    if (m_host.AcquisitionRunning()) return true;
+    if (m_twain->IsRunning()) return true;
     return Acquire(-1) != FALSE;
 }
 
-bool AcquisitionEngine::AcquisitionRunning() const { return m_host.AcquisitionRunning(); }
+bool AcquisitionEngine::AcquisitionRunning() const { return m_twain->IsRunning(); }
 
 void AcquisitionEngine::HandleCommandText() {
     Nested nested;
@@ -235,7 +287,7 @@ void AcquisitionEngine::HandleCommandText() {
 
 const ChannelOutbox& AcquisitionEngine::Outbox() const { return m_channel.Outbox(); }
 
-StreamHub* AcquisitionEngine::Streams() { return m_server ? &m_server->Streams() : nullptr; }
+StreamHub* AcquisitionEngine::Streams() { return m_server ? &m_streams : nullptr; }
 
 void AcquisitionEngine::RunOnUiThread(std::function<void()> task) {
     {
@@ -257,6 +309,6 @@ bool AcquisitionEngine::ExecuteCommand(uint16_t id) {
     }
 }
 
-bool AcquisitionEngine::AcceptsStreams() { return m_host.TwainReady(); }
+bool AcquisitionEngine::AcceptsStreams() { return m_twain->IsReady(); }
 
 }  // namespace velomark

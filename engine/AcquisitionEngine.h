@@ -1,8 +1,8 @@
-// Everything between the TWAIN client and Velomark's clients, with no toolkit: the
-// shared channel, the images waiting for the client, the image streams, the request
-// poll, the command text and the routing of the socket's commands. The program
-// around it drives it with explicit calls (a turn of its loop, an image received, a
-// command) and it calls back its EngineHost for the actions.
+// Everything between the sources and Velomark's clients, with no toolkit: the TWAIN
+// session, the queue of jobs, the shared channel, the images waiting for the client,
+// the image streams, the request poll, the command text and the routing of the
+// socket's commands. The program around it drives it with explicit calls (a turn of
+// its loop, a command) and it calls back its EngineHost for what only a host can do.
 //
 // The re-entry rule, in one place: a turn runs only at the outermost level of the
 // main loop. Nested counts, on the user-interface thread, the engine's own work and
@@ -24,7 +24,9 @@
 #include "bridge/ChannelActions.h"
 #include "bridge/CommandServer.h"
 #include "bridge/ImageHandoff.h"
+#include "bridge/StreamHub.h"
 #include "engine/JobQueue.h"
+#include "engine/TwainSession.h"
 #include "platform/Window.h"
 #include "twain/TwainTypes.h"
 
@@ -36,8 +38,10 @@ class SharedChannel;
 
 class AcquisitionEngine : public CommandTarget, private ChannelActions {
 public:
+    // The real TWAIN session (EngineTwain) unless a stand-in is given.
     explicit AcquisitionEngine(EngineHost& host);
-    AcquisitionEngine(EngineHost& host, SharedChannel& channel);
+    AcquisitionEngine(EngineHost& host, SharedChannel& channel,
+                      std::unique_ptr<TwainSession> twain = nullptr);
     ~AcquisitionEngine() override;
     AcquisitionEngine(const AcquisitionEngine&) = delete;
     AcquisitionEngine& operator=(const AcquisitionEngine&) = delete;
@@ -50,15 +54,22 @@ public:
     // (a second Velomark, an unusable runtime folder): the channel still works.
     bool StartCommands(std::string* error, const std::string& path = std::string());
     std::string SocketPath() const;
-    // The window the sources post their notifications to: InitTwain's handle.
+    // The window the sources post their notifications to.
     HWND Window() { return m_window.Handle(); }
+    TwainSession& Twain() { return *m_twain; }
+    const TwainSession& Twain() const { return *m_twain; }
 
-    // Turns and commands run from now on (TWAIN has been started).
+    // Opens the DSM with the engine's window and begins; false when the DSM could not
+    // be loaded (the engine runs on without TWAIN).
+    bool StartTwain();
+    // Turns and commands run from now on.
     void Begin();
-    // Turns and commands stop, the socket closes, queued commands are dropped. The
-    // owner then releases TWAIN and calls CloseChannel.
+    // Turns and commands stop, the socket closes, queued commands are dropped.
     void Shutdown();
     void CloseChannel();
+    // The whole end, in order: Shutdown, the source and the DSM, the channel. Twice
+    // is safe.
+    void Stop();
     bool Begun() const { return m_begun; }
 
     // Raised while the engine works and while any toolkit handler runs.
@@ -86,16 +97,16 @@ public:
     // without a toolkit. True when there is work.
     bool WaitForWork(int timeoutMs);
 
-    // The road of one transferred image (ReceiveImage): a document from the host,
-    // the channel or its queue, every plain stream; a page of a job with a ticket
-    // goes to that job's stream alone (SentToRequester).
+    // The road of one transferred image: a document from the host, the channel or
+    // its queue, every plain stream; a page of a job with a ticket goes to that job's
+    // stream alone (SentToRequester). The host hears of it (PageReceived).
     PublishResult ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info);
     // Whether a job with a ticket runs, and how many wait behind it.
     bool JobRunning() const { return m_jobs.Running(); }
     size_t JobsWaiting() const { return m_jobs.Waiting(); }
 
-    // The TWAIN operations as the menu and the clients start them. A failed
-    // acquisition ends the streams waiting for it.
+    // The TWAIN operations as the menu and the clients start them; a failure is
+    // told to the host (Notice). A failed acquisition ends the streams waiting for it.
     BOOL SelectSource() override;
     BOOL Acquire(int nImages) override;
     // A stream's start flag: a client's request like status 2. It joins the
@@ -112,7 +123,7 @@ public:
 
     SharedChannel& Channel() { return m_channel; }
     const ChannelOutbox& Outbox() const;
-    // The open streams; null without the command socket.
+    // The open streams; null without the command socket (none can open).
     StreamHub* Streams();
 
     // The command socket's side. Commands run in a turn, never on the server's threads.
@@ -137,6 +148,8 @@ private:
     EngineHost& m_host;
     SharedChannel& m_channel;
     MessageWindow m_window;
+    std::unique_ptr<TwainSession> m_twain;
+    StreamHub m_streams;
     std::unique_ptr<CommandServer> m_server;
     std::mutex m_mutex;
     std::condition_variable m_workCame;

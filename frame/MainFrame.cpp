@@ -48,7 +48,7 @@ constexpr long kTabsRemoved = wxAUI_NB_CLOSE_ON_ACTIVE_TAB | wxAUI_NB_TAB_SPLIT 
 
 CMainFrame* CMainFrame::s_pHooked = nullptr;
 
-CMainFrame::CMainFrame() : CTwain(), m_engine(*this), m_heartbeat(this) {
+CMainFrame::CMainFrame() : m_engine(*this), m_heartbeat(this) {
     m_engine.OpenChannel();
     // Without the channel (no room in /dev/shm, say) Velomark runs on: documents,
     // and the command socket, still work.
@@ -60,8 +60,7 @@ CMainFrame::CMainFrame() : CTwain(), m_engine(*this), m_heartbeat(this) {
 CMainFrame::~CMainFrame() {
     if (s_pHooked == this) s_pHooked = nullptr;
     m_heartbeat.Stop();
-    m_engine.Shutdown();
-    ReleaseTwain();
+    m_engine.Stop();
 }
 
 bool CMainFrame::LoadFrame(wxDocManager* manager) {
@@ -110,10 +109,9 @@ int CMainFrame::OnCreate() {
          {ID_EDIT_UNDO, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_NEXT_PANE, ID_PREV_PANE})
         Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateDisabled, this, ToolkitId(id));
 
-    InitTwain(m_engine.Window());
-    m_engine.Begin();
+    const bool twain = m_engine.StartTwain();
     s_pHooked = this;
-    if (!IsDsmLoaded()) {
+    if (!twain) {
         velomark::ReportEvent("box Unable to load Twain Driver.");
         wxMessageBox("Unable to load Twain Driver.", LoadResourceString(AFX_IDS_APP_TITLE), wxOK,
                      this);
@@ -212,40 +210,12 @@ void CMainFrame::OnCharHook(wxKeyEvent& event) {
     RouteMenuCommand(toolkitId);
 }
 
-BOOL CMainFrame::SelectSource() {
-    if (!IsDsmLoaded()) {
-        ShowStatus("No source can be selected: the TWAIN driver is not loaded");
-        return FALSE;
-    }
-    const BOOL selected = CTwain::SelectSource();
-    if (m_nReturnCode == TWRC_CANCEL)
-        ShowStatus("Source selection cancelled");
-    else if (!selected)
-        ShowStatus("No data source could be selected");
-    return selected;
-}
-
-std::optional<size_t> CMainFrame::ChooseSource(const std::vector<TW_IDENTITY>& sources,
-                                               size_t preselected) {
+std::optional<size_t> CMainFrame::ChooseFromList(const std::vector<std::string>& names,
+                                                 size_t preselected) {
     // Unattended, the default stands, as with Velomark's own DSM.
-    if (UnattendedFromEnvironment() || !SourceSelectDialog::CanShow())
-        return CTwain::ChooseSource(sources, preselected);
-    std::vector<std::string> names;
-    for (const TW_IDENTITY& source : sources)
-        names.emplace_back(source.ProductName, strnlen(source.ProductName, sizeof(TW_STR32)));
+    if (UnattendedFromEnvironment() || !SourceSelectDialog::CanShow()) return preselected;
     const velomark::AcquisitionEngine::Nested nested;
     return SourceSelectDialog::Choose(names, preselected);
-}
-
-BOOL CMainFrame::StartAcquisition(int nImages) {
-    if (CTwain::Acquire(nImages)) return TRUE;
-    if (!IsDsmLoaded())
-        ShowStatus("Nothing can be acquired: the TWAIN driver is not loaded");
-    else if (!IsSourceOpen())
-        ShowStatus("Nothing can be acquired: the data source could not be opened");
-    else
-        ShowStatus("The data source refused to start the acquisition");
-    return FALSE;
 }
 
 void CMainFrame::OnActivate(wxActivateEvent& event) {
@@ -259,12 +229,14 @@ void CMainFrame::OnActivate(wxActivateEvent& event) {
 
 void CMainFrame::OnFileSelectsource(wxCommandEvent&) { m_engine.SelectSource(); }
 
-void CMainFrame::OnUpdateFileSelectsource(wxUpdateUIEvent& event) { event.Enable(IsDsmLoaded()); }
+void CMainFrame::OnUpdateFileSelectsource(wxUpdateUIEvent& event) {
+    event.Enable(m_engine.Twain().IsLoaded());
+}
 
 void CMainFrame::OnFileAcquire(wxCommandEvent&) { m_engine.Acquire(-1); }
 
 void CMainFrame::OnUpdateFileAcquire(wxUpdateUIEvent& event) {
-    event.Enable(m_bSourceSelected != FALSE);
+    event.Enable(m_engine.Twain().HasSourceChosen());
 }
 
 void CMainFrame::OnGetDibBites(wxCommandEvent&) {
@@ -272,11 +244,8 @@ void CMainFrame::OnGetDibBites(wxCommandEvent&) {
     FollowWaitingPages();
 }
 
-void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
-    // The pages before this one are followed first: the counts then speak of them only.
-    FollowWaitingPages();
-    m_newPage = nullptr;
-    const velomark::PublishResult result = m_engine.ReceiveImage(hDib, info);
+void CMainFrame::PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult result,
+                              velomark::ImageDocument* image) {
     if (result == velomark::PublishResult::SentToRequester) {
         // Another requester's page: no window, only a word of what runs for whom.
         wxString progress = BatchProgressText();
@@ -286,7 +255,7 @@ void CMainFrame::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
         ReportImage(info, result);
         return;
     }
-    CVelomarkDoc* page = m_newPage.get();
+    CVelomarkDoc* page = CVelomarkDoc::FromImageSide(image);
     // A page reaches the client when the client takes it, not when it is placed.
     if (result == velomark::PublishResult::Published) m_waitingPages.AddPlaced(page);
     if (result == velomark::PublishResult::Queued) m_waitingPages.AddQueued(page);
@@ -311,19 +280,21 @@ void CMainFrame::ReportImage(const TW_IMAGEINFO& info, velomark::PublishResult r
 }
 
 velomark::ImageDocument* CMainFrame::OpenNewDocument() {
+    // The pages before this one are followed first: the counts then speak of them only.
+    FollowWaitingPages();
     wxDocManager* manager = GetDocumentManager();
     if (!manager) return nullptr;
     auto* document = dynamic_cast<CVelomarkDoc*>(manager->CreateDocument(wxString(), wxDOC_NEW));
     if (!document) return nullptr;
     velomark::ReportEvent("document " + document->GetUserReadableName().ToStdString());
-    m_newPage = document;
     return &document->ImageSide();
 }
 
 wxString CMainFrame::BatchProgressText() const {
-    const int size = BatchSize();
-    return size > 0 ? wxString::Format("Page %d of %d", BatchPage(), size)
-                    : wxString::Format("Page %d", BatchPage());
+    const int page = m_engine.Twain().PageOfBatch();
+    const int size = m_engine.Twain().SizeOfBatch();
+    return size > 0 ? wxString::Format("Page %d of %d", page, size)
+                    : wxString::Format("Page %d", page);
 }
 
 void CMainFrame::OnIdleTitle(wxIdleEvent& event) {
@@ -354,9 +325,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     velomark::ReportEvent("closing");
     m_heartbeat.Stop();
     s_pHooked = nullptr;
-    m_engine.Shutdown();
-    ReleaseTwain();
-    m_engine.CloseChannel();
+    m_engine.Stop();
     // A close that cannot be refused asks nothing: closing a document would ask again.
     if (manager && !event.CanVeto())
         for (wxDocument* document : manager->GetDocumentsVector()) document->Modify(false);

@@ -1,8 +1,8 @@
 // The main frame: the MDI frame that holds the document windows, menu, toolbar and
-// status bar, and at the same time Velomark's TWAIN client. It owns the acquisition
-// engine and forwards to it: a turn on every message the main loop handles, each
-// transferred image, the menu's TWAIN commands. It gives the engine its documents,
-// its menu commands and the status bar, and releases everything when it closes.
+// status bar. It owns the acquisition engine, which holds Velomark's TWAIN session,
+// and drives it: a turn on every message the main loop handles, the menu's TWAIN
+// commands. It gives the engine its documents, its menu commands, the source list
+// and the status bar, and releases everything when it closes.
 #pragma once
 
 #include <wx/defs.h>  // before tabmdi.h, which tests wxUSE_AUI first
@@ -19,14 +19,13 @@
 #include "frame/RecentFilesMenu.h"
 #include "frame/WaitingPages.h"
 #include "platform/Window.h"
-#include "twain/Twain.h"
 
 class wxDocManager;
 
 // The document windows are tabs with close buttons.
 using CMainFrameBase = wxDocParentFrameAny<wxAuiMDIParentFrame>;
 
-class CMainFrame : public CMainFrameBase, public CTwain, public velomark::EngineHost {
+class CMainFrame : public CMainFrameBase, public velomark::EngineHost {
 public:
     // Opens the shared channel; the window comes with LoadFrame.
     CMainFrame();
@@ -49,20 +48,11 @@ public:
     // The recent-file list changed: the File menu follows.
     void RefreshRecentFiles();
 
-    // Selection with the status bar's word on a failure.
-    BOOL SelectSource() override;
     // Runs a command as a client's command runs: the engine's own, or as the menu
     // would (not when its update handler disables it).
     bool ExecuteCommand(uint16_t id) { return m_engine.ExecuteCommand(id); }
 
     // The engine's host.
-    BOOL ChooseSource() override { return SelectSource(); }
-    BOOL StartAcquisition(int nImages) override;
-    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
-    bool TwainReady() const override { return IsDsmOpen() != FALSE; }
-    void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
-    bool SourceNeedsEveryEvent() const override { return NeedsEveryEvent() != FALSE; }
-    CTwain* Twain() override { return this; }
     bool CommandEnabled(uint16_t id) override;
     bool RunCommand(uint16_t id) override;
     void Wake() override;
@@ -77,12 +67,12 @@ public:
 
     // Where the documents of acquired images come from.
     velomark::ImageDocument* OpenNewDocument() override;
-
-protected:
-    void ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) override;
+    // The status bar's word for each page, and the pages that wait for the client.
+    void PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult result,
+                      velomark::ImageDocument* page) override;
     // The project's "Select Source" dialog, for a DSM that has none of its own.
-    std::optional<size_t> ChooseSource(const std::vector<TW_IDENTITY>& sources,
-                                       size_t preselected) override;
+    std::optional<size_t> ChooseFromList(const std::vector<std::string>& names,
+                                         size_t preselected) override;
 
 private:
     int OnCreate();
@@ -125,8 +115,6 @@ private:
     wxTimer m_heartbeat;
     velomark::KeyIndicators m_indicators;
     std::unique_ptr<velomark::RecentFilesMenu> m_recentFiles;
-    // The document OpenNewDocument made for the image being received.
-    wxWeakRef<CVelomarkDoc> m_newPage;
     velomark::WaitingPages m_waitingPages;
     size_t m_nImagesShownWaiting = 0;
     int m_nHeartbeats = 0;

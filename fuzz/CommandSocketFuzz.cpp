@@ -57,7 +57,8 @@ void CheckRoundTrip(const uint8_t* bytes, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     g_path = "/tmp/velomark-fuzz-command-" + std::to_string(getpid()) + ".sock";
-    g_server = new CommandServer(g_target);  // lives as long as the process
+    // Both live as long as the process.
+    g_server = new CommandServer(g_target, *new StreamHub);
     if (!g_server->Start(g_path)) std::abort();
     return 0;
 }

@@ -1,7 +1,7 @@
 // CTwain: the application side of the TWAIN protocol. Loads and opens the Data
 // Source Manager, selects, opens, enables and closes one source, filters the
 // message stream for the source's notifications and runs the native transfers.
-// The main frame derives from it and receives each image through ReceiveImage.
+// The engine holds one (EngineTwain) and receives each image through ReceiveImage.
 #pragma once
 
 #include <cstddef>

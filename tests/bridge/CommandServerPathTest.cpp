@@ -42,7 +42,7 @@ TEST_F(CommandServerPathTest, APathTooLongForASocketAddressIsRefused) {
     EXPECT_EQ(path, "unchanged");
     EXPECT_NE(error.find("too long"), std::string::npos) << error;
     UiThreadTarget target;
-    CommandServer server(target);
+    CommandServer server(target, m_streams);
     EXPECT_FALSE(server.Start());
     EXPECT_FALSE(server.ErrorText().empty());
 }

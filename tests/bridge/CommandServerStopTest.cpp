@@ -26,7 +26,7 @@ TEST_F(CommandServerStopTest, StopReleasesWaitingSendersAndQueuedTasksDoNothing)
     UiThreadTarget target;
     target.Enable(kCommand);
     target.Hold();
-    auto server = std::make_unique<CommandServer>(target);
+    auto server = std::make_unique<CommandServer>(target, m_streams);
     ASSERT_TRUE(server->Start()) << server->ErrorText();
     auto sender = std::async(std::launch::async, [this] { return CallOnce(Request(kCommand)); });
     auto poster = std::async(std::launch::async,
@@ -53,7 +53,7 @@ TEST_F(CommandServerStopTest, StopReleasesWaitingSendersAndQueuedTasksDoNothing)
 TEST_F(CommandServerStopTest, ACommandMayStopTheServerThatRunsIt) {
     UiThreadTarget target;
     target.Enable(kCommand);
-    CommandServer server(target);
+    CommandServer server(target, m_streams);
     ASSERT_TRUE(server.Start()) << server.ErrorText();
     std::promise<void> stopped;
     target.onExecute = [&](uint16_t) {
@@ -71,7 +71,7 @@ TEST_F(CommandServerStopTest, ACommandMayStopTheServerThatRunsIt) {
 TEST_F(CommandServerStopTest, AServerCanStartAgainAfterStop) {
     UiThreadTarget target;
     target.Enable(kCommand);
-    CommandServer server(target);
+    CommandServer server(target, m_streams);
     ASSERT_TRUE(server.Start());
     EXPECT_FALSE(server.Start()) << "already running";
     server.Stop();
@@ -82,7 +82,7 @@ TEST_F(CommandServerStopTest, AServerCanStartAgainAfterStop) {
 
 TEST_F(CommandServerStopTest, StopWithOpenIdleConnectionsEndsThem) {
     UiThreadTarget target;
-    CommandServer server(target);
+    CommandServer server(target, m_streams);
     ASSERT_TRUE(server.Start());
     std::vector<std::unique_ptr<CommandSocketClient>> clients;
     for (int i = 0; i < 3; ++i) {

@@ -28,7 +28,7 @@ protected:
     void StartServer() { ASSERT_TRUE(m_server.Start()) << m_server.ErrorText(); }
 
     UiThreadTarget m_target;
-    CommandServer m_server{m_target};
+    CommandServer m_server{m_target, m_streams};
 };
 
 TEST(CommandSocketWireTest, RequestAndReplyAreLittleEndianInTheirFixedPlaces) {
@@ -220,7 +220,8 @@ TEST_F(CommandServerTest, ARunningInstanceIsNotTakenOver) {
     StartServer();
     UiThreadTarget otherTarget;
     {
-        CommandServer second(otherTarget);
+        StreamHub otherStreams;
+        CommandServer second(otherTarget, otherStreams);
         EXPECT_FALSE(second.Start());
         EXPECT_NE(second.ErrorText().find("already running"), std::string::npos)
             << second.ErrorText();

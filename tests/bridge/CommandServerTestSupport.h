@@ -132,6 +132,8 @@ protected:
         unsetenv("VELOMARK_CHANNEL_SUFFIX");
         unsetenv("XDG_RUNTIME_DIR");
     }
+    // The streams the servers of a test register with.
+    StreamHub m_streams;
 
     static CommandRequest Request(uint16_t id, uint32_t mode = COMMAND_SEND) {
         CommandRequest request;

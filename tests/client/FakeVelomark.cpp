@@ -29,6 +29,7 @@
 #include "engine/EngineHost.h"
 #include "platform/GlobalMemory.h"
 #include "tests/client/SyntheticImage.h"
+#include "tests/engine/StandInSession.h"
 
 namespace {
 
@@ -47,32 +48,27 @@ void Event(const std::string& line) {
     std::fflush(stdout);
 }
 
-// The engine's host: a scanner of synthetic images, no TWAIN, no streams; of the
-// commands only the command text (unless refused).
+// The engine's host and its TWAIN session: a scanner of synthetic images, no DSM,
+// no streams; of the commands only the command text (unless refused).
 class Scanner : public velomark::EngineHost {
 public:
-    explicit Scanner(const Options& options) : m_options(options) {}
+    explicit Scanner(const Options& options) : m_options(options) {
+        m_session->ready = false;  // no streams
+        m_session->onAcquire = [this](int nImages) { StartImages(nImages); };
+    }
 
     velomark::AcquisitionEngine& Engine() { return m_engine; }
 
-    BOOL ChooseSource() override {
-        Event("select");
-        return TRUE;
-    }
-    bool AcquisitionRunning() const override { return false; }
-    bool TwainReady() const override { return false; }
-    void OfferToSource(const MSG&) override {}
+    void StepStarted(const char* step) override { Event(step); }
     bool CommandEnabled(uint16_t id) override {
         return id == velomark::ID_GET_DIB_BITES && !m_options.refuseTextCommand;
     }
     velomark::ImageDocument* OpenNewDocument() override {
         return m_documents.emplace_back(std::make_unique<velomark::PlainImageDocument>()).get();
     }
-    BOOL StartAcquisition(int nImages) override {
-        Event("acquire");
+    void StartImages(int nImages) {
         m_pending += nImages < 0 ? m_options.imagesPerAcquire : nImages;
         m_firstImageAt = Clock::now() + std::chrono::milliseconds(m_options.warmUpMs);
-        return TRUE;
     }
 
     // One image per call, whether or not the client took the previous one: the
@@ -112,7 +108,9 @@ private:
     using Clock = std::chrono::steady_clock;
     const Options& m_options;
     std::vector<std::unique_ptr<velomark::PlainImageDocument>> m_documents;
-    velomark::AcquisitionEngine m_engine{*this};
+    velomark::StandInSession* m_session = new velomark::StandInSession;  // the engine's
+    velomark::AcquisitionEngine m_engine{*this, velomark::SharedChannel::Instance(),
+                                         std::unique_ptr<velomark::TwainSession>(m_session)};
     Clock::time_point m_firstImageAt;
     int m_pending = 0;
     int m_published = 0;

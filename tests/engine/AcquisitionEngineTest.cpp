@@ -1,5 +1,5 @@
-// The engine's re-entry rule and routing, with a host that counts what it is asked
-// to do, on a channel of the test's own.
+// The engine's re-entry rule and routing, with a host and a TWAIN session that count
+// what they are asked to do, on a channel of the test's own.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +9,7 @@
 #include "bridge/PlainImageDocument.h"
 #include "engine/AcquisitionEngine.h"
 #include "engine/EngineHost.h"
+#include "tests/engine/StandInSession.h"
 #include "tests/bridge/ChannelImages.h"
 #include "tests/bridge/ChannelTestSupport.h"
 
@@ -16,17 +17,8 @@ namespace velomark {
 namespace {
 
 struct CountingHost : EngineHost {
-    int selects = 0, acquires = 0, offered = 0, others = 0;
-    bool running = false, mainLoop = true, enabled = true;
-    BOOL ChooseSource() override { return ++selects, TRUE; }
-    BOOL StartAcquisition(int) override { return ++acquires, TRUE; }
-    bool AcquisitionRunning() const override { return running; }
-    bool TwainReady() const override { return true; }
-    // A source's notification: its batch is over and it closes.
-    void OfferToSource(const MSG&) override {
-        ++offered;
-        running = false;
-    }
+    int others = 0;
+    bool mainLoop = true, enabled = true;
     bool CommandEnabled(uint16_t) override { return enabled; }
     bool RunCommand(uint16_t) override { return ++others, true; }
     bool OnMainLoop() const override { return mainLoop; }
@@ -42,7 +34,8 @@ protected:
         ASSERT_TRUE(Channel().HasStatusWord());
     }
     CountingHost host;
-    AcquisitionEngine engine{host};
+    StandInSession* twain = new StandInSession;  // the engine's
+    AcquisitionEngine engine{host, SharedChannel::Instance(), std::unique_ptr<TwainSession>(twain)};
 };
 
 TEST_F(AcquisitionEngineTest, ARequestWaitsForTheOutermostTurnOfTheMainLoop) {
@@ -57,11 +50,11 @@ TEST_F(AcquisitionEngineTest, ARequestWaitsForTheOutermostTurnOfTheMainLoop) {
     }
     host.mainLoop = false;  // a modal dialog's loop
     engine.Turn();
-    EXPECT_EQ(host.acquires, 0);
+    EXPECT_EQ(twain->acquires, 0);
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_ACQUIRE);
     host.mainLoop = true;
     engine.Turn();
-    EXPECT_EQ(host.acquires, 1);
+    EXPECT_EQ(twain->acquires, 1);
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
 }
 
@@ -85,14 +78,14 @@ TEST_F(AcquisitionEngineTest, AClientsCommandRunsInATurnOnlyAndNeverAfterShutdow
 
 TEST_F(AcquisitionEngineTest, ASourceThatClosesLetsTheWaitingRequestThroughInTheSameTurn) {
     engine.Begin();
-    host.running = true;
+    twain->running = true;
     Channel().StoreStatus(CHANNEL_SELECT_SOURCE);
     engine.Turn();
-    EXPECT_EQ(host.selects, 0);  // an enabled source would refuse it
+    EXPECT_EQ(twain->selects, 0);  // an enabled source would refuse it
     PostMessage(engine.Window(), WM_USER, 0, 0);
     engine.Turn();
-    EXPECT_EQ(host.offered, 1);
-    EXPECT_EQ(host.selects, 1);
+    EXPECT_EQ(twain->offered, 1);
+    EXPECT_EQ(twain->selects, 1);
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
 }
 
@@ -107,7 +100,7 @@ PublishResult ScanOnePage(AcquisitionEngine& engine, int serial) {
 
 TEST_F(AcquisitionEngineTest, ARequestJoinsTheRunningAcquisitionAndStartsOneOnlyIfItGotNoPage) {
     engine.Begin();
-    host.running = true;  // the person's acquisition, its source's window open
+    twain->running = true;  // the person's acquisition, its source's window open
     ASSERT_EQ(ScanOnePage(engine, 1), PublishResult::Published);
     Channel().StoreStatus(CHANNEL_ACQUIRE);
     engine.Turn();
@@ -116,40 +109,37 @@ TEST_F(AcquisitionEngineTest, ARequestJoinsTheRunningAcquisitionAndStartsOneOnly
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IMAGE_READY);
     PostMessage(engine.Window(), WM_USER, 0, 0);  // the person closes the window
     engine.Turn();
-    EXPECT_EQ(host.offered, 1);
-    EXPECT_EQ(host.acquires, 0);  // nothing reopens
+    EXPECT_EQ(twain->offered, 1);
+    EXPECT_EQ(twain->acquires, 0);  // nothing reopens
 
     // The same by the command text, with no page before the source closes: the
     // request then starts an acquisition of its own.
-    host.running = true;
+    twain->running = true;
     Channel().StoreStatus(CHANNEL_IDLE);
     std::strcpy(reinterpret_cast<char*>(Channel().DataBlock()), kAcquireCommand);
     engine.HandleCommandText();
     EXPECT_STREQ(reinterpret_cast<const char*>(Channel().DataBlock()), kAcquireReply);
-    EXPECT_EQ(host.acquires, 0);
+    EXPECT_EQ(twain->acquires, 0);
     PostMessage(engine.Window(), WM_USER, 0, 0);
     engine.Turn();
-    EXPECT_EQ(host.acquires, 1);
+    EXPECT_EQ(twain->acquires, 1);
     engine.Turn();
-    EXPECT_EQ(host.acquires, 1);
+    EXPECT_EQ(twain->acquires, 1);
 }
 
 TEST_F(AcquisitionEngineTest, ASourceThatAnswersOnlyProcessEventIsOfferedEveryTurnAndEvent) {
-    struct OldManagerHost : CountingHost {
-        bool SourceNeedsEveryEvent() const override { return running; }
-    } old;
-    AcquisitionEngine oldEngine{old};
-    oldEngine.Begin();
-    old.running = true;
-    oldEngine.Turn();  // a heartbeat, nothing posted
-    EXPECT_EQ(old.offered, 1);
-    old.running = true;
+    twain->everyEvent = true;
+    engine.Begin();
+    twain->running = true;
+    engine.Turn();  // a heartbeat, nothing posted
+    EXPECT_EQ(twain->offered, 1);
+    twain->running = true;
     const MSG event{nullptr, WM_CLOSE, 0, 0, 0, {0, 0}};
-    oldEngine.Poll(&event);  // an outermost event
-    EXPECT_EQ(old.offered, 2);
-    oldEngine.Turn();  // closed: nothing more to offer
-    oldEngine.Poll(&event);
-    EXPECT_EQ(old.offered, 2);
+    engine.Poll(&event);  // an outermost event
+    EXPECT_EQ(twain->offered, 2);
+    engine.Turn();  // closed: nothing more to offer
+    engine.Poll(&event);
+    EXPECT_EQ(twain->offered, 2);
 }
 
 TEST_F(AcquisitionEngineTest, CommandsAreRoutedAsTheMenuRoutesThem) {
@@ -164,17 +154,17 @@ TEST_F(AcquisitionEngineTest, CommandsAreRoutedAsTheMenuRoutesThem) {
     EXPECT_TRUE(engine.ExecuteCommand(ID_GET_DIB_BITES));
     EXPECT_STREQ(reinterpret_cast<const char*>(Channel().DataBlock()), kAcquireReply);
     EXPECT_TRUE(engine.ExecuteCommand(57600));
-    EXPECT_EQ(host.acquires, 2);
-    EXPECT_EQ(host.selects, 1);
+    EXPECT_EQ(twain->acquires, 2);
+    EXPECT_EQ(twain->selects, 1);
     EXPECT_EQ(host.others, 1);
     // A stream's start flag is a client's request: the menu's greying (no source
     // chosen yet) does not stop it, and a running acquisition is joined.
     host.enabled = false;
     EXPECT_TRUE(engine.StartStreamAcquisition());
-    EXPECT_EQ(host.acquires, 3);
-    host.running = true;
+    EXPECT_EQ(twain->acquires, 3);
+    twain->running = true;
     EXPECT_TRUE(engine.StartStreamAcquisition());
-    EXPECT_EQ(host.acquires, 3);
+    EXPECT_EQ(twain->acquires, 3);
 }
 
 }  // namespace

@@ -9,16 +9,16 @@
 
 namespace {
 
-class OldManagerClient : public TestTwain, public velomark::EngineHost {
+// Counts the images the engine's own TWAIN session received.
+class OldManagerHost : public velomark::EngineHost {
 public:
-    BOOL ChooseSource() override { return SelectSource(); }
-    BOOL StartAcquisition(int nImages) override { return Acquire(nImages); }
-    bool AcquisitionRunning() const override { return IsSourceEnabled() != FALSE; }
-    bool TwainReady() const override { return IsDsmOpen() != FALSE; }
-    void OfferToSource(const MSG& msg) override { FilterMessage(msg); }
-    bool SourceNeedsEveryEvent() const override { return NeedsEveryEvent() != FALSE; }
     bool CommandEnabled(uint16_t) override { return true; }
     velomark::ImageDocument* OpenNewDocument() override { return nullptr; }
+    void PageReceived(const TW_IMAGEINFO&, velomark::PublishResult,
+                      velomark::ImageDocument*) override {
+        ++pages;
+    }
+    size_t pages = 0;
 };
 
 TEST(TwainOldManagerTest, ImagesAndTheCloseRequestComeAsAnswersToProcessEvent) {
@@ -33,24 +33,24 @@ TEST(TwainOldManagerTest, ImagesAndTheCloseRequestComeAsAnswersToProcessEvent) {
             dsm.pendingImages > 0 ? MSG_XFERREADY : MSG_CLOSEDSREQ;
         return TWRC_DSEVENT;
     });
-    OldManagerClient client;
-    velomark::AcquisitionEngine engine(client);
-    ASSERT_TRUE(client.InitTwain(engine.Window()));
-    engine.Begin();
+    OldManagerHost host;
+    velomark::AcquisitionEngine engine(host);
+    velomark::TwainSession& twain = engine.Twain();
+    ASSERT_TRUE(engine.StartTwain());
     ASSERT_TRUE(engine.Acquire(-1));
-    EXPECT_TRUE(client.NeedsEveryEvent());
+    EXPECT_TRUE(twain.WantsEveryEvent());
 
     // Nothing is ever posted: only the engine's turns (heartbeats) move it on.
-    for (int turn = 0; turn < 10 && client.IsSourceOpen(); ++turn) engine.Turn();
-    EXPECT_EQ(client.received.size(), 3u);
-    EXPECT_FALSE(client.IsSourceOpen());
-    EXPECT_FALSE(client.NeedsEveryEvent());
+    for (int turn = 0; turn < 10 && twain.HasSourceOpen(); ++turn) engine.Turn();
+    EXPECT_EQ(host.pages, 3u);
+    EXPECT_FALSE(twain.HasSourceOpen());
+    EXPECT_FALSE(twain.WantsEveryEvent());
     EXPECT_EQ(offered, 2);  // one MSG_XFERREADY for the batch, one MSG_CLOSEDSREQ
 
     // A later turn asks the closed source nothing.
     engine.Turn();
     EXPECT_EQ(offered, 2);
-    engine.Shutdown();
+    engine.Stop();
 }
 
 }  // namespace

@@ -1,0 +1,29 @@
+#include "engine/EngineTwain.h"
+
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "engine/EngineHost.h"
+#include "twain/SourceAbilities.h"
+
+namespace velomark {
+
+EngineTwain::EngineTwain(EngineHost& host, ImageReceiver receiver)
+    : m_host(host), m_receiver(std::move(receiver)) {}
+
+EngineTwain::~EngineTwain() { ReleaseTwain(); }
+
+std::vector<SourceAbilities> EngineTwain::Abilities() { return ListAbilities(); }
+
+void EngineTwain::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) { m_receiver(hDib, info); }
+
+std::optional<size_t> EngineTwain::ChooseSource(const std::vector<TW_IDENTITY>& sources,
+                                                size_t preselected) {
+    std::vector<std::string> names;
+    for (const TW_IDENTITY& source : sources)
+        names.emplace_back(source.ProductName, strnlen(source.ProductName, sizeof(TW_STR32)));
+    return m_host.ChooseFromList(names, preselected);
+}
+
+}  // namespace velomark
