@@ -67,6 +67,7 @@ protected:
     SourceNotifier Notifier() const { return {m_parent, m_self.Id}; }
     // Enabled with a user interface that nobody sees: ask to be closed after the batch.
     bool ClosesAfterBatch() const { return m_closeAfterBatch; }
+    bool HasWindow() const { return m_ui != nullptr; }
 
     // The source's part. OpenWindow: the window for an enabled session, or null when
     // none can be shown. StartPages: a batch begins (false when it cannot); StopPages:

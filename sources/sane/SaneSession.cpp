@@ -1,11 +1,16 @@
 #include "sources/sane/SaneSession.h"
 
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "sources/sane/SaneConfigStore.h"
 #include "sources/sane/SaneDevice.h"
 
 namespace {
+
+// How often the count looks again for a feeder's next sheet.
+constexpr std::chrono::milliseconds kSheetWaitStep{5};
 
 const char* EndText(SaneBatchEnd end) {
     switch (end) {
@@ -38,6 +43,16 @@ SaneSession::~SaneSession() {
 }
 
 size_t SaneSession::PagesWaiting() { return m_worker ? m_worker->PagesReady() : 0; }
+
+int SaneSession::EndPage() {
+    // Enabled without a window, the application ends the batch when the count falls
+    // to 0: while a feeder's batch runs, the count waits for its next sheet or its end
+    // instead of saying 0 between two sheets.
+    if (m_worker && !HasWindow() && !ClosesAfterBatch())
+        while (PagesWaiting() == 0 && !m_worker->Finished())
+            std::this_thread::sleep_for(kSheetWaitStep);
+    return static_cast<int>(PagesWaiting());
+}
 
 SaneCapabilities::Access SaneSession::CapabilityAccess() {
     // The worker alone speaks to the device while its batch runs.

@@ -50,7 +50,7 @@ private:
     int PagesPending() override { return static_cast<int>(PagesWaiting()); }
     bool DescribePage(TW_IMAGEINFO* info) override { return m_worker->PeekInfo(info); }
     HGLOBAL TakePage() override { return m_worker->TakePage(); }
-    int EndPage() override { return static_cast<int>(PagesWaiting()); }
+    int EndPage() override;
 
     SaneUiModel UiModel();
     size_t PagesWaiting();

@@ -1,6 +1,7 @@
 // A SANE scanner end to end: `velomark --headless` with SANE's test device as the
-// default source (unattended), velomark-client asking for the pages, and the saved
-// pixels compared with what scanimage writes for the same device and options.
+// default source (unattended), velomark-client asking for the pages (plainly or with
+// scan settings), and the saved pixels compared with what scanimage writes for the
+// same device and options.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -51,6 +52,30 @@ std::vector<uint8_t> FileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// A BMP file the client saved: its packed DIB starts after the 14-byte file header.
+bool DecodeBmpFile(const std::string& path, DecodedImage* image, std::string* error) {
+    std::vector<uint8_t> file = FileBytes(path);
+    if (file.size() <= 54) {
+        *error = path + " is missing or short";
+        return false;
+    }
+    file.erase(file.begin(), file.begin() + 14);
+    return DecodeDib(file, image, error);
+}
+
+// What scanimage gives for `options` (SaneSettings' text) on `device`.
+void ExpectScanimagesPixels(const std::string& device, const char* options,
+                            const std::string& page) {
+    std::string error;
+    DecodedImage delivered;
+    ASSERT_TRUE(DecodeBmpFile(page, &delivered, &error)) << error;
+    SaneSettings settings;
+    ASSERT_TRUE(SaneSettings::Parse(options, &settings, &error)) << error;
+    DecodedImage reference;
+    ASSERT_TRUE(SaneScanimage::Scan(device, settings, &reference, &error)) << error;
+    EXPECT_EQ(FirstDifference(reference, delivered), "") << options;
+}
+
 TEST_F(HeadlessSaneTest, PagesOfTheSaneTestDeviceReachTheClientAsScanimageSeesThem) {
     setenv("VELOMARK_DEFAULT_SOURCE", "test:5", 1);  // chosen by its SANE device name
     std::string error;
@@ -61,18 +86,50 @@ TEST_F(HeadlessSaneTest, PagesOfTheSaneTestDeviceReachTheClientAsScanimageSeesTh
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(m_velomark.WaitForEvents("image ", 1));
 
-    // The saved file is a BMP: its packed DIB starts after the 14-byte file header.
-    std::vector<uint8_t> file = FileBytes(out + "/image-001.bmp");
-    ASSERT_GT(file.size(), 54u);
-    file.erase(file.begin(), file.begin() + 14);
-    DecodedImage delivered;
-    ASSERT_TRUE(DecodeDib(file, &delivered, &error)) << error;
+    ExpectScanimagesPixels("test:5", kOptions, out + "/image-001.bmp");
+}
 
-    SaneSettings options;
-    ASSERT_TRUE(SaneSettings::Parse(kOptions, &options, &error)) << error;
-    DecodedImage reference;
-    ASSERT_TRUE(SaneScanimage::Scan("test:5", options, &reference, &error)) << error;
-    EXPECT_EQ(FirstDifference(reference, delivered), "");
+// A ticket's mode, resolution and area become the device's own options (the area
+// from millimetres through 1/1200 inch to the option's unit): the pages are
+// scanimage's for the same options.
+TEST_F(HeadlessSaneTest, ATicketsSettingsGiveThePixelsScanimageGivesForThem) {
+    setenv("VELOMARK_DEFAULT_SOURCE", "test:6", 1);
+    std::string error;
+    ASSERT_TRUE(m_velomark.Start({}, error)) << error;
+    struct Case {
+        std::vector<std::string> settings;
+        const char* scanimageOptions;
+    };
+    const Case cases[] = {
+        {{"--mode", "gray", "--resolution", "100"}, "mode=Gray,resolution=100"},
+        {{"--mode", "color", "--resolution", "50", "--area", "25.4,12.7,50.8,25.4"},
+         "mode=Color,resolution=50,tl-x=25.4,tl-y=12.7,br-x=76.2,br-y=38.1"},
+    };
+    int n = 0;
+    for (const Case& scan : cases) {
+        const std::string out = Folder() + "/ticket" + std::to_string(++n);
+        std::vector<std::string> command = {VELOMARK_CLIENT_PATH, "acquire", "--stream", "-n",
+                                            "1", "-o", out, "-t", "60"};
+        command.insert(command.end(), scan.settings.begin(), scan.settings.end());
+        ProgramOutput result = RunProgram(command, 90000);
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        ExpectScanimagesPixels("test:6", scan.scanimageOptions, out + "/page-001.bmp");
+    }
+}
+
+// The test device's feeder holds ten sheets: a ticket for all it holds gets ten
+// pages, then the end of the job.
+TEST_F(HeadlessSaneTest, AFeederTicketGetsEveryPageTheFeederHoldsThenTheEnd) {
+    setenv("VELOMARK_DEFAULT_SOURCE", "test:7", 1);
+    std::string error;
+    ASSERT_TRUE(m_velomark.Start({}, error)) << error;
+    const std::string out = Folder() + "/feeder";
+    ProgramOutput result = RunProgram({VELOMARK_CLIENT_PATH, "acquire", "--stream", "--source",
+                                       "feeder", "--mode", "gray", "-o", out, "-t", "60"},
+                                      90000);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(std::filesystem::exists(out + "/page-010.bmp")) << result.out << result.err;
+    EXPECT_FALSE(std::filesystem::exists(out + "/page-011.bmp"));
 }
 
 }  // namespace
