@@ -1,6 +1,7 @@
 // Bridge costs, each beside a reference measured in the same iteration:
-//  - PublishImage of a 2400 x 2200 24-bit image (load into the document, copy
-//    into the data block) against one memcpy of its bytes;
+//  - PublishImage of a 2400 x 2200 24-bit image (load into the page, copy into the
+//    data block, the page handed to the document) against one memcpy of its bytes;
+//  - PublishImage of the same at 8 bits against its expansion plus one memcpy;
 //  - ExpandTo24 of an 8-bit 2400 x 2200 image against a memcpy of the 24-bit result;
 //  - PollChannel with nothing to do, per call, against a plain load of the word.
 // The counter x_memcpy (x_load) is the ratio of the two times. The heap is tuned
@@ -22,6 +23,7 @@
 #include "bridge/PlainImageDocument.h"
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
+#include "dib/DibExpand.h"
 #include "platform/HeapTuning.h"
 #include "bench/BenchClock.h"
 
@@ -101,6 +103,39 @@ void BM_PublishImage24(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(bytes));
 }
 
+// An 8-bit page published (expanded into the page, then placed), beside its
+// expansion plus a memcpy of the 24-bit result, in the same iteration.
+void BM_PublishImage8(benchmark::State& state) {
+    velomark::SharedChannel& channel = BenchChannel();
+    HGLOBAL image = MakeImage(8);
+    CDIB source;
+    source.CreateFromHandle(image, 8);
+    CDIB expanded;
+    velomark::ExpandTo24(source, expanded);
+    const size_t bytes = static_cast<size_t>(expanded.GetDIBSize());
+    std::vector<BYTE> copy(bytes);
+    Documents documents;
+    TW_IMAGEINFO info{};
+    info.BitsPerPixel = 8;
+    double publishSeconds = 0, referenceSeconds = 0;
+    for (auto _ : state) {
+        auto start = Clock::now();
+        if (velomark::PublishImage(image, 8, info, documents, channel) !=
+            velomark::PublishResult::Published)
+            state.SkipWithError("not published");
+        publishSeconds += SecondsSince(start);
+        channel.StoreStatus(0);
+        start = Clock::now();
+        velomark::ExpandTo24(source, expanded);
+        std::memcpy(copy.data(), expanded.m_pBlock, bytes);
+        benchmark::ClobberMemory();
+        referenceSeconds += SecondsSince(start);
+    }
+    GlobalFree(image);
+    state.counters["x_expand_and_memcpy"] = publishSeconds / referenceSeconds;
+    state.counters["ms_publish"] = publishSeconds / double(state.iterations()) * 1e3;
+}
+
 void BM_ExpandTo24(benchmark::State& state) {
     HGLOBAL image = MakeImage(8);
     CDIB source;
@@ -150,6 +185,7 @@ void BM_PollChannelIdle(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_PublishImage24)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PublishImage8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ExpandTo24)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PollChannelIdle);
 

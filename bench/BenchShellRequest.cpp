@@ -5,6 +5,11 @@
 // same page in this process (the work outside Velomark: its share of the request)
 // and a memcpy of the page's bytes (the ratio). Needs a display: run under xvfb-run.
 //
+// BM_DesktopBesideHeadless: the same request to the desktop program and to `velomark
+// --headless`, one after the other in the same run, the data section grown to hold
+// the page as a client does, the requests spread over the poll's period; x_headless
+// is the desktop's median over the headless one.
+//
 // BM_FirstRequestWithSlowListing: the first request after start, with a source library
 // beside the test chart that takes 3 s to list (bench/SlowListingSource.cpp), made as
 // soon as the program answers (arg 0) or once the listing had time to end (arg 1),
@@ -100,6 +105,50 @@ BENCHMARK(BM_RequestToImageReady)
     ->Arg(100)
     ->Arg(200)
     ->Iterations(kRequests)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+
+// The median request of a fresh program of `kind`, its section grown for 300 dpi
+// Letter pages; negative when it did not start or deliver.
+double MedianRequest(int dpi, RunningVelomark::Kind kind, size_t* bytes) {
+    RunningVelomark velomark(dpi, 1, kind);
+    if (!velomark.Ready() || velomark_grow_data(velomark.Client(), size_t(32) << 20) != VELOMARK_OK)
+        return -1;
+    velomark.Request(bytes);  // warm: the DSM lists its sources at the first request
+    std::vector<double> times;
+    for (int i = 0; i < kRequests; ++i) {
+        // Requests at every phase of the programs' 20 ms poll, the same for both: a
+        // fixed pause would meet the poll at the same moment each time.
+        std::this_thread::sleep_for(std::chrono::milliseconds(i * 7 % 20));
+        const double seconds = velomark.Request(bytes);
+        if (seconds < 0) return -1;
+        times.push_back(seconds);
+    }
+    return Median(times);
+}
+
+void BM_DesktopBesideHeadless(benchmark::State& state) {
+    const int dpi = static_cast<int>(state.range(0));
+    double desktop = 0, headless = 0;
+    size_t bytes = 0;
+    for (auto _ : state) {
+        desktop = MedianRequest(dpi, RunningVelomark::Kind::Desktop, &bytes);
+        headless = MedianRequest(dpi, RunningVelomark::Kind::Headless, &bytes);
+        if (desktop < 0 || headless < 0) {
+            state.SkipWithError("a program did not start or deliver (is there a display?)");
+            return;
+        }
+        state.SetIterationTime(desktop);
+    }
+    state.counters["desktop_ms"] = desktop * 1e3;
+    state.counters["headless_ms"] = headless * 1e3;
+    state.counters["x_headless"] = desktop / headless;
+    state.counters["x_memcpy"] = desktop / MemcpySeconds(bytes);
+}
+BENCHMARK(BM_DesktopBesideHeadless)
+    ->Arg(100)
+    ->Arg(300)
+    ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 

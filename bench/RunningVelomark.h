@@ -1,7 +1,8 @@
 // The real program started by a benchmark: build/bin/velomark beside the
-// benchmark, unattended, with the test chart as default source (24-bit colour, the
-// given resolution and pages per batch), a channel, socket folder and settings of
-// its own. Needs a display: run under xvfb-run.
+// benchmark (the desktop program, or `velomark --headless`), unattended, with the
+// test chart as default source (24-bit colour, the given resolution and pages per
+// batch), a channel, socket folder and settings of its own. The desktop program
+// needs a display: run under xvfb-run.
 #pragma once
 
 #include <signal.h>
@@ -27,7 +28,8 @@ inline fs::path ProgramPath() {
 
 class RunningVelomark {
 public:
-    RunningVelomark(int dpi, int pages) {
+    enum class Kind { Desktop, Headless };
+    RunningVelomark(int dpi, int pages, Kind kind = Kind::Desktop) : m_kind(kind) {
         char folder[] = "/tmp/velomark-bench-XXXXXX";
         if (!mkdtemp(folder)) return;
         m_folder = folder;
@@ -46,7 +48,10 @@ public:
         m_started = Clock::now();
         m_pid = fork();
         if (m_pid == 0) {
-            execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            if (kind == Kind::Headless)
+                execl(program.c_str(), program.c_str(), "--headless", static_cast<char*>(nullptr));
+            else
+                execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         if (velomark_open(&m_client) != VELOMARK_OK) return;
@@ -59,7 +64,9 @@ public:
         }
     }
     ~RunningVelomark() {
-        if (m_client && m_ready) velomark_send_command(m_client, 57665, 1, 2000);  // Exit
+        if (m_client && m_ready && m_kind == Kind::Desktop)
+            velomark_send_command(m_client, 57665, 1, 2000);  // Exit
+        if (m_pid > 0 && m_kind == Kind::Headless) kill(m_pid, SIGTERM);
         if (m_client) velomark_close(m_client);
         if (m_pid > 0) {
             for (int i = 0; i < 100 && waitpid(m_pid, nullptr, WNOHANG) == 0; ++i)
@@ -92,6 +99,7 @@ public:
     }
 
 private:
+    Kind m_kind;
     Clock::time_point m_started = Clock::now();
     fs::path m_folder;
     pid_t m_pid = -1;

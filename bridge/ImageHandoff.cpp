@@ -9,7 +9,8 @@
 #include "bridge/ImageSink.h"
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
-#include "dib/DibHeader.h"
+#include "dib/DibExpand.h"
+#include "dib/PackedDib.h"
 
 namespace velomark {
 
@@ -28,16 +29,18 @@ bool ChannelTakesImage(SharedChannel& channel, int32_t* status) {
            *status != CHANNEL_ACQUIRE;
 }
 
-// Copies the packed image and its description, then sets 5 with one
-// compare-and-exchange against the word read (release ordering: a client that reads
-// 5 finds both complete). False when the client wrote the word meanwhile (its word
-// wins and the image has to wait), or damaged a section under the copy.
-bool PlaceImage(SharedChannel& channel, const void* packed, size_t size,
-                const TW_IMAGEINFO& info, int32_t status) {
+// Copies the packed image (its first `headSize` bytes, then `restSize` more from
+// `rest`) and its description, then sets 5 with one compare-and-exchange against the
+// word read (release ordering: a client that reads 5 finds both complete). False
+// when the client wrote the word meanwhile (its word wins and the image has to
+// wait), or damaged a section under the copy.
+bool PlaceImage(SharedChannel& channel, const void* head, size_t headSize, const void* rest,
+                size_t restSize, const TW_IMAGEINFO& info, int32_t status) {
     // The word is not 5: the client took the image placed before (if it did not
     // yet, the poll would have seen 5).
     channel.NotePlacedImageTaken();
-    if (!channel.WriteData(0, packed, size) ||
+    if (!channel.WriteData(0, head, headSize) ||
+        (restSize > 0 && !channel.WriteData(headSize, rest, restSize)) ||
         !channel.WriteStatusBlock(kImageInfoOffset, &info, kImageInfoSize) ||
         !channel.ExchangeStatus(status, CHANNEL_IMAGE_READY))
         return false;
@@ -45,25 +48,18 @@ bool PlaceImage(SharedChannel& channel, const void* packed, size_t size,
     return true;
 }
 
-// The bit count the packed DIB's own header gives (0 when it has none): it, not the
-// description, says how the bytes are laid out.
-int HeaderBitCount(HGLOBAL hDib) {
-    const size_t size = GlobalSize(hDib);
-    const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
-    DibHeaderInfo header;
-    const bool read = p && ReadDibHeader(p, size, DibHeaderSource::kPackedDib, &header);
-    if (p) GlobalUnlock(hDib);
-    return read ? header.header.biBitCount : 0;
+bool PlaceImage(SharedChannel& channel, const void* packed, size_t size,
+                const TW_IMAGEINFO& info, int32_t status) {
+    return PlaceImage(channel, packed, size, nullptr, 0, info, status);
 }
 
 // Whether the channel can carry the image at all: Published when it can.
 // The data section is looked at afresh first: a client may have grown it, or cut
 // it for a while (then the image waits until the client gives the room back).
-PublishResult ChannelRoomFor(const CDIB& image, SharedChannel& channel) {
+PublishResult ChannelRoomFor(size_t packedSize, SharedChannel& channel) {
     channel.RefreshDataBlock();
     if (!channel.DataBlock() || channel.StatusBlockSize() < kImageInfoOffset + kImageInfoSize)
         return PublishResult::ChannelClosed;
-    const size_t packedSize = static_cast<size_t>(image.GetDIBSize());
     // Larger than a section the client shrank for a while: it waits for the room.
     if (packedSize > std::max(channel.DataBlockSize(), channel.LargestDataBlockSize()))
         return PublishResult::TooLarge;
@@ -93,6 +89,30 @@ PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
         return PublishResult::SpoolFailed;
     }
     return PublishResult::Queued;
+}
+
+// A 24-bit page stored bottom row first is in the channel's layout already, but for
+// its header: it goes to the client straight from the source's block, before it is
+// decoded into the page's own bitmap (whose fresh memory costs a fault per page).
+// The header is the one the decoded page holds. True when it was placed.
+bool PlaceFromSourceBlock(HGLOBAL hDib, const TW_IMAGEINFO& info, SharedChannel& channel) {
+    if (!channel.Outbox().Empty()) return false;
+    const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
+    PackedDib packed;
+    bool placed = false;
+    if (ReadPackedDib(p, GlobalSize(hDib), &packed) && packed.header.biBitCount == 24 &&
+        !packed.topDown) {
+        BITMAPINFOHEADER header = packed.header;
+        header.biClrUsed = 0;
+        header.biClrImportant = 0;
+        const size_t rowBytes = static_cast<size_t>(packed.stride) * packed.height;
+        int32_t status = 0;
+        placed = ChannelRoomFor(sizeof header + rowBytes, channel) == PublishResult::Published &&
+                 ChannelTakesImage(channel, &status) &&
+                 PlaceImage(channel, &header, sizeof header, packed.rows, rowBytes, info, status);
+    }
+    if (p) GlobalUnlock(hDib);
+    return placed;
 }
 
 }  // namespace
@@ -126,11 +146,17 @@ bool DeliverPendingImage(SharedChannel& channel) {
 }
 
 bool LoadAt24Bits(HGLOBAL hDib, CDIB& image) {
-    // A 24-bit image is loaded straight into `image`: one whole-image copy fewer
-    // than through a temporary image.
-    if (HeaderBitCount(hDib) == 24) return image.CreateFromHandle(hDib, 24) != FALSE;
-    CDIB received(nullptr, 8);
-    return received.CreateFromHandle(hDib, 8) && ExpandTo24(received, image);
+    const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
+    PackedDib packed;
+    bool loaded = false;
+    if (ReadPackedDib(p, GlobalSize(hDib), &packed)) {
+        // One pass over the pixels either way: a copy, or the expansion.
+        loaded = packed.header.biBitCount == 24 ? image.CreateFromHandle(hDib, 24) != FALSE
+                                                : ExpandTo24(packed, image);
+    }
+    if (p) GlobalUnlock(hDib);
+    if (!loaded) image.Destroy();
+    return loaded;
 }
 
 const char* PublishResultText(PublishResult result) {
@@ -155,23 +181,29 @@ const char* PublishResultText(PublishResult result) {
 PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& info,
                            ImageDocumentFactory& documents, SharedChannel& channel,
                            ImageSink* streams) {
-    ImageDocument* document = documents.OpenNewDocument();
-    if (!document) return PublishResult::NoDocument;
-
     static_cast<void>(nBitsPerPixel);  // the header decides (LoadAt24Bits)
-    CDIB& image = document->Image();
-    if (!LoadAt24Bits(hDib, image)) {
-        document->Discard();
-        return PublishResult::Unreadable;
-    }
-    document->SetResolution(Fix32ToDouble(info.XResolution), Fix32ToDouble(info.YResolution));
+    const bool placed = PlaceFromSourceBlock(hDib, info, channel);
+    CDIB page(nullptr, 24);
+    // Read already for the placement, the block fails only for want of memory here.
+    if (!LoadAt24Bits(hDib, page)) return placed ? PublishResult::Published : PublishResult::Unreadable;
     if (streams)
-        streams->TakeImage(image.m_pBlock, static_cast<size_t>(image.GetDIBSize()),
+        streams->TakeImage(page.m_pBlock, static_cast<size_t>(page.GetDIBSize()),
                            reinterpret_cast<const unsigned char*>(&info));
+    // Else packed straight from the page: its block is a packed DIB already.
+    PublishResult result = PublishResult::Published;
+    if (!placed) {
+        result = ChannelRoomFor(static_cast<size_t>(page.GetDIBSize()), channel);
+        if (result == PublishResult::Published) result = CopyToChannel(page, info, channel);
+    }
 
-    // Packed straight from the document's image: its block is a packed DIB already.
-    PublishResult result = ChannelRoomFor(image, channel);
-    if (result == PublishResult::Published) result = CopyToChannel(image, info, channel);
+    ImageDocument* document = documents.OpenNewDocument();
+    if (!document) {
+        const bool reachedClient =
+            result == PublishResult::Published || result == PublishResult::Queued;
+        return reachedClient ? result : PublishResult::NoDocument;
+    }
+    document->Image().SwapImage(page);
+    document->SetResolution(Fix32ToDouble(info.XResolution), Fix32ToDouble(info.YResolution));
     document->UpdateAllViews();
     return result;
 }

@@ -16,7 +16,7 @@ class SharedChannel;
 enum class PublishResult {
     Published,      // in its window and in the channel, status 5
     Queued,         // in its window; waits until the client took the previous image
-    NoDocument,     // no document could be made: dropped, channel untouched
+    NoDocument,     // no document could be made and the channel did not take it: dropped
     Unreadable,     // the DIB was refused or could not be expanded: dropped
     TooLarge,       // in its window; larger than the data block, channel untouched
     ChannelClosed,  // in its window; the channel is not mapped
@@ -29,10 +29,11 @@ enum class PublishResult {
 const char* PublishResultText(PublishResult result);
 
 // One acquired image: `hDib` is the native transfer's packed DIB (read only, the
-// caller frees it), `nBitsPerPixel` the description's BitsPerPixel (24 takes the
-// image over, anything else is expanded), `info` copied to the status block.
-// The channel gets its copy packed from the document's own image. `streams`, when
-// given, gets the packed 24-bit image too, whatever becomes of it in the channel.
+// caller frees it), `nBitsPerPixel` the description's BitsPerPixel (the DIB's own
+// header decides: LoadAt24Bits), `info` copied to the status block. The page is
+// decoded once, into the bitmap the document then takes over; the clients have it
+// first: `streams`, when given, and the channel (or its queue) get it before the
+// document and its window are made, so an unreadable image opens no window.
 PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& info,
                            ImageDocumentFactory& documents, SharedChannel& channel,
                            ImageSink* streams = nullptr);
@@ -45,15 +46,11 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
 // that is larger than the section has become. True when one was placed.
 bool DeliverPendingImage(SharedChannel& channel);
 
-// The packed DIB in `hDib` into `image` at 24 bits: taken over when its own header
-// says 24 bits (the description may disagree; the header says how the bytes lie),
-// else expanded. False, with `image` empty, for a bitmap that is unreadable or has
-// no expansion.
+// The packed DIB in `hDib` into `image` at 24 bits: copied when its own header says
+// 24 bits (the description may disagree; the header says how the bytes lie), else
+// expanded straight from the block. False, with `image` empty, for a bitmap that is
+// unreadable or has no expansion.
 bool LoadAt24Bits(HGLOBAL hDib, CDIB& image);
 
-// A new 24-bit image of the source's size from a 1, 4 or 8-bit image, each pixel
-// looked up in a blue-green-red table built once from the colour table. False,
-// leaving the target empty, for any other bit count.
-bool ExpandTo24(const CDIB& source, CDIB& target);
 
 }  // namespace velomark

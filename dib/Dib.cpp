@@ -7,6 +7,7 @@
 
 #include "dib/DibHeader.h"
 #include "dib/DibLayout.h"
+#include "dib/PackedDib.h"
 
 CDIB::CDIB(HGLOBAL hDib, int nBits)
     : m_pBits(nullptr),
@@ -81,44 +82,6 @@ BOOL CDIB::Create(int width, int height, int bitCount) {
     return CreateFromHeader(&header);
 }
 
-namespace {
-
-// Where a packed DIB's colour table and rows lie after its header.
-struct PackedPlacement {
-    uint64_t tableBytes = 0;  // bytes of colour table present in the block
-    uint64_t rowsOffset = 0;  // bytes between the end of the header and the rows
-};
-
-// Where the rows start depends on how many table entries the block really holds: the
-// full table if it fits, else the biClrUsed entries of a short table; for 24 bits an
-// optional table of biClrUsed entries is skipped when the block holds one. False when
-// the block is too short for any of these.
-bool PlaceTableAndRows(const DibHeaderInfo& info, const DibLayout& layout, size_t blockSize,
-                       PackedPlacement* out) {
-    const BITMAPINFOHEADER& h = info.header;
-    const uint64_t rows = static_cast<uint64_t>(layout.pixelBytes);
-    const uint64_t fullTable = 4ull * layout.colors;
-    const uint64_t usedTable = 4ull * h.biClrUsed;
-    const uint64_t available = blockSize - info.storedSize;  // the header fits the block
-    if (h.biBitCount == 24) {
-        if (available < rows) return false;
-        const bool optionalTable = h.biClrUsed > 0 && h.biClrUsed <= 256;
-        out->rowsOffset = optionalTable && available >= usedTable + rows ? usedTable : 0;
-        return true;
-    }
-    if (available >= fullTable + rows) {
-        out->tableBytes = out->rowsOffset = fullTable;
-        return true;
-    }
-    if (h.biClrUsed > 0 && usedTable < fullTable && available >= usedTable + rows) {
-        out->tableBytes = out->rowsOffset = usedTable;
-        return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 BOOL CDIB::CreateFromHandle(HGLOBAL hDib, int /*nBits*/) {
     Destroy();
     const size_t blockSize = GlobalSize(hDib);
@@ -131,37 +94,21 @@ BOOL CDIB::CreateFromHandle(HGLOBAL hDib, int /*nBits*/) {
 }
 
 BOOL CDIB::CopyPackedDib(const BYTE* p, size_t blockSize) {
-    DibHeaderInfo info;
-    if (!ReadDibHeader(p, blockSize, DibHeaderSource::kPackedDib, &info)) return FALSE;
-    const BITMAPINFOHEADER& h = info.header;
-    m_nWidth = h.biWidth;
-    m_nHeight = info.topDown ? -h.biHeight : h.biHeight;
-    const bool takenFormat = h.biCompression == BI_RGB && (h.biBitCount == 1 || h.biBitCount == 4 ||
-                                                           h.biBitCount == 8 || h.biBitCount == 24);
-    DibLayout layout;
-    PackedPlacement placement;
-    if (!takenFormat || h.biWidth <= 0 || h.biHeight <= 0 ||
-        !ComputeDibLayout(h.biWidth, h.biHeight, h.biBitCount, &layout) ||
-        !PlaceTableAndRows(info, layout, blockSize, &placement) || !CreateFromHeader(&h)) {
-        return FALSE;
-    }
+    PackedDib packed;
+    if (!ReadPackedDib(p, blockSize, &packed) || !CreateFromHeader(&packed.header)) return FALSE;
     // A colour count the held table cannot back (a skipped 24-bit table, a count past
     // 2, 16 or 256) would send a reader of the packed copy to the wrong place for the rows.
-    if (h.biBitCount == 24 || h.biClrUsed > DWORD(layout.colors)) {
+    if (packed.header.biBitCount == 24 || packed.header.biClrUsed > DWORD(packed.colors)) {
         m_pInfo->biClrUsed = 0;
         m_pInfo->biClrImportant = 0;
     }
-    const BYTE* table = p + info.storedSize;
-    std::memset(m_pColors, 0, 4 * size_t(layout.colors));
-    std::memcpy(m_pColors, table, placement.tableBytes);
-    const BYTE* rows = table + placement.rowsOffset;
-    if (!info.topDown) {
-        std::memcpy(m_pBits, rows, static_cast<size_t>(layout.pixelBytes));
+    std::memset(m_pColors, 0, 4 * size_t(packed.colors));
+    std::memcpy(m_pColors, packed.table, 4 * size_t(packed.tableEntries));
+    if (!packed.topDown) {
+        std::memcpy(m_pBits, packed.rows, static_cast<size_t>(m_nStride) * m_nHeight);
         return TRUE;
     }
-    for (int y = 0; y < m_nHeight; ++y) {
-        std::memcpy(m_ppRows[y], rows + static_cast<size_t>(y) * m_nStride, m_nStride);
-    }
+    for (int y = 0; y < m_nHeight; ++y) std::memcpy(m_ppRows[y], packed.Row(y), m_nStride);
     return TRUE;
 }
 

@@ -32,6 +32,9 @@ public:
     // object is empty.
     BOOL CreateFromHandle(HGLOBAL hDib, int nBits);
     CDIB& Assign(const CDIB& other);
+    // Hands this object's image to `other` and takes the other's (dimensions too):
+    // no pixel is copied.
+    void SwapImage(CDIB& other);
     BOOL CopyFrom(const CDIB& other);
     int GetColorCount() const;
     static int ColorCountOf(const BITMAPINFOHEADER* pHeader);
@@ -108,6 +111,4 @@ private:
     BOOL CopyPackedDib(const BYTE* p, size_t blockSize);
     // SetColorTable from another image, taking only the entries both tables have.
     void CopyColorsFrom(const CDIB& source);
-    // Hands this object's image to `other` and takes the other's (dimensions too).
-    void SwapImage(CDIB& other);
 };

@@ -25,7 +25,7 @@ public:
     // The running counts: images the outbox handed on (placed), images removed from
     // it without reaching the client, and placed images the client took. Between two
     // calls, hand-ons come from the front before any removal: a removal empties what
-    // waits.
+    // waits. Every image placed or queued is added, if only after the count of it.
     void Update(size_t delivered, size_t removed, size_t taken);
 
 private:

@@ -209,6 +209,15 @@ TEST(AppWaitingPagesTest, PagesTheClientTookAreSentPlacedAndRemovedOnesStayUnsav
     ASSERT_TRUE(Documents().CloseDocument(pages[2], true));
     waiting.Update(1, 2, 3);
     EXPECT_FALSE(pages[1]->IsModified());
+    // The client took a page before the frame listed it: the count waits for it.
+    ASSERT_TRUE(Frame().ExecuteCommand(57600));
+    auto* early = dynamic_cast<CVelomarkDoc*>(Documents().GetCurrentDocument());
+    ASSERT_NE(early, nullptr);
+    early->Modify(true);
+    waiting.Update(1, 2, 4);
+    waiting.AddPlaced(early);
+    waiting.Update(1, 2, 4);
+    EXPECT_FALSE(early->IsModified());
     CloseAllDocuments();
 }
 

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,7 +46,10 @@ struct TestDocument : ImageDocument {
 struct TestDocuments : ImageDocumentFactory {
     std::vector<std::unique_ptr<TestDocument>> documents;
     bool refuse = false;
+    // Called as each document is asked for (the moment a window would be made).
+    std::function<void()> onOpen;
     ImageDocument* OpenNewDocument() override {
+        if (onOpen) onOpen();
         if (refuse) return nullptr;
         documents.push_back(std::make_unique<TestDocument>());
         return documents.back().get();

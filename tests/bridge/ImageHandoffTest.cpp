@@ -73,6 +73,18 @@ TEST_F(ImageHandoffTest, TwentyFourBitImageKeepsItsHeaderAndFillsExactlyItsBytes
     ASSERT_EQ(documents.documents.size(), 1u);
     EXPECT_EQ(documents.documents[0]->updates, 1);
     EXPECT_EQ(documents.documents[0]->image.GetDIBSize(), 48);
+
+    // Placed from the source's block, the page is byte for byte what its document
+    // holds, also past an optional table the rows follow.
+    header.biClrUsed = 2;
+    Channel().StoreStatus(CHANNEL_IDLE);
+    ASSERT_EQ(Publish(MakePackedDib(header, {{9, 9, 9, 0}, {8, 8, 8, 0}}, {{1, 2, 3}, {4, 5, 6}}),
+                      24, info),
+              PublishResult::Published);
+    ASSERT_EQ(documents.documents.size(), 2u);
+    const CDIB& held = documents.documents[1]->image;
+    EXPECT_EQ(std::memcmp(Channel().DataBlock(), held.m_pBlock, size_t(held.GetDIBSize())), 0);
+    EXPECT_EQ(held.m_pInfo->biClrUsed, 0u);
 }
 
 TEST_F(ImageHandoffTest, ExpandedImageHasAFreshHeaderAndTheDescriptionAsDelivered) {
@@ -237,7 +249,7 @@ TEST_F(ImageHandoffTest, ImageLargerThanTheBlockIsShownButLeavesTheChannelAlone)
     EXPECT_NE(std::string(PublishResultText(PublishResult::TooLarge)), "");
 }
 
-TEST_F(ImageHandoffTest, UnreadableOrUnexpandableImagesAreDroppedBeforeTheChannel) {
+TEST_F(ImageHandoffTest, UnreadableOrUnexpandableImagesAreDroppedBeforeAWindowOrTheChannel) {
     Channel().StoreStatus(CHANNEL_IDLE);
     BITMAPINFOHEADER compressed = DibHeader(4, 4, 8);
     compressed.biCompression = BI_RLE8;
@@ -246,21 +258,24 @@ TEST_F(ImageHandoffTest, UnreadableOrUnexpandableImagesAreDroppedBeforeTheChanne
     // A 32-bit bitmap has no expansion, whatever its description says.
     EXPECT_EQ(Publish(MakePackedDib(DibHeader(2, 2, 32), {}, {}), 24, Info(24, 2, 2)),
               PublishResult::Unreadable);
-    ASSERT_EQ(documents.documents.size(), 2u);
-    EXPECT_TRUE(documents.documents[0]->discarded);
-    EXPECT_TRUE(documents.documents[1]->discarded);
-    EXPECT_EQ(documents.documents[1]->updates, 0);
+    EXPECT_TRUE(documents.documents.empty());
     EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
     EXPECT_EQ(Channel().DataBlock()[0], 0xEE);
 }
 
-TEST_F(ImageHandoffTest, NoDocumentMeansNothingHappens) {
-    documents.refuse = true;
+// The client first: the page is in the channel before its document (and window) is
+// made, and stays the client's when no document can be made.
+TEST_F(ImageHandoffTest, TheClientHasThePageBeforeItsDocumentAndWithoutOne) {
+    std::vector<int32_t> statusAtOpen;
+    documents.onOpen = [&] { statusAtOpen.push_back(Channel().LoadStatus()); };
     TW_IMAGEINFO info;
-    EXPECT_EQ(Publish(MakeChannelImage(1, 4, 4, &info), 24, info), PublishResult::NoDocument);
-    EXPECT_EQ(Channel().LoadStatus(), CHANNEL_IDLE);
-    EXPECT_EQ(Channel().DataBlock()[0], 0xEE);
-    EXPECT_TRUE(documents.documents.empty());
+    EXPECT_EQ(Publish(MakeChannelImage(1, 4, 4, &info), 24, info), PublishResult::Published);
+    Channel().StoreStatus(CHANNEL_IDLE);
+    documents.refuse = true;
+    EXPECT_EQ(Publish(MakeChannelImage(2, 4, 4, &info), 24, info), PublishResult::Published);
+    EXPECT_EQ(statusAtOpen, (std::vector<int32_t>{CHANNEL_IMAGE_READY, CHANNEL_IMAGE_READY}));
+    EXPECT_EQ(Description().XResolution.Whole, 2);
+    EXPECT_EQ(documents.documents.size(), 1u);
 }
 
 }  // namespace

@@ -168,6 +168,8 @@ TEST_P(ClientAcquireBothTest, ANewRequestSupersedesThePagesStillWaiting) {
         ASSERT_EQ(velomark_acknowledge(client), VELOMARK_OK);
     }
     if (!Headless()) {
+        // The client has each page before its window is made.
+        EXPECT_TRUE(Velomark().WaitForEvents("document ", 2 * kPages, kImageTimeoutMs));
         EXPECT_EQ(Velomark().CountEvents("document "), 2 * kPages);
     }
     velomark_close(client);
