@@ -123,13 +123,13 @@ SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error)
         if (status == SANE_STATUS_NO_DOCS && converter.FrameCount() == 0) return PageEnd::NoDocs;
         if (status == SANE_STATUS_CANCELLED || m_cancel) return PageEnd::Cancelled;
         if (status != SANE_STATUS_GOOD) {
-            *error = api.StatusText(status);
+            *error = api.StatusText(handle, status);
             return PageEnd::Failed;
         }
         SANE_Parameters parameters{};
         status = api.get_parameters(handle, &parameters);
         if (status != SANE_STATUS_GOOD) {
-            *error = api.StatusText(status);
+            *error = api.StatusText(handle, status);
             return PageEnd::Failed;
         }
         if (!converter.BeginFrame(parameters, error)) return PageEnd::Failed;
@@ -149,7 +149,7 @@ SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error)
             // A feeder may find it has no sheet only when the page is read.
             if (status == SANE_STATUS_NO_DOCS) return PageEnd::NoDocs;
             if (status != SANE_STATUS_GOOD) {
-                *error = api.StatusText(status);
+                *error = api.StatusText(handle, status);
                 return PageEnd::Failed;
             }
             if (length < 0 || length > kReadChunk) {

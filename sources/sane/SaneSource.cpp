@@ -5,6 +5,7 @@
 
 #include "sources/sane/SaneConfigStore.h"
 #include "sources/sane/SaneDevice.h"
+#include "sources/sane/SaneRemoteDevice.h"
 #include "sources/sane/SaneSession.h"
 #include "sources/sane/SaneSourceNames.h"
 #include "twain/DataSource.h"
@@ -59,23 +60,20 @@ void SaneSource::ListDevices() {
     m_nextListed = 0;
     const std::string file = m_environment().libraryFile;
     const auto now = std::chrono::steady_clock::now();
-    if (m_library && file == m_listedFrom && now - m_listedAt < kListingLifetime) return;
+    if (m_listedOnce && file == m_listedFrom && now - m_listedAt < kListingLifetime) return;
     m_listed.clear();
     m_listedFrom = file;
     m_listedAt = now;
-    std::string whyNot;
-    m_library = SaneLibrary::Shared(file, &whyNot);
-    if (!m_library) {
-        m_note = whyNot;
-        m_log << "velomark-sane: " << whyNot << std::endl;
-        return;
-    }
+    // Listing may take seconds on a network, and runs the backends: in a worker too.
     std::vector<SaneDeviceInfo> devices;
     std::string error;
-    if (!m_library->ListDevices(&devices, &error)) {
+    m_listedOnce = false;
+    if (!SaneRemoteDevice::ListDevices(file, &devices, &error)) {
         m_note = error;
+        m_log << "velomark-sane: " << error << std::endl;
         return;
     }
+    m_listedOnce = true;
     const std::vector<std::string> names = SaneSourceNames::ProductNames(devices);
     for (size_t i = 0; i < devices.size(); ++i) {
         m_listed.push_back({Identity(devices[i], names[i]), devices[i].name});
@@ -106,14 +104,17 @@ TW_UINT16 SaneSource::OpenSession(TW_IDENTITY* identity) {
     if (m_session) return Fail(TWCC_MAXCONNECTIONS);
     identity->ProductName[sizeof identity->ProductName - 1] = '\0';
     const auto found = m_deviceByName.find(identity->ProductName);
-    if (!m_library || found == m_deviceByName.end()) return Fail(TWCC_NODS);
+    if (!m_listedOnce || found == m_deviceByName.end()) return Fail(TWCC_NODS);
+    const Environment environment = m_environment();
     std::string error;
-    std::unique_ptr<SaneDevice> device = SaneDevice::Open(m_library->Api(), found->second, &error);
-    if (!device) {
+    SANE_Handle handle = nullptr;
+    if (SaneRemoteDevice::Open(environment.libraryFile, found->second, &handle, &error) !=
+        SANE_STATUS_GOOD) {
         m_log << "velomark-sane: " << error << std::endl;
         return Fail(TWCC_OPERATIONERROR);
     }
-    const Environment environment = m_environment();
+    std::unique_ptr<SaneDevice> device =
+        SaneDevice::Adopt(SaneRemoteDevice::Api(), handle, found->second);
     SaneSettings settings = SaneConfigStore::Load(found->second);
     SaneSettings given;
     if (!SaneSettings::Parse(environment.options, &given, &error))

@@ -1,0 +1,356 @@
+#include "sources/sane/SaneRemoteDevice.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "sources/sane/SaneRemoteDescriptor.h"
+#include "sources/sane/SaneWorkerProcess.h"
+
+namespace {
+
+using sane_wire::Request;
+
+constexpr uint32_t kMaxDevices = 4096;
+constexpr unsigned kRequiredSeals = F_SEAL_SHRINK | F_SEAL_WRITE;
+
+sane_wire::Writer Asking(Request request) {
+    sane_wire::Writer out;
+    out.U32(uint32_t(request));
+    return out;
+}
+
+// SANE's own words for its statuses, so that no libsane is loaded into Velomark.
+SANE_String_Const StatusText(SANE_Status status) {
+    static const char* const kTexts[] = {
+        "Success",           "Operation not supported", "Operation was canceled",
+        "Device busy",       "Invalid argument",        "End of file reached",
+        "Document feeder jammed", "Document feeder out of documents", "Scanner cover is open",
+        "Error during device I/O", "Out of memory",     "Access to resource has been denied"};
+    const int index = static_cast<int>(status);
+    return index >= 0 && index < int(std::size(kTexts)) ? kTexts[index] : nullptr;
+}
+
+SANE_Status NoInit(SANE_Int* version, SANE_Auth_Callback) {
+    if (version) *version = 1 << 24;
+    return SANE_STATUS_GOOD;
+}
+
+SANE_Status NoDevices(const SANE_Device***, SANE_Bool) { return SANE_STATUS_UNSUPPORTED; }
+
+SANE_Status NoOpen(SANE_String_Const, SANE_Handle*) { return SANE_STATUS_UNSUPPORTED; }
+
+}  // namespace
+
+const SaneApi& SaneRemoteDevice::Api() {
+    static const SaneApi api = [] {
+        SaneApi a;
+        a.init = NoInit;
+        a.get_devices = NoDevices;
+        a.open = NoOpen;
+        a.close = [](SANE_Handle h) { From(h)->Close(); };
+        a.get_option_descriptor = [](SANE_Handle h, SANE_Int option) {
+            return From(h)->Descriptor(option);
+        };
+        a.control_option = [](SANE_Handle h, SANE_Int option, SANE_Action action, void* value,
+                              SANE_Int* info) {
+            return From(h)->Control(option, action, value, info);
+        };
+        a.get_parameters = [](SANE_Handle h, SANE_Parameters* p) { return From(h)->Parameters(p); };
+        a.start = [](SANE_Handle h) { return From(h)->Start(); };
+        a.read = [](SANE_Handle h, SANE_Byte* data, SANE_Int max, SANE_Int* length) {
+            return From(h)->Read(data, max, length);
+        };
+        a.cancel = [](SANE_Handle h) { From(h)->Cancel(); };
+        a.strstatus = StatusText;
+        a.failure = [](SANE_Handle h) { return From(h)->Failure(); };
+        return a;
+    }();
+    return api;
+}
+
+bool SaneRemoteDevice::ListDevices(const std::string& libraryFile,
+                                   std::vector<SaneDeviceInfo>* devices, std::string* error) {
+    devices->clear();
+    SaneWorkerProcess worker(libraryFile);
+    SaneWorkerProcess::Answer answer;
+    if (!worker.Call(Asking(Request::List), SaneWorkerProcess::ShortDeadline(), &answer)) {
+        *error = worker.Failure();
+        return false;
+    }
+    if (answer.fd >= 0) close(answer.fd);
+    if (answer.status != SANE_STATUS_GOOD) {
+        *error = answer.text.empty() ? "SANE cannot list its devices" : answer.text;
+        return false;
+    }
+    sane_wire::Reader in(answer.fields.data(), answer.fields.size());
+    uint32_t count = 0;
+    bool ok = in.U32(&count) && count <= kMaxDevices;
+    for (uint32_t i = 0; ok && i < count; ++i) {
+        SaneDeviceInfo device;
+        ok = in.Text(&device.name) && in.Text(&device.vendor) && in.Text(&device.model) &&
+             in.Text(&device.type);
+        if (ok && !device.name.empty()) devices->push_back(std::move(device));
+    }
+    if (!ok || !in.AtEnd()) {
+        worker.Reject("a malformed list of devices");
+        *error = worker.Failure();
+        devices->clear();
+        return false;
+    }
+    return true;
+}
+
+SANE_Status SaneRemoteDevice::Open(const std::string& libraryFile, const std::string& name,
+                                   SANE_Handle* handle, std::string* error) {
+    std::unique_ptr<SaneRemoteDevice> device(new SaneRemoteDevice(libraryFile, name));
+    const SANE_Status status = device->Revive();
+    if (status != SANE_STATUS_GOOD) {
+        *error = "cannot open " + name + ": " +
+                 (device->m_failure.empty() ? StatusText(status) : device->m_failure);
+        return status;
+    }
+    *handle = device.release();
+    return SANE_STATUS_GOOD;
+}
+
+SaneRemoteDevice::SaneRemoteDevice(std::string libraryFile, std::string name)
+    : m_libraryFile(std::move(libraryFile)), m_name(std::move(name)) {}
+
+SaneRemoteDevice::~SaneRemoteDevice() { DropFrame(); }
+
+std::shared_ptr<SaneWorkerProcess> SaneRemoteDevice::Worker() {
+    std::lock_guard lock(m_workerMutex);
+    return m_worker;
+}
+
+SANE_Status SaneRemoteDevice::Ask(const std::vector<unsigned char>& request, bool longDeadline,
+                                  std::vector<unsigned char>* fields, int* fd) {
+    if (fd) *fd = -1;
+    std::shared_ptr<SaneWorkerProcess> worker = Worker();
+    if (!worker || !worker->Alive()) {
+        m_failure = worker ? worker->Failure() : "the scanner driver is not running";
+        return SANE_STATUS_IO_ERROR;
+    }
+    sane_wire::Writer packet;
+    packet.Raw(request);
+    SaneWorkerProcess::Answer answer;
+    const auto deadline =
+        longDeadline ? SaneWorkerProcess::LongDeadline() : SaneWorkerProcess::ShortDeadline();
+    if (!worker->Call(packet, deadline, &answer)) {
+        m_failure = worker->Failure();
+        return SANE_STATUS_IO_ERROR;
+    }
+    if (fd)
+        *fd = answer.fd;
+    else if (answer.fd >= 0)
+        close(answer.fd);
+    m_failure = answer.text;
+    *fields = std::move(answer.fields);
+    return answer.status;
+}
+
+SANE_Status SaneRemoteDevice::OpenInWorker() {
+    sane_wire::Writer request = Asking(Request::Open);
+    request.Text(m_name);
+    std::vector<unsigned char> fields;
+    return Ask(request.Packet(), false, &fields);
+}
+
+SANE_Status SaneRemoteDevice::Revive() {
+    {
+        std::lock_guard lock(m_workerMutex);
+        m_worker = std::make_shared<SaneWorkerProcess>(m_libraryFile);
+    }
+    ForgetDescriptors();
+    DropFrame();
+    SANE_Status status = OpenInWorker();
+    // The new worker's device gets the options the old one had been given.
+    const auto setBefore = m_setValues;
+    for (size_t i = 0; status == SANE_STATUS_GOOD && i < setBefore.size(); ++i) {
+        const SANE_Int option = setBefore[i].first;
+        std::vector<unsigned char> copy = setBefore[i].second;
+        SANE_Int info = 0;
+        const SANE_Status set = Control(option, SANE_ACTION_SET_VALUE,
+                                        copy.empty() ? nullptr : copy.data(), &info);
+        if (set == SANE_STATUS_IO_ERROR && !Worker()->Alive()) status = set;
+    }
+    return status;
+}
+
+void SaneRemoteDevice::ForgetDescriptors() {
+    std::lock_guard lock(m_descriptorMutex);
+    m_retired = std::move(m_descriptors);
+    m_descriptors.clear();
+}
+
+const SANE_Option_Descriptor* SaneRemoteDevice::Descriptor(SANE_Int option) {
+    {
+        std::lock_guard lock(m_descriptorMutex);
+        const auto found = m_descriptors.find(option);
+        if (found != m_descriptors.end()) return found->second ? &found->second->Get() : nullptr;
+    }
+    std::shared_ptr<SaneWorkerProcess> worker = Worker();
+    if (!worker || !worker->Alive()) {
+        if (Revive() != SANE_STATUS_GOOD) return nullptr;
+        worker = Worker();
+    }
+    sane_wire::Writer request = Asking(Request::Descriptor);
+    request.I32(option);
+    std::vector<unsigned char> fields;
+    if (Ask(request.Packet(), false, &fields) != SANE_STATUS_GOOD) return nullptr;
+    sane_wire::Reader in(fields.data(), fields.size());
+    uint32_t present = 0;
+    std::unique_ptr<SaneRemoteDescriptor> descriptor;
+    if (!in.U32(&present) || present > 1 ||
+        (present && !(descriptor = SaneRemoteDescriptor::Read(in))) || !in.AtEnd()) {
+        worker->Reject("a malformed option descriptor");
+        m_failure = worker->Failure();
+        return nullptr;
+    }
+    std::lock_guard lock(m_descriptorMutex);
+    auto& kept = m_descriptors[option];
+    kept = std::move(descriptor);
+    return kept ? &kept->Get() : nullptr;
+}
+
+SANE_Status SaneRemoteDevice::Control(SANE_Int option, SANE_Action action, void* value,
+                                      SANE_Int* info) {
+    if (info) *info = 0;
+    const SANE_Option_Descriptor* descriptor = Descriptor(option);
+    if (!descriptor) return m_failure.empty() ? SANE_STATUS_INVAL : SANE_STATUS_IO_ERROR;
+    const size_t size =
+        action == SANE_ACTION_SET_AUTO || !value ? 0 : size_t(std::max(descriptor->size, 0));
+    std::vector<unsigned char> sent(size, 0);
+    if (action == SANE_ACTION_SET_VALUE && size) std::memcpy(sent.data(), value, size);
+    sane_wire::Writer request = Asking(Request::Control);
+    request.I32(option);
+    request.I32(action);
+    request.Bytes(sent.data(), sent.size());
+    std::vector<unsigned char> fields;
+    const SANE_Status status = Ask(request.Packet(), false, &fields);
+    if (action != SANE_ACTION_GET_VALUE) ForgetDescriptors();
+    if (status == SANE_STATUS_IO_ERROR && fields.empty()) return status;
+    sane_wire::Reader in(fields.data(), fields.size());
+    int32_t flags = 0;
+    std::vector<unsigned char> back;
+    if (!in.I32(&flags) || !in.Bytes(&back, long(size)) || !in.AtEnd()) {
+        if (std::shared_ptr<SaneWorkerProcess> worker = Worker()) {
+            worker->Reject("a malformed option value");
+            m_failure = worker->Failure();
+        }
+        return SANE_STATUS_IO_ERROR;
+    }
+    if (info) *info = flags;
+    if (status == SANE_STATUS_GOOD && size) std::memcpy(value, back.data(), size);
+    if (status == SANE_STATUS_GOOD && action == SANE_ACTION_SET_VALUE) {
+        std::erase_if(m_setValues, [option](const auto& set) { return set.first == option; });
+        m_setValues.emplace_back(option, std::move(sent));
+    }
+    return status;
+}
+
+SANE_Status SaneRemoteDevice::Parameters(SANE_Parameters* parameters) {
+    std::vector<unsigned char> fields;
+    const SANE_Status status = Ask(Asking(Request::Parameters).Packet(), false, &fields);
+    if (status != SANE_STATUS_GOOD) return status;
+    sane_wire::Reader in(fields.data(), fields.size());
+    int32_t format = 0;
+    SANE_Parameters p{};
+    if (!in.I32(&format) || !in.I32(&p.last_frame) || !in.I32(&p.bytes_per_line) ||
+        !in.I32(&p.pixels_per_line) || !in.I32(&p.lines) || !in.I32(&p.depth) || !in.AtEnd()) {
+        if (std::shared_ptr<SaneWorkerProcess> worker = Worker()) {
+            worker->Reject("malformed scan parameters");
+            m_failure = worker->Failure();
+        }
+        return SANE_STATUS_IO_ERROR;
+    }
+    // The converter judges the values themselves, as it does libsane's.
+    p.format = static_cast<SANE_Frame>(format);
+    *parameters = p;
+    return SANE_STATUS_GOOD;
+}
+
+SANE_Status SaneRemoteDevice::Start() {
+    DropFrame();
+    m_cancelled = false;
+    std::shared_ptr<SaneWorkerProcess> worker = Worker();
+    if (!worker || !worker->Alive()) {
+        const SANE_Status revived = Revive();
+        if (revived != SANE_STATUS_GOOD) return revived;
+    }
+    std::vector<unsigned char> fields;
+    return Ask(Asking(Request::Start).Packet(), true, &fields);
+}
+
+void SaneRemoteDevice::DropFrame() {
+    if (m_frame.bytes) munmap(const_cast<unsigned char*>(m_frame.bytes), m_frame.size);
+    m_frame = Frame{};
+}
+
+SANE_Status SaneRemoteDevice::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
+    *length = 0;
+    if (m_cancelled) {
+        DropFrame();
+        return SANE_STATUS_CANCELLED;
+    }
+    if (!m_frame.active) {
+        int fd = -1;
+        std::vector<unsigned char> fields;
+        const SANE_Status end = Ask(Asking(Request::ReadFrame).Packet(), true, &fields, &fd);
+        std::shared_ptr<SaneWorkerProcess> worker = Worker();
+        if (!worker || !worker->Alive()) return SANE_STATUS_IO_ERROR;
+        sane_wire::Reader in(fields.data(), fields.size());
+        uint64_t size = 0;
+        struct stat facts {};
+        const int seals = fd >= 0 ? fcntl(fd, F_GET_SEALS) : 0;
+        // The file must be as long as said and sealed, so that the worker cannot cut it
+        // short under the reader.
+        const bool whole = in.U64(&size) && in.AtEnd() && end != SANE_STATUS_GOOD &&
+                           (size == 0 || (fd >= 0 && fstat(fd, &facts) == 0 &&
+                                          uint64_t(facts.st_size) == size && seals >= 0 &&
+                                          (unsigned(seals) & kRequiredSeals) == kRequiredSeals));
+        const void* map = whole && size ? mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0)
+                                        : nullptr;
+        if (fd >= 0) close(fd);
+        if (!whole || map == MAP_FAILED) {
+            worker->Reject(whole ? "a frame that cannot be mapped" : "a malformed frame");
+            m_failure = worker->Failure();
+            return SANE_STATUS_IO_ERROR;
+        }
+        m_frame = Frame{true, static_cast<const unsigned char*>(map), size_t(size), 0, end,
+                        m_failure};
+    }
+    const size_t left = m_frame.size - m_frame.offset;
+    if (left == 0) {
+        const SANE_Status end = m_frame.end;
+        m_failure = m_frame.endText;
+        DropFrame();
+        return end;
+    }
+    const size_t count = std::min(left, size_t(std::max(maxLength, 0)));
+    std::memcpy(data, m_frame.bytes + m_frame.offset, count);
+    m_frame.offset += count;
+    *length = SANE_Int(count);
+    return SANE_STATUS_GOOD;
+}
+
+void SaneRemoteDevice::Cancel() {
+    m_cancelled = true;
+    if (std::shared_ptr<SaneWorkerProcess> worker = Worker()) worker->Cancel();
+}
+
+void SaneRemoteDevice::Close() {
+    std::vector<unsigned char> fields;
+    if (std::shared_ptr<SaneWorkerProcess> worker = Worker(); worker && worker->Alive())
+        Ask(Asking(Request::Close).Packet(), false, &fields);
+    {
+        std::lock_guard lock(m_workerMutex);
+        m_worker.reset();
+    }
+    delete this;
+}

@@ -1,0 +1,238 @@
+#include "sources/sane/SaneWorkerServer.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+
+#include "sources/sane/SaneLibrary.h"
+#include "sources/sane/SaneRemoteDescriptor.h"
+
+namespace {
+
+using sane_wire::Request;
+
+// sane_read is asked for at most this much at a time, straight into the frame's file.
+constexpr size_t kReadAtMost = 1024 * 1024;
+// A frame of unknown length starts at this size and doubles.
+constexpr size_t kUnknownFrameStart = 4 * 1024 * 1024;
+constexpr size_t kMaxFrame = size_t(1) << 34;
+// How often a long frame says how far it is: each report restarts sane.ds's deadline.
+constexpr auto kProgressEvery = std::chrono::milliseconds(200);
+
+}  // namespace
+
+int SaneWorkerServer::Run() {
+    Packet packet;
+    for (;;) {
+        int fd = -1;
+        const int got = sane_wire::Receive(m_socket, &packet, &fd);
+        if (fd >= 0) close(fd);
+        if (got == -1) break;  // sane.ds went away
+        sane_wire::Reader in(packet.data(), packet.size());
+        uint32_t request = 0;
+        bool closed = false;
+        if (got != 0 || !in.U32(&request) || !Answer(static_cast<Request>(request), in, &closed))
+            return 2;
+        if (closed) return 0;
+    }
+    if (m_handle) m_api.close(m_handle);
+    return 0;
+}
+
+bool SaneWorkerServer::Reply(SANE_Status status, const sane_wire::Writer& fields, int passFd,
+                             const std::string& text) {
+    sane_wire::Writer head;
+    head.U32(sane_wire::kReply);
+    head.I32(status);
+    head.Text(text);
+    Packet packet = head.Packet();
+    packet.insert(packet.end(), fields.Packet().begin(), fields.Packet().end());
+    return sane_wire::Send(m_socket, packet, passFd);
+}
+
+bool SaneWorkerServer::Answer(Request request, sane_wire::Reader& in, bool* closed) {
+    sane_wire::Writer out;
+    if (request == Request::List) {
+        if (!in.AtEnd()) return false;
+        List();
+        return true;
+    }
+    if (request == Request::Open) {
+        std::string name;
+        if (!in.Text(&name) || !in.AtEnd() || m_handle) return false;
+        const SANE_Status status = m_api.open(name.c_str(), &m_handle);
+        if (status != SANE_STATUS_GOOD) m_handle = nullptr;
+        return Reply(status == SANE_STATUS_GOOD && !m_handle ? SANE_STATUS_INVAL : status, out);
+    }
+    if (!m_handle) return false;
+    switch (request) {
+        case Request::Descriptor: {
+            int32_t option = 0;
+            if (!in.I32(&option) || !in.AtEnd()) return false;
+            const SANE_Option_Descriptor* d = m_api.get_option_descriptor(m_handle, option);
+            out.U32(d ? 1 : 0);
+            if (d) SaneRemoteDescriptor::Write(out, *d);
+            return Reply(SANE_STATUS_GOOD, out);
+        }
+        case Request::Control: {
+            int32_t option = 0, action = 0;
+            std::vector<unsigned char> value;
+            if (!in.I32(&option) || !in.I32(&action) || !in.Bytes(&value) || !in.AtEnd())
+                return false;
+            const size_t size = value.size();
+            value.resize(size + sizeof(SANE_Word));  // room for a backend that writes a word
+            SANE_Int info = 0;
+            const SANE_Status status =
+                m_api.control_option(m_handle, option, static_cast<SANE_Action>(action),
+                                     size ? value.data() : nullptr, &info);
+            out.I32(info);
+            out.Bytes(value.data(), size);
+            return Reply(status, out);
+        }
+        case Request::Parameters: {
+            if (!in.AtEnd()) return false;
+            SANE_Parameters p{};
+            const SANE_Status status = m_api.get_parameters(m_handle, &p);
+            for (int32_t field : {int32_t(p.format), p.last_frame, p.bytes_per_line,
+                                  p.pixels_per_line, p.lines, p.depth})
+                out.I32(field);
+            return Reply(status, out);
+        }
+        case Request::Start: return in.AtEnd() && Reply(m_api.start(m_handle), out);
+        case Request::ReadFrame:
+            if (!in.AtEnd()) return false;
+            ReadFrame();
+            return true;
+        case Request::Cancel:
+            if (!in.AtEnd()) return false;
+            m_api.cancel(m_handle);
+            return true;
+        case Request::Close:
+            if (!in.AtEnd()) return false;
+            m_api.close(m_handle);
+            m_handle = nullptr;
+            *closed = true;
+            return Reply(SANE_STATUS_GOOD, out);
+        default: return false;
+    }
+}
+
+void SaneWorkerServer::List() {
+    std::vector<SaneDeviceInfo> devices;
+    std::string error;
+    sane_wire::Writer out;
+    if (!m_library.ListDevices(&devices, &error)) {
+        out.U32(0);
+        Reply(SANE_STATUS_IO_ERROR, out, -1, error);
+        return;
+    }
+    // As many as one packet holds: more scanners than that on one machine are unheard of.
+    sane_wire::Writer list;
+    uint32_t count = 0;
+    for (const SaneDeviceInfo& device : devices) {
+        const size_t texts = device.name.size() + device.vendor.size() + device.model.size() +
+                             device.type.size() + 16;
+        if (list.Packet().size() + texts > sane_wire::kMaxPacket - 256) break;
+        for (const std::string* text : {&device.name, &device.vendor, &device.model, &device.type})
+            list.Text(*text);
+        ++count;
+    }
+    out.U32(count);
+    out.Raw(list.Packet());
+    Reply(SANE_STATUS_GOOD, out);
+}
+
+bool SaneWorkerServer::TakeCancel() {
+    Packet packet(sane_wire::kMaxPacket + 1);
+    for (;;) {
+        const ssize_t got = recv(m_socket, packet.data(), packet.size(), MSG_DONTWAIT);
+        if (got < 0) return true;  // nothing came
+        sane_wire::Reader in(packet.data(), size_t(got));
+        uint32_t request = 0;
+        if (!in.U32(&request) || request != uint32_t(Request::Cancel) || !in.AtEnd()) return false;
+        m_api.cancel(m_handle);
+    }
+}
+
+void SaneWorkerServer::SendProgress(uint64_t bytes) {
+    sane_wire::Writer out;
+    out.U32(sane_wire::kProgress);
+    out.U64(bytes);
+    sane_wire::Send(m_socket, out.Packet());
+}
+
+bool SaneWorkerServer::GrowFrame(int fd, unsigned char** map, size_t* mapped, size_t capacity) {
+    if (*map) munmap(*map, *mapped);
+    *map = nullptr;
+    if (capacity > kMaxFrame || ftruncate(fd, off_t(capacity)) != 0) return false;
+    void* at = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (at == MAP_FAILED) return false;
+    *map = static_cast<unsigned char*>(at);
+    *mapped = capacity;
+    return true;
+}
+
+void SaneWorkerServer::ReadFrame() {
+    sane_wire::Writer out;
+    SANE_Parameters p{};
+    size_t capacity = kUnknownFrameStart;
+    if (m_api.get_parameters(m_handle, &p) == SANE_STATUS_GOOD && p.lines > 0 &&
+        p.bytes_per_line > 0)
+        capacity = std::min(size_t(p.lines) * size_t(p.bytes_per_line), kMaxFrame);
+    capacity = std::max<size_t>(capacity, 4096);
+    const int fd = memfd_create("velomark-sane-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    unsigned char* map = nullptr;
+    size_t mapped = 0;
+    if (fd < 0 || !GrowFrame(fd, &map, &mapped, capacity)) {
+        if (fd >= 0) close(fd);
+        out.U64(0);
+        Reply(SANE_STATUS_NO_MEM, out, -1, "the scanner driver's worker has no memory for the frame");
+        return;
+    }
+    size_t size = 0;
+    SANE_Status status = SANE_STATUS_GOOD;
+    std::string text;
+    auto reported = std::chrono::steady_clock::now();
+    while (status == SANE_STATUS_GOOD) {
+        if (!TakeCancel()) _exit(2);  // sane.ds broke the protocol
+        if (mapped - size < 64 * 1024 && !GrowFrame(fd, &map, &mapped, mapped * 2)) {
+            status = SANE_STATUS_NO_MEM;
+            text = "the page is larger than the scanner driver's worker can hold";
+            break;
+        }
+        const size_t asked = std::min(mapped - size, kReadAtMost);
+        SANE_Int length = 0;
+        status = m_api.read(m_handle, map + size, SANE_Int(asked), &length);
+        if (status != SANE_STATUS_GOOD) break;
+        if (length < 0 || size_t(length) > asked) {
+            status = SANE_STATUS_IO_ERROR;
+            text = "the scanner driver reported " + std::to_string(length) +
+                   " bytes read into room for " + std::to_string(asked);
+            break;
+        }
+        size += size_t(length);
+        const auto now = std::chrono::steady_clock::now();
+        if (now - reported >= kProgressEvery) {
+            SendProgress(size);
+            reported = now;
+        }
+    }
+    if (map) munmap(map, mapped);
+    const bool sealed =
+        ftruncate(fd, off_t(size)) == 0 &&
+        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0;
+    if (!sealed) {
+        close(fd);
+        out.U64(0);
+        Reply(SANE_STATUS_NO_MEM, out, -1, "the scanner driver's worker cannot seal the frame");
+        return;
+    }
+    out.U64(size);
+    Reply(status, out, fd, text);
+    close(fd);
+}
