@@ -143,10 +143,14 @@ void AcquisitionEngine::FilterPosted(const MSG& msg) {
     m_host.OfferToSource(msg);
     // A request that waited for the source to close is taken up at once.
     if (wasRunning && !m_host.AcquisitionRunning()) {
+        // A batch that failed ends with its sentence, for the person and the clients.
+        CTwain* twain = m_host.Twain();
+        const std::string failure = twain ? twain->TakeSourceFailure() : std::string();
+        if (!failure.empty()) m_host.Notice(failure);
         if (m_jobs.Running())
-            m_jobs.FinishRunning();
+            m_jobs.FinishRunning(failure);
         else if (StreamHub* streams = Streams())
-            streams->EndAcquisition();
+            streams->EndAcquisition(failure);
         FollowJobs();
         PollChannel(m_channel, *this);
     }

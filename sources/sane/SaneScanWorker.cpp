@@ -58,6 +58,7 @@ SaneScanProgress SaneScanWorker::Progress() {
     progress.pageBytesExpected = m_pageBytesExpected.load();
     progress.end = m_end;
     progress.message = m_message;
+    progress.failure = m_failure;
     return progress;
 }
 
@@ -68,6 +69,7 @@ void SaneScanWorker::End(SaneBatchEnd end, const std::string& message) {
     {
         std::lock_guard lock(m_mutex);
         m_end = end;
+        if (end == SaneBatchEnd::Failed) m_failure = message;
         if (!message.empty()) m_message = m_message.empty() ? message : m_message + "; " + message;
         all = m_message;
         m_finished = true;

@@ -41,14 +41,14 @@ TW_IDENTITY SaneSource::Identity(const SaneDeviceInfo& device, const std::string
                              device.model.c_str(), productName.c_str());
 }
 
-TW_UINT16 SaneSource::Entry(pTW_IDENTITY /*origin*/, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+TW_UINT16 SaneSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                             TW_MEMREF data) {
     std::lock_guard lock(m_mutex);
     if (dg == DG_CONTROL) {
         switch (dat) {
             case DAT_IDENTITY: return IdentityTriplet(msg, static_cast<TW_IDENTITY*>(data));
             case DAT_STATUS: return Status(msg, static_cast<TW_STATUS*>(data));
-            case DAT_VELOMARK_NOTE: return Note(msg, data);
+            case DAT_VELOMARK_NOTE: return origin ? BatchFailure(msg, data) : Note(msg, data);
             case DAT_VELOMARK_LONGNAME: return LongName(msg, data);
             default: break;
         }
@@ -131,6 +131,16 @@ TW_UINT16 SaneSource::Note(TW_UINT16 msg, void* data) {
     if (!data) return Fail(TWCC_BADVALUE);
     if (m_note.empty()) return TWRC_FAILURE;
     CopyText(static_cast<TW_VELOMARK_NOTE*>(data)->Text, "SANE: " + m_note);
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 SaneSource::BatchFailure(TW_UINT16 msg, void* data) {
+    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+    if (!data) return Fail(TWCC_BADVALUE);
+    if (!m_session) return Fail(TWCC_SEQERROR);
+    const std::string failure = m_session->BatchFailure();
+    if (failure.empty()) return TWRC_FAILURE;
+    CopyText(static_cast<TW_VELOMARK_NOTE*>(data)->Text, failure);
     return TWRC_SUCCESS;
 }
 

@@ -59,6 +59,8 @@ private:
     TW_UINT16 OpenSession(TW_IDENTITY* identity);
     void ListDevices();
     TW_UINT16 Note(TW_UINT16 msg, void* data);
+    // Asked by the application of the open session (DataSource.h).
+    TW_UINT16 BatchFailure(TW_UINT16 msg, void* data);
     TW_UINT16 LongName(TW_UINT16 msg, void* data);
 
     std::mutex m_mutex;

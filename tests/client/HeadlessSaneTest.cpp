@@ -1,6 +1,7 @@
 // A SANE scanner end to end: `velomark --headless` with SANE's test device as the
 // default source (unattended), velomark-client asking for the pages, and the saved
-// pixels compared with what scanimage writes for the same device and options.
+// pixels compared with what scanimage writes for the same device and options; and
+// drivers that crash, hang or lie, each costing its job only.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 #include "tests/ProgramRun.h"
 #include "tests/client/ChildProcess.h"
 #include "tests/client/ClientTestFixture.h"
+#include "sources/sane/SaneSourceNames.h"
 #include "tests/sources/sane/SaneScanimage.h"
 
 namespace velomark::testing {
@@ -51,6 +53,23 @@ std::vector<uint8_t> FileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// The BMP file's pixels against scanimage's for the device with kOptions.
+void ExpectScanimagesPixels(const std::string& bmpPath, const std::string& device) {
+    // The saved file is a BMP: its packed DIB starts after the 14-byte file header.
+    std::vector<uint8_t> file = FileBytes(bmpPath);
+    ASSERT_GT(file.size(), 54u) << bmpPath;
+    file.erase(file.begin(), file.begin() + 14);
+    DecodedImage delivered;
+    std::string error;
+    ASSERT_TRUE(DecodeDib(file, &delivered, &error)) << error;
+
+    SaneSettings options;
+    ASSERT_TRUE(SaneSettings::Parse(kOptions, &options, &error)) << error;
+    DecodedImage reference;
+    ASSERT_TRUE(SaneScanimage::Scan(device, options, &reference, &error)) << error;
+    EXPECT_EQ(FirstDifference(reference, delivered), "");
+}
+
 TEST_F(HeadlessSaneTest, PagesOfTheSaneTestDeviceReachTheClientAsScanimageSeesThem) {
     setenv("VELOMARK_DEFAULT_SOURCE", "test:5", 1);  // chosen by its SANE device name
     std::string error;
@@ -60,20 +79,68 @@ TEST_F(HeadlessSaneTest, PagesOfTheSaneTestDeviceReachTheClientAsScanimageSeesTh
         RunProgram({VELOMARK_CLIENT_PATH, "acquire", "-n", "1", "-o", out, "-t", "60"}, 90000);
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(m_velomark.WaitForEvents("image ", 1));
-
-    // The saved file is a BMP: its packed DIB starts after the 14-byte file header.
-    std::vector<uint8_t> file = FileBytes(out + "/image-001.bmp");
-    ASSERT_GT(file.size(), 54u);
-    file.erase(file.begin(), file.begin() + 14);
-    DecodedImage delivered;
-    ASSERT_TRUE(DecodeDib(file, &delivered, &error)) << error;
-
-    SaneSettings options;
-    ASSERT_TRUE(SaneSettings::Parse(kOptions, &options, &error)) << error;
-    DecodedImage reference;
-    ASSERT_TRUE(SaneScanimage::Scan("test:5", options, &reference, &error)) << error;
-    EXPECT_EQ(FirstDifference(reference, delivered), "");
+    ExpectScanimagesPixels(out + "/image-001.bmp", "test:5");
 }
+
+// A driver that fails in its own way, and the sentence its job ends with.
+struct DriverFault {
+    const char* backend;  // tests/sources/sane/faulty
+    const char* sentence;
+};
+
+class HeadlessSaneFaultTest : public HeadlessSaneTest,
+                              public ::testing::WithParamInterface<DriverFault> {
+protected:
+    void SetUp() override {
+        HeadlessSaneTest::SetUp();
+        // SANE's dll backend looks for backends in LD_LIBRARY_PATH's folders first;
+        // the test backend's settings come from the second folder.
+        setenv("LD_LIBRARY_PATH", VELOMARK_SANE_FAULTY_BACKENDS, 1);
+        const std::string folders =
+            std::string(VELOMARK_SANE_FAULTY_CONFIG) + ":" + SaneTestConfigDir();
+        setenv("SANE_CONFIG_DIR", folders.c_str(), 1);
+        setenv("VELOMARK_SANE_DEADLINE", "2", 1);
+    }
+    void TearDown() override {
+        HeadlessSaneTest::TearDown();
+        unsetenv("LD_LIBRARY_PATH");
+        unsetenv("VELOMARK_SANE_DEADLINE");
+    }
+    static std::string ProductName(const std::string& device, const std::string& model) {
+        return SaneSourceNames::ProductNames({{device, "", model, ""}}).front();
+    }
+};
+
+TEST_P(HeadlessSaneFaultTest, TheJobEndsWithItsSentenceAndTheNextJobScansWhole) {
+    std::string error;
+    ASSERT_TRUE(m_velomark.Start({}, error)) << error;
+    const std::string faulty = std::string(GetParam().backend) + ":0";
+    ProgramOutput failed = RunProgram({VELOMARK_CLIENT_PATH, "acquire", "--stream", "--device",
+                                       ProductName(faulty, "Faulty"), "-o", Folder() + "/lost",
+                                       "-t", "60"},
+                                      90000);
+    EXPECT_NE(failed.exitCode, 0);
+    EXPECT_NE(failed.err.find(GetParam().sentence), std::string::npos) << failed.err;
+    EXPECT_TRUE(m_velomark.WaitForEvent(std::string("notice ") + GetParam().sentence));
+
+    const std::string out = Folder() + "/out";
+    ProgramOutput result = RunProgram({VELOMARK_CLIENT_PATH, "acquire", "--stream", "--device",
+                                       ProductName("test:6", "frontend-tester"), "-o", out, "-t",
+                                       "60"},
+                                      90000);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    ExpectScanimagesPixels(out + "/page-001.bmp", "test:6");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, HeadlessSaneFaultTest,
+    ::testing::Values(
+        DriverFault{"crashread", "the scanner driver stopped: signal 11 (Segmentation fault)"},
+        DriverFault{"hangstart", "the scanner driver did not answer for 2 s"},
+        DriverFault{"liar", "the scanner driver reported "}),
+    [](const ::testing::TestParamInfo<DriverFault>& info) {
+        return std::string(info.param.backend);
+    });
 
 }  // namespace
 }  // namespace velomark::testing
