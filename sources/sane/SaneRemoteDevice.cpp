@@ -121,7 +121,7 @@ SANE_Status SaneRemoteDevice::Open(const std::string& libraryFile, const std::st
 SaneRemoteDevice::SaneRemoteDevice(std::string libraryFile, std::string name)
     : m_libraryFile(std::move(libraryFile)), m_name(std::move(name)) {}
 
-SaneRemoteDevice::~SaneRemoteDevice() { DropFrame(); }
+SaneRemoteDevice::~SaneRemoteDevice() { UnmapSegment(); }
 
 std::shared_ptr<SaneWorkerProcess> SaneRemoteDevice::Worker() {
     std::lock_guard lock(m_workerMutex);
@@ -129,8 +129,9 @@ std::shared_ptr<SaneWorkerProcess> SaneRemoteDevice::Worker() {
 }
 
 SANE_Status SaneRemoteDevice::Ask(const std::vector<unsigned char>& request, bool longDeadline,
-                                  std::vector<unsigned char>* fields, int* fd) {
-    if (fd) *fd = -1;
+                                  std::vector<unsigned char>* fields) {
+    std::lock_guard lock(m_callMutex);
+    DropFrame();
     std::shared_ptr<SaneWorkerProcess> worker = Worker();
     if (!worker || !worker->Alive()) {
         m_failure = worker ? worker->Failure() : "the scanner driver is not running";
@@ -145,10 +146,6 @@ SANE_Status SaneRemoteDevice::Ask(const std::vector<unsigned char>& request, boo
         m_failure = worker->Failure();
         return SANE_STATUS_IO_ERROR;
     }
-    if (fd)
-        *fd = answer.fd;
-    else if (answer.fd >= 0)
-        close(answer.fd);
     m_failure = answer.text;
     *fields = std::move(answer.fields);
     return answer.status;
@@ -162,12 +159,15 @@ SANE_Status SaneRemoteDevice::OpenInWorker() {
 }
 
 SANE_Status SaneRemoteDevice::Revive() {
+    std::lock_guard lock(m_callMutex);
+    // A frame of the old worker is gone with it.
+    UnmapSegment();
+    m_frame = Frame{};
     {
         std::lock_guard lock(m_workerMutex);
         m_worker = std::make_shared<SaneWorkerProcess>(m_libraryFile);
     }
     ForgetDescriptors();
-    DropFrame();
     SANE_Status status = OpenInWorker();
     // The new worker's device gets the options the old one had been given.
     const auto setBefore = m_setValues;
@@ -287,56 +287,102 @@ SANE_Status SaneRemoteDevice::Start() {
     return Ask(Asking(Request::Start).Packet(), true, &fields);
 }
 
-void SaneRemoteDevice::DropFrame() {
+void SaneRemoteDevice::UnmapSegment() {
     if (m_frame.bytes) munmap(const_cast<unsigned char*>(m_frame.bytes), m_frame.size);
+    m_frame.bytes = nullptr;
+    m_frame.size = m_frame.offset = 0;
+}
+
+void SaneRemoteDevice::DropFrame() {
+    // What the worker still sends of a frame nobody reads is taken and let go, so that
+    // the next reply is the next request's.
+    while (m_frame.open && NextPacket()) UnmapSegment();
+    UnmapSegment();
     m_frame = Frame{};
 }
 
+bool SaneRemoteDevice::NextPacket() {
+    std::shared_ptr<SaneWorkerProcess> worker = Worker();
+    SaneWorkerProcess::Answer answer;
+    if (!worker || !worker->Await(SaneWorkerProcess::LongDeadline(), &answer)) {
+        m_failure = worker ? worker->Failure() : "the scanner driver is not running";
+        m_frame.open = false;
+        return false;
+    }
+    if (answer.segment) {
+        if (answer.size == 0) return true;
+        struct stat facts {};
+        const int seals = fcntl(answer.fd, F_GET_SEALS);
+        // Sealed and as long as said, so that the worker cannot cut it short under the
+        // reader.
+        const bool whole = fstat(answer.fd, &facts) == 0 &&
+                           uint64_t(facts.st_size) == answer.size && seals >= 0 &&
+                           (unsigned(seals) & kRequiredSeals) == kRequiredSeals &&
+                           answer.size <= SIZE_MAX;
+        const void* map =
+            whole ? mmap(nullptr, size_t(answer.size), PROT_READ, MAP_SHARED, answer.fd, 0)
+                  : MAP_FAILED;
+        close(answer.fd);
+        if (map == MAP_FAILED) {
+            worker->Reject("an unsealed or short segment of a frame");
+            m_failure = worker->Failure();
+            m_frame.open = false;
+            return false;
+        }
+        m_frame.bytes = static_cast<const unsigned char*>(map);
+        m_frame.size = size_t(answer.size);
+        m_frame.offset = 0;
+        m_frame.received += answer.size;
+        return true;
+    }
+    sane_wire::Reader in(answer.fields.data(), answer.fields.size());
+    uint64_t total = 0;
+    m_frame.open = false;
+    if (!in.U64(&total) || !in.AtEnd() || answer.status == SANE_STATUS_GOOD ||
+        total != m_frame.received) {
+        worker->Reject("a malformed end of a frame");
+        m_failure = worker->Failure();
+        return false;
+    }
+    m_frame.ended = true;
+    m_frame.end = answer.status;
+    m_frame.endText = answer.text;
+    return true;
+}
+
 SANE_Status SaneRemoteDevice::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
+    std::lock_guard lock(m_callMutex);
     *length = 0;
     if (m_cancelled) {
         DropFrame();
         return SANE_STATUS_CANCELLED;
     }
-    if (!m_frame.active) {
-        int fd = -1;
-        std::vector<unsigned char> fields;
-        const SANE_Status end = Ask(Asking(Request::ReadFrame).Packet(), true, &fields, &fd);
+    if (!m_frame.open && !m_frame.ended) {
         std::shared_ptr<SaneWorkerProcess> worker = Worker();
-        if (!worker || !worker->Alive()) return SANE_STATUS_IO_ERROR;
-        sane_wire::Reader in(fields.data(), fields.size());
-        uint64_t size = 0;
-        struct stat facts {};
-        const int seals = fd >= 0 ? fcntl(fd, F_GET_SEALS) : 0;
-        // The file must be as long as said and sealed, so that the worker cannot cut it
-        // short under the reader.
-        const bool whole = in.U64(&size) && in.AtEnd() && end != SANE_STATUS_GOOD &&
-                           (size == 0 || (fd >= 0 && fstat(fd, &facts) == 0 &&
-                                          uint64_t(facts.st_size) == size && seals >= 0 &&
-                                          (unsigned(seals) & kRequiredSeals) == kRequiredSeals));
-        const void* map = whole && size ? mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0)
-                                        : nullptr;
-        if (fd >= 0) close(fd);
-        if (!whole || map == MAP_FAILED) {
-            worker->Reject(whole ? "a frame that cannot be mapped" : "a malformed frame");
-            m_failure = worker->Failure();
+        if (!worker || !worker->Send(Asking(Request::ReadFrame))) {
+            m_failure = worker ? worker->Failure() : "the scanner driver is not running";
             return SANE_STATUS_IO_ERROR;
         }
-        m_frame = Frame{true, static_cast<const unsigned char*>(map), size_t(size), 0, end,
-                        m_failure};
+        m_frame.open = true;
     }
-    const size_t left = m_frame.size - m_frame.offset;
-    if (left == 0) {
-        const SANE_Status end = m_frame.end;
-        m_failure = m_frame.endText;
-        DropFrame();
-        return end;
+    for (;;) {
+        if (m_frame.offset < m_frame.size) {
+            const size_t count =
+                std::min(m_frame.size - m_frame.offset, size_t(std::max(maxLength, 0)));
+            std::memcpy(data, m_frame.bytes + m_frame.offset, count);
+            m_frame.offset += count;
+            *length = SANE_Int(count);
+            return SANE_STATUS_GOOD;
+        }
+        UnmapSegment();
+        if (m_frame.ended) {
+            const SANE_Status end = m_frame.end;
+            m_failure = m_frame.endText;
+            m_frame = Frame{};
+            return end;
+        }
+        if (!NextPacket()) return SANE_STATUS_IO_ERROR;
     }
-    const size_t count = std::min(left, size_t(std::max(maxLength, 0)));
-    std::memcpy(data, m_frame.bytes + m_frame.offset, count);
-    m_frame.offset += count;
-    *length = SANE_Int(count);
-    return SANE_STATUS_GOOD;
 }
 
 void SaneRemoteDevice::Cancel() {
@@ -348,6 +394,7 @@ void SaneRemoteDevice::Close() {
     std::vector<unsigned char> fields;
     if (std::shared_ptr<SaneWorkerProcess> worker = Worker(); worker && worker->Alive())
         Ask(Asking(Request::Close).Packet(), false, &fields);
+    UnmapSegment();
     {
         std::lock_guard lock(m_workerMutex);
         m_worker.reset();

@@ -53,8 +53,13 @@ private:
     SANE_Status OpenInWorker();
     // A call to the worker; its failure (or the worker's words) in m_failure.
     SANE_Status Ask(const std::vector<unsigned char>& request, bool longDeadline,
-                    std::vector<unsigned char>* fields, int* fd = nullptr);
+                    std::vector<unsigned char>* fields);
     std::shared_ptr<SaneWorkerProcess> Worker();
+    // The frame being read: its next segment or its end, within the long deadline;
+    // false when the worker failed.
+    bool NextPacket();
+    void UnmapSegment();
+    // Takes the rest of a frame under way and forgets it.
     void DropFrame();
     void ForgetDescriptors();
 
@@ -74,12 +79,18 @@ private:
     std::map<SANE_Int, std::unique_ptr<SaneRemoteDescriptor>> m_retired;
     std::vector<std::pair<SANE_Int, std::vector<unsigned char>>> m_setValues;
 
-    // The frame read last, served to sane_read from its sealed memory file.
+    // One call or frame at a time on the worker's socket; recursive, since a call may
+    // first start a fresh worker and give it the options.
+    std::recursive_mutex m_callMutex;
+    // The frame being read, served to sane_read segment by segment from their sealed
+    // memory files.
     struct Frame {
-        bool active = false;
-        const unsigned char* bytes = nullptr;
+        bool open = false;   // asked for, its end not come yet
+        bool ended = false;  // its end came: `end` after the last segment's bytes
+        const unsigned char* bytes = nullptr;  // the segment being served
         size_t size = 0;
         size_t offset = 0;
+        uint64_t received = 0;  // bytes in all its segments
         SANE_Status end = SANE_STATUS_EOF;
         std::string endText;
     };

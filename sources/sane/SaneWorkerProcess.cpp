@@ -176,17 +176,30 @@ void SaneWorkerProcess::End(const std::string& sentence) {
 bool SaneWorkerProcess::Call(const sane_wire::Writer& request, std::chrono::seconds deadline,
                              Answer* answer) {
     std::lock_guard lock(m_callMutex);
-    *answer = Answer{};
-    if (!Alive()) return false;
-    m_cancelled = false;
-    if (!sane_wire::Send(m_socket, request.Packet())) {
-        End("");
+    if (!Send(request) || !Await(deadline, answer)) return false;
+    if (answer->segment) {
+        if (answer->fd >= 0) close(answer->fd);
+        answer->fd = -1;
+        Reject("a segment of a frame nobody asked for");
         return false;
     }
+    return true;
+}
+
+bool SaneWorkerProcess::Send(const sane_wire::Writer& request) {
+    m_cancelled = false;
+    if (!Alive()) return false;
+    if (sane_wire::Send(m_socket, request.Packet())) return true;
+    End("");
+    return false;
+}
+
+bool SaneWorkerProcess::Await(std::chrono::seconds deadline, Answer* answer) {
+    *answer = Answer{};
+    if (!Alive()) return false;
     using Clock = std::chrono::steady_clock;
     Clock::time_point until = Clock::now() + deadline;
     bool cancelSeen = false;
-    std::vector<unsigned char> packet;
     for (;;) {
         if (m_cancelled && !cancelSeen) {
             cancelSeen = true;
@@ -203,42 +216,37 @@ bool SaneWorkerProcess::Call(const sane_wire::Writer& request, std::chrono::seco
         const int ready =
             poll(&waiting, 1,
                  int(std::chrono::duration_cast<std::chrono::milliseconds>(slice).count()) + 1);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready == 0) continue;
-        int fd = -1;
-        const int got = sane_wire::Receive(m_socket, &packet, &fd);
-        if (got == -1) {
-            End("");
-            return false;
-        }
-        sane_wire::Reader in(packet.data(), packet.size());
-        uint32_t kind = 0;
-        if (got == -2 || !in.U32(&kind)) {
-            if (fd >= 0) close(fd);
-            Reject("a packet of no known form");
-            return false;
-        }
-        if (kind == sane_wire::kProgress) {
-            uint64_t bytes = 0;
-            if (fd >= 0) close(fd);
-            if (!in.U64(&bytes) || !in.AtEnd()) {
-                Reject("a malformed progress report");
-                return false;
-            }
-            // Still reading: the deadline restarts, unless the call was cancelled.
-            if (!cancelSeen) until = Clock::now() + deadline;
-            continue;
-        }
-        int32_t status = 0;
-        if (kind != sane_wire::kReply || !in.I32(&status) || !in.Text(&answer->text) ||
-            status < SANE_STATUS_GOOD || status > SANE_STATUS_ACCESS_DENIED) {
-            if (fd >= 0) close(fd);
-            Reject("a malformed reply");
-            return false;
-        }
-        answer->status = static_cast<SANE_Status>(status);
-        answer->fields.assign(packet.begin() + long(in.Offset()), packet.end());
-        answer->fd = fd;
-        return true;
+        if (ready <= 0) continue;  // time passing, or a signal
+        return Take(answer);
     }
+}
+
+bool SaneWorkerProcess::Take(Answer* answer) {
+    std::vector<unsigned char> packet;
+    int fd = -1;
+    const int got = sane_wire::Receive(m_socket, &packet, &fd);
+    if (got == -1) {
+        End("");
+        return false;
+    }
+    sane_wire::Reader in(packet.data(), packet.size());
+    uint32_t kind = 0;
+    int32_t status = 0;
+    bool ok = got == 0 && in.U32(&kind);
+    if (ok && kind == sane_wire::kSegment) {
+        answer->segment = true;
+        ok = in.U64(&answer->size) && in.AtEnd() && (answer->size == 0) == (fd < 0);
+    } else if (ok) {
+        ok = kind == sane_wire::kReply && in.I32(&status) && in.Text(&answer->text) &&
+             status >= SANE_STATUS_GOOD && status <= SANE_STATUS_ACCESS_DENIED && fd < 0;
+        answer->status = static_cast<SANE_Status>(status);
+        if (ok) answer->fields.assign(packet.begin() + long(in.Offset()), packet.end());
+    }
+    if (!ok) {
+        if (fd >= 0) close(fd);
+        Reject(answer->segment ? "a malformed segment of a frame" : "a malformed reply");
+        return false;
+    }
+    answer->fd = fd;
+    return true;
 }

@@ -32,15 +32,22 @@ public:
     SaneWorkerProcess(const SaneWorkerProcess&) = delete;
     SaneWorkerProcess& operator=(const SaneWorkerProcess&) = delete;
 
+    // A reply, or a segment of a frame being read.
     struct Answer {
+        bool segment = false;
         SANE_Status status = SANE_STATUS_IO_ERROR;
         std::string text;                   // the worker's own words for a failure
         std::vector<unsigned char> fields;  // what follows status and text
-        int fd = -1;                        // passed beside the reply; the caller's to close
+        uint64_t size = 0;                  // a segment's
+        int fd = -1;                        // a segment's file; the caller's to close
     };
     // Sends the request and waits for its reply. False when the worker failed
-    // (Failure); Progress packets meanwhile each restart the deadline.
+    // (Failure).
     bool Call(const sane_wire::Writer& request, std::chrono::seconds deadline, Answer* answer);
+    // The parts of a call, for a frame's segments before its reply: one request, then
+    // each packet within its own deadline. The caller keeps them to one thread.
+    bool Send(const sane_wire::Writer& request);
+    bool Await(std::chrono::seconds deadline, Answer* answer);
     // Sends a Cancel, from any thread, and shortens the wait of a call under way: a
     // worker that does not answer soon after is killed.
     void Cancel();
@@ -59,6 +66,8 @@ private:
     // way it ended does.
     void End(const std::string& sentence);
     std::string HowItEnded(int waitStatus) const;
+    // The packet waiting on the socket, checked for form.
+    bool Take(Answer* answer);
 
     pid_t m_pid = -1;
     int m_socket = -1;

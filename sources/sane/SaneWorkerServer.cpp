@@ -16,13 +16,16 @@ namespace {
 
 using sane_wire::Request;
 
-// sane_read is asked for at most this much at a time, straight into the frame's file.
+// sane_read is asked for at most this much at a time, straight into the segment's
+// file, and for no less: a segment with less room grows.
 constexpr size_t kReadAtMost = 1024 * 1024;
+constexpr size_t kLeastRead = 64 * 1024;
 // A frame of unknown length starts at this size and doubles.
 constexpr size_t kUnknownFrameStart = 4 * 1024 * 1024;
 constexpr size_t kMaxFrame = size_t(1) << 34;
-// How often a long frame says how far it is: each report restarts sane.ds's deadline.
-constexpr auto kProgressEvery = std::chrono::milliseconds(200);
+// How often a frame being read sends what it has: each segment restarts sane.ds's
+// deadline and moves the page's progress.
+constexpr auto kSegmentEvery = std::chrono::milliseconds(200);
 
 }  // namespace
 
@@ -159,55 +162,94 @@ bool SaneWorkerServer::TakeCancel() {
     }
 }
 
-void SaneWorkerServer::SendProgress(uint64_t bytes) {
-    sane_wire::Writer out;
-    out.U32(sane_wire::kProgress);
-    out.U64(bytes);
-    sane_wire::Send(m_socket, out.Packet());
-}
+// The bytes of a frame read since the last segment went, in a memory file of their
+// own, read into straight from sane_read.
+class SaneWorkerServer::Segment {
+public:
+    Segment() = default;
+    ~Segment() { Drop(); }
+    Segment(const Segment&) = delete;
+    Segment& operator=(const Segment&) = delete;
 
-bool SaneWorkerServer::GrowFrame(int fd, unsigned char** map, size_t* mapped, size_t capacity) {
-    if (*map) munmap(*map, *mapped);
-    *map = nullptr;
-    if (capacity > kMaxFrame || ftruncate(fd, off_t(capacity)) != 0) return false;
-    void* at = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (at == MAP_FAILED) return false;
-    *map = static_cast<unsigned char*>(at);
-    *mapped = capacity;
-    return true;
-}
+    size_t Size() const { return m_size; }
+    size_t Room() const { return m_mapped - m_size; }
+    unsigned char* End() { return m_map + m_size; }
+    void Grew(size_t count) { m_size += count; }
+    // Room for `capacity` bytes, keeping what was read.
+    bool Make(size_t capacity) {
+        if (m_fd < 0) m_fd = memfd_create("velomark-sane-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (m_fd < 0 || capacity > kMaxFrame) return false;
+        if (m_map) munmap(m_map, m_mapped);
+        m_map = nullptr;
+        m_mapped = 0;
+        if (ftruncate(m_fd, off_t(capacity)) != 0) return false;
+        void* at = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
+        if (at == MAP_FAILED) return false;
+        m_map = static_cast<unsigned char*>(at);
+        m_mapped = capacity;
+        return true;
+    }
+    // Cut to its size and sealed, so that sane.ds may read it without fear of it
+    // shrinking; then sent and let go. An empty one goes without a file.
+    bool Ship(int socket) {
+        if (m_map) munmap(m_map, m_mapped);
+        m_map = nullptr;
+        m_mapped = 0;
+        const bool sealed =
+            m_size == 0 ||
+            (ftruncate(m_fd, off_t(m_size)) == 0 &&
+             fcntl(m_fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) ==
+                 0);
+        sane_wire::Writer out;
+        out.U32(sane_wire::kSegment);
+        out.U64(m_size);
+        const bool sent = sealed && sane_wire::Send(socket, out.Packet(), m_size ? m_fd : -1);
+        Drop();
+        return sent;
+    }
+
+private:
+    void Drop() {
+        if (m_map) munmap(m_map, m_mapped);
+        if (m_fd >= 0) close(m_fd);
+        m_map = nullptr;
+        m_fd = -1;
+        m_mapped = m_size = 0;
+    }
+
+    int m_fd = -1;
+    unsigned char* m_map = nullptr;
+    size_t m_mapped = 0;
+    size_t m_size = 0;
+};
 
 void SaneWorkerServer::ReadFrame() {
-    sane_wire::Writer out;
     SANE_Parameters p{};
-    size_t capacity = kUnknownFrameStart;
+    uint64_t expected = 0;  // 0: not known
     if (m_api.get_parameters(m_handle, &p) == SANE_STATUS_GOOD && p.lines > 0 &&
         p.bytes_per_line > 0)
-        capacity = std::min(size_t(p.lines) * size_t(p.bytes_per_line), kMaxFrame);
-    capacity = std::max<size_t>(capacity, 4096);
-    const int fd = memfd_create("velomark-sane-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    unsigned char* map = nullptr;
-    size_t mapped = 0;
-    if (fd < 0 || !GrowFrame(fd, &map, &mapped, capacity)) {
-        if (fd >= 0) close(fd);
-        out.U64(0);
-        Reply(SANE_STATUS_NO_MEM, out, -1, "the scanner driver's worker has no memory for the frame");
-        return;
-    }
-    size_t size = 0;
+        expected = uint64_t(p.lines) * uint64_t(p.bytes_per_line);
+    uint64_t total = 0;
+    Segment segment;
     SANE_Status status = SANE_STATUS_GOOD;
     std::string text;
-    auto reported = std::chrono::steady_clock::now();
+    auto shipped = std::chrono::steady_clock::now();
     while (status == SANE_STATUS_GOOD) {
         if (!TakeCancel()) _exit(2);  // sane.ds broke the protocol
-        if (mapped - size < 64 * 1024 && !GrowFrame(fd, &map, &mapped, mapped * 2)) {
-            status = SANE_STATUS_NO_MEM;
-            text = "the page is larger than the scanner driver's worker can hold";
-            break;
+        if (segment.Room() < kLeastRead) {
+            const uint64_t rest = expected > total ? expected - total : kUnknownFrameStart;
+            const size_t wanted = segment.Size()
+                                      ? 2 * (segment.Size() + segment.Room())
+                                      : size_t(std::min<uint64_t>(rest + kLeastRead, kMaxFrame));
+            if (!segment.Make(std::max(wanted, kLeastRead))) {
+                status = SANE_STATUS_NO_MEM;
+                text = "the page is larger than the scanner driver's worker can hold";
+                break;
+            }
         }
-        const size_t asked = std::min(mapped - size, kReadAtMost);
+        const size_t asked = std::min(segment.Room(), kReadAtMost);
         SANE_Int length = 0;
-        status = m_api.read(m_handle, map + size, SANE_Int(asked), &length);
+        status = m_api.read(m_handle, segment.End(), SANE_Int(asked), &length);
         if (status != SANE_STATUS_GOOD) break;
         if (length < 0 || size_t(length) > asked) {
             status = SANE_STATUS_IO_ERROR;
@@ -215,24 +257,18 @@ void SaneWorkerServer::ReadFrame() {
                    " bytes read into room for " + std::to_string(asked);
             break;
         }
-        size += size_t(length);
+        segment.Grew(size_t(length));
+        total += uint64_t(length);
+        // A long frame goes in parts, so that the page's progress shows and sane.ds
+        // knows the driver still works.
         const auto now = std::chrono::steady_clock::now();
-        if (now - reported >= kProgressEvery) {
-            SendProgress(size);
-            reported = now;
+        if (now - shipped >= kSegmentEvery) {
+            if (!segment.Ship(m_socket)) _exit(2);
+            shipped = now;
         }
     }
-    if (map) munmap(map, mapped);
-    const bool sealed =
-        ftruncate(fd, off_t(size)) == 0 &&
-        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0;
-    if (!sealed) {
-        close(fd);
-        out.U64(0);
-        Reply(SANE_STATUS_NO_MEM, out, -1, "the scanner driver's worker cannot seal the frame");
-        return;
-    }
-    out.U64(size);
-    Reply(status, out, fd, text);
-    close(fd);
+    if (segment.Size() && !segment.Ship(m_socket)) _exit(2);
+    sane_wire::Writer out;
+    out.U64(total);
+    Reply(status, out, -1, text);
 }

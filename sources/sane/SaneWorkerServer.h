@@ -1,7 +1,7 @@
 // The worker's side of the protocol (SaneWorkerWire.h): each request of sane.ds
-// answered with libsane's own calls on one device. A frame is read whole into a
-// memory file, sealed and passed beside the reply; a Cancel that comes meanwhile
-// reaches sane_cancel between two reads.
+// answered with libsane's own calls on one device. A frame is read into memory files,
+// each sealed and passed as a segment every so often and at the frame's end; a Cancel
+// that comes meanwhile reaches sane_cancel between two reads.
 #pragma once
 
 #include <sys/types.h>
@@ -27,12 +27,10 @@ private:
     bool Reply(SANE_Status status, const sane_wire::Writer& fields, int passFd = -1,
                const std::string& text = std::string());
     void List();
+    class Segment;
     void ReadFrame();
-    // Grows the frame's memory file to hold `capacity` bytes and maps it afresh.
-    bool GrowFrame(int fd, unsigned char** map, size_t* mapped, size_t capacity);
     // Takes a Cancel that came meanwhile; false when something else came.
     bool TakeCancel();
-    void SendProgress(uint64_t bytes);
 
     const SaneLibrary& m_library;
     const SaneApi& m_api;

@@ -19,15 +19,16 @@ enum class Request : uint32_t {
     Control = 4,     // option, action, value -> info, value
     Parameters = 5,  // -> format, last frame, bytes per line, pixels per line, lines, depth
     Start = 6,
-    ReadFrame = 7,  // -> the frame's size; its bytes in a sealed memory file
+    ReadFrame = 7,  // -> Segment packets, then a reply with the frame's size
     Cancel = 8,     // never answered
     Close = 9,
 };
 
-// From the worker: Reply (int32 status, text, then the request's own fields), or
-// Progress (uint64 bytes of the frame read so far) while a frame is read.
+// From the worker: Reply (int32 status, text, then the request's own fields), or,
+// while a frame is read, Segment (uint64 size, the bytes read since the last one in
+// a sealed memory file passed beside it).
 constexpr uint32_t kReply = 100;
-constexpr uint32_t kProgress = 101;
+constexpr uint32_t kSegment = 101;
 
 // The largest packet either side sends or takes.
 constexpr size_t kMaxPacket = 64 * 1024;

@@ -41,9 +41,14 @@ int main(int argc, char** argv) {
         } else if (request == uint32_t(sane_wire::Request::List)) {
             out.U32(0);
         } else if (request == uint32_t(sane_wire::Request::ReadFrame)) {
+            sane_wire::Writer segment;
+            segment.U32(sane_wire::kSegment);
+            segment.U64(4096);
             fd = memfd_create("frame", MFD_CLOEXEC);
             if (fd < 0 || ftruncate(fd, 4096) != 0) return 1;
-            out.U64(4096);
+            sane_wire::Send(kSocket, segment.Packet(), fd);
+            close(fd);
+            continue;
         }
         if (request != uint32_t(sane_wire::Request::Cancel)) sane_wire::Send(kSocket, out.Packet(), fd);
         if (fd >= 0) close(fd);

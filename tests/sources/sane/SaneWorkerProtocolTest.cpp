@@ -49,7 +49,7 @@ TEST_F(SaneWorkerProtocolTest, AFrameTheWorkerCouldStillShrinkIsNeverRead) {
               SANE_STATUS_IO_ERROR);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(api.StatusText(handle, SANE_STATUS_IO_ERROR),
-              "the scanner driver answered nonsense: a malformed frame");
+              "the scanner driver answered nonsense: an unsealed or short segment of a frame");
 }
 
 }  // namespace
