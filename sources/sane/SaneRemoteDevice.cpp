@@ -1,11 +1,11 @@
 #include "sources/sane/SaneRemoteDevice.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "sources/sane/SaneRemoteDescriptor.h"
@@ -121,7 +121,7 @@ SANE_Status SaneRemoteDevice::Open(const std::string& libraryFile, const std::st
 SaneRemoteDevice::SaneRemoteDevice(std::string libraryFile, std::string name)
     : m_libraryFile(std::move(libraryFile)), m_name(std::move(name)) {}
 
-SaneRemoteDevice::~SaneRemoteDevice() { UnmapSegment(); }
+SaneRemoteDevice::~SaneRemoteDevice() { CloseSegment(); }
 
 std::shared_ptr<SaneWorkerProcess> SaneRemoteDevice::Worker() {
     std::lock_guard lock(m_workerMutex);
@@ -161,13 +161,14 @@ SANE_Status SaneRemoteDevice::OpenInWorker() {
 SANE_Status SaneRemoteDevice::Revive() {
     std::lock_guard lock(m_callMutex);
     // A frame of the old worker is gone with it.
-    UnmapSegment();
+    CloseSegment();
     m_frame = Frame{};
     {
-        std::lock_guard lock(m_workerMutex);
+        std::lock_guard workerLock(m_workerMutex);
         m_worker = std::make_shared<SaneWorkerProcess>(m_libraryFile);
     }
     ForgetDescriptors();
+    m_reviving = true;
     SANE_Status status = OpenInWorker();
     // The new worker's device gets the options the old one had been given.
     const auto setBefore = m_setValues;
@@ -179,6 +180,7 @@ SANE_Status SaneRemoteDevice::Revive() {
                                         copy.empty() ? nullptr : copy.data(), &info);
         if (set == SANE_STATUS_IO_ERROR && !Worker()->Alive()) status = set;
     }
+    m_reviving = false;
     return status;
 }
 
@@ -196,7 +198,8 @@ const SANE_Option_Descriptor* SaneRemoteDevice::Descriptor(SANE_Int option) {
     }
     std::shared_ptr<SaneWorkerProcess> worker = Worker();
     if (!worker || !worker->Alive()) {
-        if (Revive() != SANE_STATUS_GOOD) return nullptr;
+        // A worker that dies while being given the options is not started again.
+        if (m_reviving || Revive() != SANE_STATUS_GOOD) return nullptr;
         worker = Worker();
     }
     sane_wire::Writer request = Asking(Request::Descriptor);
@@ -204,17 +207,27 @@ const SANE_Option_Descriptor* SaneRemoteDevice::Descriptor(SANE_Int option) {
     std::vector<unsigned char> fields;
     if (Ask(request.Packet(), false, &fields) != SANE_STATUS_GOOD) return nullptr;
     sane_wire::Reader in(fields.data(), fields.size());
-    uint32_t present = 0;
-    std::unique_ptr<SaneRemoteDescriptor> descriptor;
-    if (!in.U32(&present) || present > 1 ||
-        (present && !(descriptor = SaneRemoteDescriptor::Read(in))) || !in.AtEnd()) {
+    uint32_t count = 0;
+    std::vector<std::unique_ptr<SaneRemoteDescriptor>> descriptors;
+    bool ok = in.U32(&count) && count >= 1 && count <= fields.size() &&
+              int64_t(option) + count - 1 <= INT32_MAX;
+    for (uint32_t i = 0; ok && i < count; ++i) {
+        uint32_t present = 0;
+        std::unique_ptr<SaneRemoteDescriptor> descriptor;
+        ok = in.U32(&present) && present <= 1 &&
+             (!present || (descriptor = SaneRemoteDescriptor::Read(in))) &&
+             (present || i + 1 == count);  // "none" only last
+        descriptors.push_back(std::move(descriptor));
+    }
+    if (!ok || !in.AtEnd()) {
         worker->Reject("a malformed option descriptor");
         m_failure = worker->Failure();
         return nullptr;
     }
     std::lock_guard lock(m_descriptorMutex);
-    auto& kept = m_descriptors[option];
-    kept = std::move(descriptor);
+    for (size_t i = 0; i < descriptors.size(); ++i)
+        m_descriptors[option + SANE_Int(i)] = std::move(descriptors[i]);
+    const auto& kept = m_descriptors[option];
     return kept ? &kept->Get() : nullptr;
 }
 
@@ -233,8 +246,10 @@ SANE_Status SaneRemoteDevice::Control(SANE_Int option, SANE_Action action, void*
     request.Bytes(sent.data(), sent.size());
     std::vector<unsigned char> fields;
     const SANE_Status status = Ask(request.Packet(), false, &fields);
-    if (action != SANE_ACTION_GET_VALUE) ForgetDescriptors();
-    if (status == SANE_STATUS_IO_ERROR && fields.empty()) return status;
+    if (status == SANE_STATUS_IO_ERROR && fields.empty()) {
+        ForgetDescriptors();
+        return status;
+    }
     sane_wire::Reader in(fields.data(), fields.size());
     int32_t flags = 0;
     std::vector<unsigned char> back;
@@ -246,6 +261,9 @@ SANE_Status SaneRemoteDevice::Control(SANE_Int option, SANE_Action action, void*
         return SANE_STATUS_IO_ERROR;
     }
     if (info) *info = flags;
+    // SANE says when a set changed the descriptors; only then are they asked again.
+    if (action != SANE_ACTION_GET_VALUE && (flags & SANE_INFO_RELOAD_OPTIONS))
+        ForgetDescriptors();
     if (status == SANE_STATUS_GOOD && size) std::memcpy(value, back.data(), size);
     if (status == SANE_STATUS_GOOD && action == SANE_ACTION_SET_VALUE) {
         std::erase_if(m_setValues, [option](const auto& set) { return set.first == option; });
@@ -287,17 +305,17 @@ SANE_Status SaneRemoteDevice::Start() {
     return Ask(Asking(Request::Start).Packet(), true, &fields);
 }
 
-void SaneRemoteDevice::UnmapSegment() {
-    if (m_frame.bytes) munmap(const_cast<unsigned char*>(m_frame.bytes), m_frame.size);
-    m_frame.bytes = nullptr;
+void SaneRemoteDevice::CloseSegment() {
+    if (m_frame.fd >= 0) close(m_frame.fd);
+    m_frame.fd = -1;
     m_frame.size = m_frame.offset = 0;
 }
 
 void SaneRemoteDevice::DropFrame() {
     // What the worker still sends of a frame nobody reads is taken and let go, so that
     // the next reply is the next request's.
-    while (m_frame.open && NextPacket()) UnmapSegment();
-    UnmapSegment();
+    while (m_frame.open && NextPacket()) CloseSegment();
+    CloseSegment();
     m_frame = Frame{};
 }
 
@@ -319,17 +337,14 @@ bool SaneRemoteDevice::NextPacket() {
                            uint64_t(facts.st_size) == answer.size && seals >= 0 &&
                            (unsigned(seals) & kRequiredSeals) == kRequiredSeals &&
                            answer.size <= SIZE_MAX;
-        const void* map =
-            whole ? mmap(nullptr, size_t(answer.size), PROT_READ, MAP_SHARED, answer.fd, 0)
-                  : MAP_FAILED;
-        close(answer.fd);
-        if (map == MAP_FAILED) {
+        if (!whole) {
+            close(answer.fd);
             worker->Reject("an unsealed or short segment of a frame");
             m_failure = worker->Failure();
             m_frame.open = false;
             return false;
         }
-        m_frame.bytes = static_cast<const unsigned char*>(map);
+        m_frame.fd = answer.fd;
         m_frame.size = size_t(answer.size);
         m_frame.offset = 0;
         m_frame.received += answer.size;
@@ -353,6 +368,7 @@ bool SaneRemoteDevice::NextPacket() {
 SANE_Status SaneRemoteDevice::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
     std::lock_guard lock(m_callMutex);
     *length = 0;
+    if (maxLength <= 0) return SANE_STATUS_INVAL;
     if (m_cancelled) {
         DropFrame();
         return SANE_STATUS_CANCELLED;
@@ -367,14 +383,20 @@ SANE_Status SaneRemoteDevice::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int
     }
     for (;;) {
         if (m_frame.offset < m_frame.size) {
-            const size_t count =
+            const size_t wanted =
                 std::min(m_frame.size - m_frame.offset, size_t(std::max(maxLength, 0)));
-            std::memcpy(data, m_frame.bytes + m_frame.offset, count);
+            // Read, not mapped: the copy from the file's pages costs no page faults.
+            const ssize_t got = pread(m_frame.fd, data, wanted, off_t(m_frame.offset));
+            if (got <= 0) {
+                m_failure = "the scanner driver's segment of a frame cannot be read";
+                return SANE_STATUS_IO_ERROR;
+            }
+            const size_t count = size_t(got);
             m_frame.offset += count;
             *length = SANE_Int(count);
             return SANE_STATUS_GOOD;
         }
-        UnmapSegment();
+        CloseSegment();
         if (m_frame.ended) {
             const SANE_Status end = m_frame.end;
             m_failure = m_frame.endText;
@@ -394,9 +416,9 @@ void SaneRemoteDevice::Close() {
     std::vector<unsigned char> fields;
     if (std::shared_ptr<SaneWorkerProcess> worker = Worker(); worker && worker->Alive())
         Ask(Asking(Request::Close).Packet(), false, &fields);
-    UnmapSegment();
+    CloseSegment();
     {
-        std::lock_guard lock(m_workerMutex);
+        std::lock_guard workerLock(m_workerMutex);
         m_worker.reset();
     }
     delete this;

@@ -58,7 +58,7 @@ private:
     // The frame being read: its next segment or its end, within the long deadline;
     // false when the worker failed.
     bool NextPacket();
-    void UnmapSegment();
+    void CloseSegment();
     // Takes the rest of a frame under way and forgets it.
     void DropFrame();
     void ForgetDescriptors();
@@ -72,6 +72,7 @@ private:
     mutable std::mutex m_workerMutex;  // the pointer only: Cancel comes from any thread
     std::shared_ptr<SaneWorkerProcess> m_worker;
     std::string m_failure;  // why the last call failed, in a sentence; "" otherwise
+    bool m_reviving = false;
 
     std::mutex m_descriptorMutex;
     std::map<SANE_Int, std::unique_ptr<SaneRemoteDescriptor>> m_descriptors;
@@ -87,7 +88,7 @@ private:
     struct Frame {
         bool open = false;   // asked for, its end not come yet
         bool ended = false;  // its end came: `end` after the last segment's bytes
-        const unsigned char* bytes = nullptr;  // the segment being served
+        int fd = -1;  // the segment being served
         size_t size = 0;
         size_t offset = 0;
         uint64_t received = 0;  // bytes in all its segments

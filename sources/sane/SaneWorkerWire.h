@@ -15,7 +15,7 @@ namespace sane_wire {
 enum class Request : uint32_t {
     List = 1,        // -> count, then name, vendor, model, type of each device
     Open = 2,        // device name
-    Descriptor = 3,  // option -> present, then the descriptor (WriteDescriptor)
+    Descriptor = 3,  // option -> count, then for it and the next ones: present, descriptor
     Control = 4,     // option, action, value -> info, value
     Parameters = 5,  // -> format, last frame, bytes per line, pixels per line, lines, depth
     Start = 6,
