@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,10 +152,21 @@ void SaneWorkerProcess::End(const std::string& sentence) {
     int status = 0;
     pid_t ended = 0;
     if (sentence.empty()) {
-        const auto until = std::chrono::steady_clock::now() + kDyingGrace;
-        while ((ended = waitpid(m_pid, &status, WNOHANG)) == 0 &&
-               std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        // Woken the moment it ends (a pidfd), else looked at every millisecond.
+        const int pidfd = int(syscall(SYS_pidfd_open, m_pid, 0));
+        if (pidfd >= 0) {
+            pollfd ending{pidfd, POLLIN, 0};
+            while (poll(&ending, 1, int(std::chrono::milliseconds(kDyingGrace).count())) < 0 &&
+                   errno == EINTR) {
+            }
+            close(pidfd);
+            ended = waitpid(m_pid, &status, WNOHANG);
+        } else {
+            const auto until = std::chrono::steady_clock::now() + kDyingGrace;
+            while ((ended = waitpid(m_pid, &status, WNOHANG)) == 0 &&
+                   std::chrono::steady_clock::now() < until)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
     }
     bool killed = false;
     if (ended == 0 || (ended < 0 && errno == EINTR) || !sentence.empty()) {

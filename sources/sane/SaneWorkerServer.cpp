@@ -21,11 +21,13 @@ using sane_wire::Request;
 // file, and for no less: a segment with less room grows.
 constexpr size_t kReadAtMost = 1024 * 1024;
 constexpr size_t kLeastRead = 64 * 1024;
-// A frame of unknown length starts at this size and doubles.
+// A segment of a frame of unknown length starts at this size.
 constexpr size_t kUnknownFrameStart = 4 * 1024 * 1024;
 constexpr size_t kMaxFrame = size_t(1) << 34;
-// How often a frame being read sends what it has: each segment restarts sane.ds's
-// deadline and moves the page's progress.
+// A frame being read sends what it has every 2 MiB, so that sane.ds converts while
+// the worker reads, and at least every 200 ms, which restarts sane.ds's deadline and
+// moves the page's progress.
+constexpr size_t kSegmentBytes = 2 * 1024 * 1024;
 constexpr auto kSegmentEvery = std::chrono::milliseconds(200);
 
 }  // namespace
@@ -167,11 +169,13 @@ void SaneWorkerServer::List() {
 }
 
 bool SaneWorkerServer::TakeCancel() {
-    Packet packet(sane_wire::kMaxPacket + 1);
+    // Asked between every two reads, so small: anything longer than a Cancel is cut
+    // short and refused.
+    unsigned char packet[16];
     for (;;) {
-        const ssize_t got = recv(m_socket, packet.data(), packet.size(), MSG_DONTWAIT);
+        const ssize_t got = recv(m_socket, packet, sizeof packet, MSG_DONTWAIT);
         if (got < 0) return true;  // nothing came
-        sane_wire::Reader in(packet.data(), size_t(got));
+        sane_wire::Reader in(packet, size_t(got));
         uint32_t request = 0;
         if (!in.U32(&request) || request != uint32_t(Request::Cancel) || !in.AtEnd()) return false;
         m_api.cancel(m_handle);
@@ -199,10 +203,7 @@ public:
         m_map = nullptr;
         m_mapped = 0;
         if (ftruncate(m_fd, off_t(capacity)) != 0) return false;
-        // Its pages made at once rather than one fault at a time: that halves the
-        // cost of the worker's copy of a page.
-        void* at = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
-                        m_fd, 0);
+        void* at = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
         if (at == MAP_FAILED) return false;
         m_map = static_cast<unsigned char*>(at);
         m_mapped = capacity;
@@ -257,9 +258,9 @@ void SaneWorkerServer::ReadFrame() {
         if (!TakeCancel()) _exit(2);  // sane.ds broke the protocol
         if (segment.Room() < kLeastRead) {
             const uint64_t rest = expected > total ? expected - total : kUnknownFrameStart;
-            const size_t wanted = segment.Size()
-                                      ? 2 * (segment.Size() + segment.Room())
-                                      : size_t(std::min<uint64_t>(rest + kLeastRead, kMaxFrame));
+            const size_t wanted =
+                segment.Size() ? 2 * (segment.Size() + segment.Room())
+                               : size_t(std::min<uint64_t>(rest, kSegmentBytes)) + kLeastRead;
             if (!segment.Make(std::max(wanted, kLeastRead))) {
                 status = SANE_STATUS_NO_MEM;
                 text = "the page is larger than the scanner driver's worker can hold";
@@ -278,10 +279,8 @@ void SaneWorkerServer::ReadFrame() {
         }
         segment.Grew(size_t(length));
         total += uint64_t(length);
-        // A long frame goes in parts, so that the page's progress shows and sane.ds
-        // knows the driver still works.
         const auto now = std::chrono::steady_clock::now();
-        if (now - shipped >= kSegmentEvery) {
+        if (segment.Size() >= kSegmentBytes || now - shipped >= kSegmentEvery) {
             if (!segment.Ship(m_socket)) _exit(2);
             shipped = now;
         }
