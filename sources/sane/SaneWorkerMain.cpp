@@ -5,8 +5,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "sources/sane/SaneLibrary.h"
 #include "sources/sane/SaneWorkerServer.h"
@@ -39,6 +41,13 @@ int main(int argc, char** argv) {
     }
     // The socket breaking is an answer, not a reason to die.
     signal(SIGPIPE, SIG_IGN);
+    // A worker whose Velomark is gone ends, even with its driver stuck in a call
+    // that never returns (and so never sees the socket close).
+    const pid_t velomark = getppid();
+    std::thread([velomark] {
+        while (getppid() == velomark) std::this_thread::sleep_for(std::chrono::seconds(1));
+        _exit(1);
+    }).detach();
     std::string whyNot;
     const SaneLibrary* library = SaneLibrary::Shared(argv[1], &whyNot);
     if (!library) return RefuseFirstRequest(whyNot);

@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
