@@ -3,6 +3,8 @@
 //   many-devices    a list longer than any the source takes
 //   short-reply     a reply cut off inside its status
 //   unsealed-frame  a frame in a memory file the worker could still shrink
+//   dies-at-start   one option, "resolution" (3 unless set), and sane_start exits
+//                   with the resolution as its status
 // Every other request gets a plain success.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "sources/sane/SaneApi.h"
+#include "sources/sane/SaneRemoteDescriptor.h"
 #include "sources/sane/SaneWorkerWire.h"
 
 int main(int argc, char** argv) {
@@ -19,6 +22,10 @@ int main(int argc, char** argv) {
     constexpr int kSocket = 3;
     std::vector<unsigned char> packet;
     int passed = -1;
+    int32_t resolution = 3;
+    const SANE_Option_Descriptor option{"resolution", "Resolution", "", SANE_TYPE_INT, 0,
+                                        sizeof(SANE_Word), SANE_CAP_SOFT_SELECT,
+                                        SANE_CONSTRAINT_NONE, {nullptr}};
     while (sane_wire::Receive(kSocket, &packet, &passed) == 0) {
         if (passed >= 0) close(passed);
         sane_wire::Reader in(packet.data(), packet.size());
@@ -36,7 +43,23 @@ int main(int argc, char** argv) {
         out.I32(SANE_STATUS_GOOD);
         out.Text("");
         int fd = -1;
-        if (request == uint32_t(sane_wire::Request::List) && fault == "many-devices") {
+        if (fault == "dies-at-start" && request == uint32_t(sane_wire::Request::Start)) {
+            _exit(resolution);
+        } else if (fault == "dies-at-start" &&
+                   request == uint32_t(sane_wire::Request::Descriptor)) {
+            out.U32(2);
+            out.U32(1);
+            SaneRemoteDescriptor::Write(out, option);
+            out.U32(0);
+        } else if (fault == "dies-at-start" && request == uint32_t(sane_wire::Request::Control)) {
+            int32_t number = 0, action = 0;
+            std::vector<unsigned char> value;
+            if (!in.I32(&number) || !in.I32(&action) || !in.Bytes(&value, 4)) return 2;
+            if (action == SANE_ACTION_SET_VALUE)
+                resolution = int32_t(value[0] | value[1] << 8 | value[2] << 16 | value[3] << 24);
+            out.I32(0);
+            out.Bytes(&resolution, sizeof resolution);
+        } else if (request == uint32_t(sane_wire::Request::List) && fault == "many-devices") {
             out.U32(1u << 30);
         } else if (request == uint32_t(sane_wire::Request::List)) {
             out.U32(0);

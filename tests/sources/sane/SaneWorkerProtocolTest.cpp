@@ -52,4 +52,22 @@ TEST_F(SaneWorkerProtocolTest, AFrameTheWorkerCouldStillShrinkIsNeverRead) {
               "the scanner driver answered nonsense: an unsealed or short segment of a frame");
 }
 
+TEST_F(SaneWorkerProtocolTest, AWorkerThatDiedIsReplacedAndGivenTheOptionsItHad) {
+    SANE_Handle handle = nullptr;
+    std::string error;
+    ASSERT_EQ(SaneRemoteDevice::Open("dies-at-start", "fake:0", &handle, &error),
+              SANE_STATUS_GOOD)
+        << error;
+    std::unique_ptr<SaneDevice> device =
+        SaneDevice::Adopt(SaneRemoteDevice::Api(), handle, "fake:0");
+    ASSERT_TRUE(device->SetOption("resolution", "7", &error)) << error;
+    const SaneApi& api = device->Api();
+    // The worker ends with the resolution it was given as its status.
+    for (int start = 0; start < 2; ++start) {
+        EXPECT_EQ(api.start(handle), SANE_STATUS_IO_ERROR);
+        EXPECT_EQ(api.StatusText(handle, SANE_STATUS_IO_ERROR),
+                  "the scanner driver stopped: it exited with status 7");
+    }
+}
+
 }  // namespace
