@@ -76,8 +76,10 @@ SaneWorkerProcess::SaneWorkerProcess(const std::string& libraryFile) {
     m_socket = pair[0];
     int theirs = pair[1];
     // dup2 onto itself would leave close-on-exec set.
+    int dupError = 0;
     if (theirs == kWorkerSocket) {
         theirs = fcntl(pair[1], F_DUPFD_CLOEXEC, kWorkerSocket + 1);
+        dupError = errno;
         close(pair[1]);
     }
     std::string program = ProgramPath();
@@ -100,7 +102,7 @@ SaneWorkerProcess::SaneWorkerProcess(const std::string& libraryFile) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     std::string library = libraryFile;
     char* arguments[] = {program.data(), library.data(), nullptr};
-    const int error = theirs < 0 ? errno
+    const int error = theirs < 0 ? dupError
                                  : posix_spawn(&m_pid, program.c_str(), &actions, &attributes,
                                                arguments, environ);
     posix_spawn_file_actions_destroy(&actions);
