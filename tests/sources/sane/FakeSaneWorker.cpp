@@ -5,7 +5,10 @@
 //   unsealed-frame  a frame in a memory file the worker could still shrink
 //   dies-at-start   one option, "resolution" (3 unless set), and sane_start exits
 //                   with the resolution as its status
+//   own-fds-only    refuses to open a device while it holds a descriptor beyond its
+//                   standard three and its socket
 // Every other request gets a plain success.
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -43,6 +46,17 @@ int main(int argc, char** argv) {
         out.I32(SANE_STATUS_GOOD);
         out.Text("");
         int fd = -1;
+        if (fault == "own-fds-only" && request == uint32_t(sane_wire::Request::Open)) {
+            for (int fd = kSocket + 1; fd < 1024; ++fd)
+                if (fcntl(fd, F_GETFD) >= 0) {
+                    sane_wire::Writer refusal;
+                    refusal.U32(sane_wire::kReply);
+                    refusal.I32(SANE_STATUS_ACCESS_DENIED);
+                    refusal.Text("descriptor " + std::to_string(fd) + " came from Velomark");
+                    sane_wire::Send(kSocket, refusal.Packet());
+                    return 0;
+                }
+        }
         if (fault == "dies-at-start" && request == uint32_t(sane_wire::Request::Start)) {
             _exit(resolution);
         } else if (fault == "dies-at-start" &&

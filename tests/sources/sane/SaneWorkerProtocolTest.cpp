@@ -1,8 +1,10 @@
 // The source's side of the worker's protocol against a worker that breaks it
 // (FakeSaneWorker.cpp): each answer is refused, the worker killed, and the call
 // fails with a sentence instead of reading past what came.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -50,6 +52,19 @@ TEST_F(SaneWorkerProtocolTest, AFrameTheWorkerCouldStillShrinkIsNeverRead) {
     EXPECT_EQ(length, 0);
     EXPECT_EQ(api.StatusText(handle, SANE_STATUS_IO_ERROR),
               "the scanner driver answered nonsense: an unsealed or short segment of a frame");
+}
+
+TEST_F(SaneWorkerProtocolTest, TheWorkerGetsNoneOfVelomarksDescriptors) {
+    // As Velomark's sections and sockets would be, inheritable.
+    const int held = open("/dev/null", O_RDONLY);
+    ASSERT_GE(held, 0);
+    SANE_Handle handle = nullptr;
+    std::string error;
+    EXPECT_EQ(SaneRemoteDevice::Open("own-fds-only", "fake:0", &handle, &error),
+              SANE_STATUS_GOOD)
+        << error;
+    close(held);
+    if (handle) SaneRemoteDevice::Api().close(handle);
 }
 
 TEST_F(SaneWorkerProtocolTest, AWorkerThatDiedIsReplacedAndGivenTheOptionsItHad) {
