@@ -189,8 +189,13 @@ std::shared_ptr<SealedImage> StreamHub::Seal(const void* packed, size_t size) {
     return std::make_shared<SealedImage>(fd, size);
 }
 
-void StreamHub::EndAcquisition() {
-    for (const auto& stream : OpenStreams()) stream->PushEnd();
+void StreamHub::EndAcquisition(const std::string& failure) {
+    for (const auto& stream : OpenStreams()) {
+        if (failure.empty())
+            stream->PushEnd();
+        else
+            stream->PushError(failure);
+    }
 }
 
 void StreamHub::CloseAll() {

@@ -34,8 +34,9 @@ public:
     void TakeImage(const void* packed, size_t size, const unsigned char* info) override;
     void TakeImageFor(const std::shared_ptr<ImageStream>& stream, const void* packed, size_t size,
                       const unsigned char* info);
-    // The source closed after its batch, or the acquisition failed.
-    void EndAcquisition();
+    // The source closed after its batch, or the acquisition failed: kind 2, or kind 3
+    // with `failure` when the source said why.
+    void EndAcquisition(const std::string& failure = std::string());
     // Ends every stream's sends (the server stops).
     void CloseAll();
     size_t Count() const;

@@ -5,7 +5,8 @@
 #
 #   bin/velomark, bin/velomark-client
 #   lib/libvelomark-{platform,dib,bridge,client,dsm}.so
-#   lib/velomark/sources/{testchart,sane}.ds
+#   lib/velomark/sources/{testchart,sane}.ds, velomark-sane-worker (which sane.ds
+#   finds beside itself)
 #   lib/python3/dist-packages/velomark_client.py
 #   include/velomark_client.h
 #   share/applications/velomark.desktop
@@ -22,6 +23,7 @@ install(TARGETS velomark velomark-client RUNTIME DESTINATION bin)
 install(TARGETS velomark-platform velomark-dib velomark-bridge velomark-client-lib velomark-dsm
         LIBRARY DESTINATION lib)
 install(TARGETS testchart sane LIBRARY DESTINATION lib/velomark/sources)
+install(TARGETS velomark-sane-worker RUNTIME DESTINATION lib/velomark/sources)
 install(FILES client/velomark_client.h DESTINATION include)
 install(FILES client/python/velomark_client.py DESTINATION lib/python3/dist-packages)
 

@@ -160,10 +160,13 @@ void AcquisitionEngine::FilterPosted(const MSG& msg) {
     m_twain->OfferMessage(msg);
     // A request that waited for the source to close is taken up at once.
     if (wasRunning && !m_twain->IsRunning()) {
+        // A batch that failed ends with its sentence, for the person and the clients.
+        const std::string failure = m_twain->TakeSourceFailure();
+        if (!failure.empty()) m_host.Notice(failure);
         if (m_jobs.Running())
-            m_jobs.FinishRunning();
+            m_jobs.FinishRunning(failure);
         else if (StreamHub* streams = Streams())
-            streams->EndAcquisition();
+            streams->EndAcquisition(failure);
         FollowJobs();
         PollChannel(m_channel, *this);
     }

@@ -29,6 +29,7 @@ public:
     bool WasCancelled() const override { return m_nReturnCode == TWRC_CANCEL; }
     bool StartAcquisition(int nImages) override { return Acquire(nImages) != FALSE; }
     void OfferMessage(const MSG& msg) override { FilterMessage(msg); }
+    std::string TakeSourceFailure() override { return CTwain::TakeSourceFailure(); }
     bool StartTicket(const ScanTicket& ticket, std::string* sentence) override {
         return AcquireTicket(ticket, sentence) != FALSE;
     }

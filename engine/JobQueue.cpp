@@ -22,9 +22,12 @@ void JobQueue::StartNext(const Starter& start) {
     }
 }
 
-void JobQueue::FinishRunning() {
+void JobQueue::FinishRunning(const std::string& failure) {
     if (!m_running) return;
-    m_running->stream->PushEnd();
+    if (failure.empty())
+        m_running->stream->PushEnd();
+    else
+        m_running->stream->PushError(failure);
     m_running.reset();
 }
 

@@ -34,8 +34,9 @@ public:
     // When none runs, starts the oldest waiting job; one that cannot start ends with
     // its sentence and the next is tried.
     void StartNext(const Starter& start);
-    // The running job's source closed: its stream gets the end.
-    void FinishRunning();
+    // The running job's source closed: its stream gets the end, or kind 3 with the
+    // sentence on which the batch failed.
+    void FinishRunning(const std::string& failure = std::string());
     // Every job ends (the program stops); their streams close with the server.
     void Clear();
 

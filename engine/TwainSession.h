@@ -43,6 +43,9 @@ public:
     // A message for the TWAIN filter: a source's notification, or any event for a
     // source that wants every event.
     virtual void OfferMessage(const MSG& msg) = 0;
+    // The sentence on which the last source's batch failed ("" when it did not fail or
+    // cannot say); emptied by taking.
+    virtual std::string TakeSourceFailure() = 0;
 
     // A job's acquisition: the ticket's source, negotiated, enabled; false with a
     // sentence naming what the source cannot do.

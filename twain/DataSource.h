@@ -33,6 +33,11 @@
 //   DG_CONTROL / DAT_VELOMARK_LONGNAME / MSG_GET, data TW_VELOMARK_LONGNAME with
 //   Identity as listed: LongName is another name that names this source in
 //   VELOMARK_DEFAULT_SOURCE, e.g. a scanner's device name too long for ProductName.
+// And one question for an open source, asked by the application as it closes an
+// enabled one: DG_CONTROL / DAT_VELOMARK_NOTE / MSG_GET with the application as
+// origin: the sentence on which the source's last batch failed ("the scanner driver
+// stopped: signal 11 (Segmentation fault)"); anything but TWRC_SUCCESS when it did
+// not fail or the source does not know the question.
 // Strings are NUL-terminated within their field.
 #pragma once
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "twain/DataSource.h"
 #include "twain/LibraryPins.h"
 
 CTwain::CTwain(HWND hWnd)
@@ -121,6 +122,14 @@ BOOL CTwain::OpenSource(TW_IDENTITY* pSource) {
 
 void CTwain::CloseSource() {
     if (!IsSourceOpen()) return;
+    // Asked directly, so that a source that knows no such question leaves the
+    // status of the last real call alone.
+    TW_VELOMARK_NOTE failure{};
+    m_sourceFailure.clear();
+    if (m_bSourceEnabled && m_pDsmEntry &&
+        m_pDsmEntry(&m_AppId, &m_Source, DG_CONTROL, DAT_VELOMARK_NOTE, MSG_GET, &failure) ==
+            TWRC_SUCCESS)
+        m_sourceFailure.assign(failure.Text, strnlen(failure.Text, sizeof failure.Text));
     DisableSource();
     CallDsm(&m_AppId, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &m_Source);
     m_bSourceOpen = FALSE;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/GlobalMemory.h"
@@ -116,6 +117,9 @@ public:
                        TW_UINT32 item);
     BOOL GetCapability(const TW_IDENTITY& source, TW_UINT16 cap, TW_UINT16 msg,
                        CapabilityValues* values);
+    // The sentence on which the last source's batch failed, asked of it as it closed
+    // (DAT_VELOMARK_NOTE); "" when it did not fail or cannot say. Emptied by taking.
+    std::string TakeSourceFailure() { return std::exchange(m_sourceFailure, std::string()); }
 
 protected:
     // Where the batch that TransferImages takes stands, for ReceiveImage: the pending
@@ -166,6 +170,7 @@ protected:
 
 private:
     BOOL SetArea(const ScanTicket& ticket);
+    std::string m_sourceFailure;
     // The shared objects loaded before the DSM: whatever came after stays once a
     // source opened (LibraryPins).
     std::set<std::string> m_librariesBeforeDsm;

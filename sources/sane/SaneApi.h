@@ -127,10 +127,19 @@ struct SaneApi {
                         SANE_Int* length) = nullptr;
     void (*cancel)(SANE_Handle handle) = nullptr;
     SANE_String_Const (*strstatus)(SANE_Status status) = nullptr;
+    // Velomark's own: why the last call on the handle failed, when SANE's status says
+    // less (the scanner driver stopped); null or empty otherwise.
+    const char* (*failure)(SANE_Handle handle) = nullptr;
 
     // The status as SANE words it, with a fallback when the library gives none.
     std::string StatusText(SANE_Status status) const {
         const char* text = strstatus ? strstatus(status) : nullptr;
         return text ? text : "SANE status " + std::to_string(static_cast<int>(status));
+    }
+    // The failure of the last call on `handle` when the interface knows one, else the
+    // status's words.
+    std::string StatusText(SANE_Handle handle, SANE_Status status) const {
+        const char* text = failure && handle ? failure(handle) : nullptr;
+        return text && *text ? text : StatusText(status);
     }
 };

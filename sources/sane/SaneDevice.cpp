@@ -132,7 +132,7 @@ bool SaneDevice::SetOption(const std::string& name, const std::string& text, std
     const SANE_Status status =
         m_api.control_option(m_handle, option, SANE_ACTION_SET_VALUE, value, &info);
     if (status != SANE_STATUS_GOOD) {
-        *error = "option " + name + "=" + text + ": " + m_api.StatusText(status);
+        *error = "option " + name + "=" + text + ": " + m_api.StatusText(m_handle, status);
         return false;
     }
     return true;

@@ -25,6 +25,11 @@ public:
     // Opens the device; null, with SANE's reason in *error, when it cannot be opened.
     static std::unique_ptr<SaneDevice> Open(const SaneApi& api, const std::string& name,
                                             std::string* error);
+    // A device already open on `handle` (SaneRemoteDevice::Open), closed by this object.
+    static std::unique_ptr<SaneDevice> Adopt(const SaneApi& api, SANE_Handle handle,
+                                             const std::string& name) {
+        return std::unique_ptr<SaneDevice>(new SaneDevice(api, handle, name));
+    }
     ~SaneDevice();  // sane_close
     SaneDevice(const SaneDevice&) = delete;
     SaneDevice& operator=(const SaneDevice&) = delete;

@@ -58,6 +58,7 @@ SaneScanProgress SaneScanWorker::Progress() {
     progress.pageBytesExpected = m_pageBytesExpected.load();
     progress.end = m_end;
     progress.message = m_message;
+    progress.failure = m_failure;
     return progress;
 }
 
@@ -68,6 +69,7 @@ void SaneScanWorker::End(SaneBatchEnd end, const std::string& message) {
     {
         std::lock_guard lock(m_mutex);
         m_end = end;
+        if (end == SaneBatchEnd::Failed) m_failure = message;
         if (!message.empty()) m_message = m_message.empty() ? message : m_message + "; " + message;
         all = m_message;
         m_finished = true;
@@ -123,13 +125,13 @@ SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error)
         if (status == SANE_STATUS_NO_DOCS && converter.FrameCount() == 0) return PageEnd::NoDocs;
         if (status == SANE_STATUS_CANCELLED || m_cancel) return PageEnd::Cancelled;
         if (status != SANE_STATUS_GOOD) {
-            *error = api.StatusText(status);
+            *error = api.StatusText(handle, status);
             return PageEnd::Failed;
         }
         SANE_Parameters parameters{};
         status = api.get_parameters(handle, &parameters);
         if (status != SANE_STATUS_GOOD) {
-            *error = api.StatusText(status);
+            *error = api.StatusText(handle, status);
             return PageEnd::Failed;
         }
         if (!converter.BeginFrame(parameters, error)) return PageEnd::Failed;
@@ -149,7 +151,7 @@ SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error)
             // A feeder may find it has no sheet only when the page is read.
             if (status == SANE_STATUS_NO_DOCS) return PageEnd::NoDocs;
             if (status != SANE_STATUS_GOOD) {
-                *error = api.StatusText(status);
+                *error = api.StatusText(handle, status);
                 return PageEnd::Failed;
             }
             if (length < 0 || length > kReadChunk) {

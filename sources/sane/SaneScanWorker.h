@@ -32,6 +32,7 @@ struct SaneScanProgress {
     size_t pageBytesExpected = 0;  // 0 while unknown (lines == -1)
     SaneBatchEnd end = SaneBatchEnd::Running;
     std::string message;  // the reason of a failure, or options the device refused
+    std::string failure;  // the reason of a failure alone
 };
 
 class SaneScanWorker {
@@ -87,6 +88,7 @@ private:
     std::deque<Page> m_ready;
     SaneBatchEnd m_end = SaneBatchEnd::Running;
     std::string m_message;
+    std::string m_failure;
     std::atomic<bool> m_cancel{false};
     std::atomic<bool> m_finished{false};
     std::atomic<int> m_pagesScanned{0};

@@ -86,22 +86,30 @@ SaneUiModel SaneSession::UiModel() {
     return model;
 }
 
-bool SaneSession::StartPages() {
+bool SaneSession::StartPages() { return StartBatch(false); }
+
+bool SaneSession::StartBatch(bool fromWindow) {
     StopPages();
     const SourceNotifier notifier = Notifier();
+    // Enabled without a window, the application closes the source after the pages it
+    // was told of; a batch that ends otherwise (failed, an empty feeder) must ask, or
+    // the application would wait for a page that never comes.
     const bool closeAfter = ClosesAfterBatch();
+    const bool closeUnlessDone = !closeAfter && !fromWindow;
     std::ostream& log = m_log;
     const std::string device = m_device->Name();
     try {
         m_worker = std::make_unique<SaneScanWorker>(
             *m_device, m_settings, m_capabilities.TransferCount(),
             [notifier] { notifier.Post(MSG_XFERREADY); },
-            [notifier, closeAfter, &log, device](SaneBatchEnd end, const std::string& message) {
+            [notifier, closeAfter, closeUnlessDone, &log, device](SaneBatchEnd end,
+                                                                  const std::string& message) {
                 if (!message.empty() || end == SaneBatchEnd::Failed ||
                     end == SaneBatchEnd::FeederEmpty)
                     log << "velomark-sane: " << device << ": " << EndText(end)
                         << (message.empty() ? "" : ": ") << message << std::endl;
-                if (closeAfter) notifier.Post(MSG_CLOSEDSREQ);
+                if (closeAfter || (closeUnlessDone && end != SaneBatchEnd::Done))
+                    notifier.Post(MSG_CLOSEDSREQ);
             });
     } catch (const std::exception&) {
         return false;
@@ -121,7 +129,8 @@ void SaneSession::StopPages() {
         0,
         0,
         m_lastProgress.end == SaneBatchEnd::Running ? SaneBatchEnd::Cancelled : m_lastProgress.end,
-        m_lastProgress.message};
+        m_lastProgress.message,
+        m_lastProgress.failure};
 }
 
 bool SaneSession::StartScan(const SaneSettings& settings) {
@@ -131,12 +140,17 @@ bool SaneSession::StartScan(const SaneSettings& settings) {
     std::string error;
     if (!SaneConfigStore::Save(m_device->Name(), m_settings, &error))
         m_log << "velomark-sane: cannot remember the options: " << error << std::endl;
-    return StartPages();
+    return StartBatch(true);
 }
 
 void SaneSession::CancelScan() {
     auto lock = Lock();
     if (m_worker) m_worker->Cancel();
+}
+
+std::string SaneSession::BatchFailure() {
+    const SaneScanProgress progress = Progress();
+    return progress.end == SaneBatchEnd::Failed ? progress.failure : std::string();
 }
 
 SaneScanProgress SaneSession::Progress() {

@@ -8,7 +8,8 @@
 // MSG_ENDXFER reports the pages already scanned and not yet taken, so the application
 // never waits for the scanner: when it reaches 0 while the scanner goes on, the next
 // page's MSG_XFERREADY starts the transfers again. Without a window (unattended, or no
-// graphical application) the worker posts MSG_CLOSEDSREQ after the batch.
+// graphical application) the worker posts MSG_CLOSEDSREQ after the batch; enabled
+// without its user interface, after a batch that failed or found the feeder empty.
 #pragma once
 
 #include <memory>
@@ -38,6 +39,8 @@ public:
     bool StartScan(const SaneSettings& settings);  // remembers them; false while scanning
     void CancelScan();                             // returns at once
     SaneScanProgress Progress();
+    // Why the last batch failed; "" when it did not.
+    std::string BatchFailure();
 
 private:
     TW_UINT16 Capability(TW_UINT16 msg, TW_CAPABILITY* capability, TW_UINT16* condition) override;
@@ -45,6 +48,8 @@ private:
     SaneCapabilities::Access CapabilityAccess();
     SourceUi* OpenWindow() override;
     bool StartPages() override;
+    // fromWindow: the person pressed Scan in the source's window.
+    bool StartBatch(bool fromWindow);
     void StopPages() override;
     bool PagesReady() override { return PagesWaiting() > 0; }
     int PagesPending() override { return static_cast<int>(PagesWaiting()); }

@@ -5,6 +5,7 @@
 
 #include "sources/sane/SaneConfigStore.h"
 #include "sources/sane/SaneDevice.h"
+#include "sources/sane/SaneRemoteDevice.h"
 #include "sources/sane/SaneSession.h"
 #include "sources/sane/SaneSourceNames.h"
 #include "twain/DataSource.h"
@@ -40,14 +41,14 @@ TW_IDENTITY SaneSource::Identity(const SaneDeviceInfo& device, const std::string
                              device.model.c_str(), productName.c_str());
 }
 
-TW_UINT16 SaneSource::Entry(pTW_IDENTITY /*origin*/, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+TW_UINT16 SaneSource::Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                             TW_MEMREF data) {
     std::lock_guard lock(m_mutex);
     if (dg == DG_CONTROL) {
         switch (dat) {
             case DAT_IDENTITY: return IdentityTriplet(msg, static_cast<TW_IDENTITY*>(data));
             case DAT_STATUS: return Status(msg, static_cast<TW_STATUS*>(data));
-            case DAT_VELOMARK_NOTE: return Note(msg, data);
+            case DAT_VELOMARK_NOTE: return origin ? BatchFailure(msg, data) : Note(msg, data);
             case DAT_VELOMARK_LONGNAME: return LongName(msg, data);
             default: break;
         }
@@ -59,23 +60,20 @@ void SaneSource::ListDevices() {
     m_nextListed = 0;
     const std::string file = m_environment().libraryFile;
     const auto now = std::chrono::steady_clock::now();
-    if (m_library && file == m_listedFrom && now - m_listedAt < kListingLifetime) return;
+    if (m_listedOnce && file == m_listedFrom && now - m_listedAt < kListingLifetime) return;
     m_listed.clear();
     m_listedFrom = file;
     m_listedAt = now;
-    std::string whyNot;
-    m_library = SaneLibrary::Shared(file, &whyNot);
-    if (!m_library) {
-        m_note = whyNot;
-        m_log << "velomark-sane: " << whyNot << std::endl;
-        return;
-    }
+    // Listing may take seconds on a network, and runs the backends: in a worker too.
     std::vector<SaneDeviceInfo> devices;
     std::string error;
-    if (!m_library->ListDevices(&devices, &error)) {
+    m_listedOnce = false;
+    if (!SaneRemoteDevice::ListDevices(file, &devices, &error)) {
         m_note = error;
+        m_log << "velomark-sane: " << error << std::endl;
         return;
     }
+    m_listedOnce = true;
     const std::vector<std::string> names = SaneSourceNames::ProductNames(devices);
     for (size_t i = 0; i < devices.size(); ++i) {
         m_listed.push_back({Identity(devices[i], names[i]), devices[i].name});
@@ -106,14 +104,17 @@ TW_UINT16 SaneSource::OpenSession(TW_IDENTITY* identity) {
     if (m_session) return Fail(TWCC_MAXCONNECTIONS);
     identity->ProductName[sizeof identity->ProductName - 1] = '\0';
     const auto found = m_deviceByName.find(identity->ProductName);
-    if (!m_library || found == m_deviceByName.end()) return Fail(TWCC_NODS);
+    if (!m_listedOnce || found == m_deviceByName.end()) return Fail(TWCC_NODS);
+    const Environment environment = m_environment();
     std::string error;
-    std::unique_ptr<SaneDevice> device = SaneDevice::Open(m_library->Api(), found->second, &error);
-    if (!device) {
+    SANE_Handle handle = nullptr;
+    if (SaneRemoteDevice::Open(environment.libraryFile, found->second, &handle, &error) !=
+        SANE_STATUS_GOOD) {
         m_log << "velomark-sane: " << error << std::endl;
         return Fail(TWCC_OPERATIONERROR);
     }
-    const Environment environment = m_environment();
+    std::unique_ptr<SaneDevice> device =
+        SaneDevice::Adopt(SaneRemoteDevice::Api(), handle, found->second);
     SaneSettings settings = SaneConfigStore::Load(found->second);
     SaneSettings given;
     if (!SaneSettings::Parse(environment.options, &given, &error))
@@ -130,6 +131,16 @@ TW_UINT16 SaneSource::Note(TW_UINT16 msg, void* data) {
     if (!data) return Fail(TWCC_BADVALUE);
     if (m_note.empty()) return TWRC_FAILURE;
     CopyText(static_cast<TW_VELOMARK_NOTE*>(data)->Text, "SANE: " + m_note);
+    return TWRC_SUCCESS;
+}
+
+TW_UINT16 SaneSource::BatchFailure(TW_UINT16 msg, void* data) {
+    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+    if (!data) return Fail(TWCC_BADVALUE);
+    if (!m_session) return Fail(TWCC_SEQERROR);
+    const std::string failure = m_session->BatchFailure();
+    if (failure.empty()) return TWRC_FAILURE;
+    CopyText(static_cast<TW_VELOMARK_NOTE*>(data)->Text, failure);
     return TWRC_SUCCESS;
 }
 

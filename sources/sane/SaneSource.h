@@ -1,7 +1,8 @@
 // The SANE source library's answers to DS_Entry: one identity per device SANE offers,
 // the note the DSM shows when SANE is missing or offers nothing, opening and closing a
-// session on a device, and the condition code of its last failure. SANE is started at
-// the first listing (see SaneLibrary). Devices are listed at MSG_GETFIRST unless the
+// session on a device, and the condition code of its last failure. SANE itself runs
+// in workers (SaneRemoteDevice): one per listing, one per open device. Devices are
+// listed at MSG_GETFIRST unless the
 // last listing is recent: asking every backend can take seconds (some wait for
 // scanners to answer on the network), and the DSM lists its sources in each session.
 #pragma once
@@ -58,13 +59,15 @@ private:
     TW_UINT16 OpenSession(TW_IDENTITY* identity);
     void ListDevices();
     TW_UINT16 Note(TW_UINT16 msg, void* data);
+    // Asked by the application of the open session (DataSource.h).
+    TW_UINT16 BatchFailure(TW_UINT16 msg, void* data);
     TW_UINT16 LongName(TW_UINT16 msg, void* data);
 
     std::mutex m_mutex;
     SaneUiFactory m_uiFactory;
     EnvironmentReader m_environment;
     std::ostream& m_log;
-    const SaneLibrary* m_library = nullptr;  // of the last listing
+    bool m_listedOnce = false;  // the last listing reached SANE
     std::chrono::steady_clock::time_point m_listedAt;
     std::string m_listedFrom;  // the library file of the last listing
     std::string m_note;        // why no device is offered; empty when devices are

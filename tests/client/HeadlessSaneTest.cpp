@@ -1,7 +1,8 @@
 // A SANE scanner end to end: `velomark --headless` with SANE's test device as the
 // default source (unattended), velomark-client asking for the pages (plainly or with
 // scan settings), and the saved pixels compared with what scanimage writes for the
-// same device and options.
+// same device and options; and drivers that crash, hang or lie, each costing its job
+// only.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -15,6 +16,7 @@
 #include "tests/ProgramRun.h"
 #include "tests/client/ChildProcess.h"
 #include "tests/client/ClientTestFixture.h"
+#include "sources/sane/SaneSourceNames.h"
 #include "tests/sources/sane/SaneScanimage.h"
 
 namespace velomark::testing {
@@ -131,6 +133,66 @@ TEST_F(HeadlessSaneTest, AFeederTicketGetsEveryPageTheFeederHoldsThenTheEnd) {
     EXPECT_TRUE(std::filesystem::exists(out + "/page-010.bmp")) << result.out << result.err;
     EXPECT_FALSE(std::filesystem::exists(out + "/page-011.bmp"));
 }
+
+// A driver that fails in its own way, and the sentence its job ends with.
+struct DriverFault {
+    const char* backend;  // tests/sources/sane/faulty
+    const char* sentence;
+};
+
+class HeadlessSaneFaultTest : public HeadlessSaneTest,
+                              public ::testing::WithParamInterface<DriverFault> {
+protected:
+    void SetUp() override {
+        HeadlessSaneTest::SetUp();
+        // SANE's dll backend looks for backends in LD_LIBRARY_PATH's folders first;
+        // the test backend's settings come from the second folder.
+        setenv("LD_LIBRARY_PATH", VELOMARK_SANE_FAULTY_BACKENDS, 1);
+        const std::string folders =
+            std::string(VELOMARK_SANE_FAULTY_CONFIG) + ":" + SaneTestConfigDir();
+        setenv("SANE_CONFIG_DIR", folders.c_str(), 1);
+        setenv("VELOMARK_SANE_DEADLINE", "2", 1);
+    }
+    void TearDown() override {
+        HeadlessSaneTest::TearDown();
+        unsetenv("LD_LIBRARY_PATH");
+        unsetenv("VELOMARK_SANE_DEADLINE");
+    }
+    static std::string ProductName(const std::string& device, const std::string& model) {
+        return SaneSourceNames::ProductNames({{device, "", model, ""}}).front();
+    }
+};
+
+TEST_P(HeadlessSaneFaultTest, TheJobEndsWithItsSentenceAndTheNextJobScansWhole) {
+    std::string error;
+    ASSERT_TRUE(m_velomark.Start({}, error)) << error;
+    const std::string faulty = std::string(GetParam().backend) + ":0";
+    ProgramOutput failed = RunProgram({VELOMARK_CLIENT_PATH, "acquire", "--stream", "--device",
+                                       ProductName(faulty, "Faulty"), "-o", Folder() + "/lost",
+                                       "-t", "60"},
+                                      90000);
+    EXPECT_NE(failed.exitCode, 0);
+    EXPECT_NE(failed.err.find(GetParam().sentence), std::string::npos) << failed.err;
+    EXPECT_TRUE(m_velomark.WaitForEvent(std::string("notice ") + GetParam().sentence));
+
+    const std::string out = Folder() + "/out";
+    ProgramOutput result = RunProgram({VELOMARK_CLIENT_PATH, "acquire", "--stream", "--device",
+                                       ProductName("test:6", "frontend-tester"), "-o", out, "-t",
+                                       "60"},
+                                      90000);
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    ExpectScanimagesPixels("test:6", kOptions, out + "/page-001.bmp");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drivers, HeadlessSaneFaultTest,
+    ::testing::Values(
+        DriverFault{"crashread", "the scanner driver stopped: signal 11 (Segmentation fault)"},
+        DriverFault{"hangstart", "the scanner driver did not answer for 2 s"},
+        DriverFault{"liar", "the scanner driver reported "}),
+    [](const ::testing::TestParamInfo<DriverFault>& info) {
+        return std::string(info.param.backend);
+    });
 
 }  // namespace
 }  // namespace velomark::testing

@@ -64,6 +64,7 @@ TEST_F(InstallTest, CpackMakesADebianPackageWithEveryPieceAndItsDependencies) {
           "./usr/lib/libvelomark-dib.so", "./usr/lib/libvelomark-bridge.so",
           "./usr/lib/libvelomark-client.so", "./usr/lib/libvelomark-dsm.so",
           "./usr/lib/velomark/sources/testchart.ds", "./usr/lib/velomark/sources/sane.ds",
+          "./usr/lib/velomark/sources/velomark-sane-worker",
           "./usr/include/velomark_client.h",
           "./usr/lib/python3/dist-packages/velomark_client.py",
           "./usr/share/applications/velomark.desktop",

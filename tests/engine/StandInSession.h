@@ -38,6 +38,7 @@ struct StandInSession : TwainSession {
         ++offered;
         running = false;
     }
+    std::string TakeSourceFailure() override { return {}; }
     bool StartTicket(const ScanTicket&, std::string* sentence) override {
         *sentence = "the stand-in takes no tickets";
         return false;

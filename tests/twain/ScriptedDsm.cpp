@@ -7,6 +7,7 @@
 
 #include "platform/WinTypes.h"
 #include "platform/Window.h"
+#include "twain/DataSource.h"
 #include "tests/DibRowSize.h"
 
 namespace {
@@ -43,6 +44,7 @@ const char* DatName(TW_UINT16 dat) {
         case DAT_IMAGEINFO: return "IMAGEINFO";
         case DAT_IMAGELAYOUT: return "IMAGELAYOUT";
         case DAT_IMAGENATIVEXFER: return "IMAGENATIVEXFER";
+        case DAT_VELOMARK_NOTE: return "VELOMARK_NOTE";
         default: return "?";
     }
 }

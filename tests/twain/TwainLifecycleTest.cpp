@@ -197,7 +197,7 @@ TEST_F(FakeDsmTest, ReleaseClosesEverythingOnceAndKeepsTheSelection) {
     Enable();
     const TW_UINT32 appId = twain.m_AppId.Id;
     twain.ReleaseTwain();
-    EXPECT_EQ(dsm.Trace(), (Trace{"SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS",
+    EXPECT_EQ(dsm.Trace(), (Trace{"SRC VELOMARK_NOTE/GET", "SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS",
                                   "DSM PARENT/CLOSEDSM"}));
     EXPECT_FALSE(twain.IsDsmLoaded());
     EXPECT_FALSE(twain.m_bDsmOpen);
@@ -215,7 +215,7 @@ TEST_F(FakeDsmTest, ClosingNeverFailsWhateverTheDsmAnswers) {
     dsm.On(DAT_IDENTITY, MSG_CLOSEDS, Refuse);
     dsm.On(DAT_PARENT, MSG_CLOSEDSM, Refuse);
     twain.CloseDsm();
-    EXPECT_EQ(dsm.TraceWithoutStatus(), (Trace{"SRC USERINTERFACE/DISABLEDS",
+    EXPECT_EQ(dsm.TraceWithoutStatus(), (Trace{"SRC VELOMARK_NOTE/GET", "SRC USERINTERFACE/DISABLEDS",
                                                "DSM IDENTITY/CLOSEDS", "DSM PARENT/CLOSEDSM"}));
     // The closes clear their flags; the source is closed, so no longer enabled either.
     EXPECT_FALSE(twain.m_bSourceEnabled);
@@ -251,7 +251,7 @@ TEST_F(FakeDsmTest, TheDestructorReleasesAnOpenSession) {
         ASSERT_TRUE(other.Acquire(-1));
         dsm.calls.clear();
     }
-    EXPECT_EQ(dsm.Trace(), (Trace{"SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS",
+    EXPECT_EQ(dsm.Trace(), (Trace{"SRC VELOMARK_NOTE/GET", "SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS",
                                   "DSM PARENT/CLOSEDSM"}));
     EXPECT_EQ(GlobalLiveBlockCount(), before);
 }

@@ -45,7 +45,7 @@ TEST_F(FakeDsmTest, TheCompleteExchangeOfOneAcquisition) {
     Trace images = Repeat(kOneImage, 3);
     expected.insert(expected.end(), images.begin(), images.end());
     expected.insert(expected.end(), {"SRC EVENT/PROCESSEVENT", "SRC STATUS/GET",
-                                     "SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS"});
+                                     "SRC VELOMARK_NOTE/GET", "SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS"});
     EXPECT_EQ(dsm.Trace(), expected);
 
     // Every source call is addressed to the opened source, from the application.
@@ -343,7 +343,7 @@ TEST_F(FakeDsmTest, CloseRequestHonouredThenTheNextAcquireReopens) {
     twain.FilterMessage(Notification());
     EXPECT_EQ(twain.closeQuestions, 1);
     EXPECT_EQ(dsm.Trace(), (Trace{"SRC EVENT/PROCESSEVENT", "SRC STATUS/GET",
-                                  "SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS"}));
+                                  "SRC VELOMARK_NOTE/GET", "SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS"}));
     EXPECT_TRUE(twain.IsDsmOpen());
     dsm.calls.clear();
     ASSERT_TRUE(twain.Acquire(-1));
@@ -371,7 +371,7 @@ TEST_F(FakeDsmTest, WithoutItsWindowTheSourceIsClosedAfterItsBatch) {
     Trace images = Repeat(kOneImage, 3);
     expected.insert(expected.end(), images.begin(), images.end());
     // No MSG_CLOSEDSREQ comes in this mode: the batch's end closes the source.
-    expected.insert(expected.end(), {"SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS"});
+    expected.insert(expected.end(), {"SRC VELOMARK_NOTE/GET", "SRC USERINTERFACE/DISABLEDS", "DSM IDENTITY/CLOSEDS"});
     EXPECT_EQ(dsm.Trace(), expected);
     EXPECT_FALSE(twain.IsSourceOpen());
 

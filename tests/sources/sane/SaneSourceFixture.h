@@ -26,6 +26,8 @@ protected:
 
     void SetUp() override {
         setenv("SANE_CONFIG_DIR", SaneTestConfigDir(), 1);
+        // This program holds the source's code itself, not sane.ds beside the worker.
+        setenv("VELOMARK_SANE_WORKER", VELOMARK_SANE_WORKER_PATH, 1);
         char folder[] = "/tmp/velomark-sane-source-XXXXXX";
         ASSERT_NE(mkdtemp(folder), nullptr);
         m_config = folder;

@@ -1,0 +1,84 @@
+// The messages between sane.ds and velomark-sane-worker: one SOCK_SEQPACKET packet
+// each, little-endian fields, a page's frame in a sealed memory file passed beside
+// its reply. The worker's packets are untrusted: every read is checked against the
+// packet's end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sane_wire {
+
+// Requests, from sane.ds.
+enum class Request : uint32_t {
+    List = 1,        // -> count, then name, vendor, model, type of each device
+    Open = 2,        // device name
+    Descriptor = 3,  // option -> count, then for it and the next ones: present, descriptor
+    Control = 4,     // option, action, value -> info, value
+    Parameters = 5,  // -> format, last frame, bytes per line, pixels per line, lines, depth
+    Start = 6,
+    ReadFrame = 7,  // -> Segment packets, then a reply with the frame's size
+    Cancel = 8,     // never answered
+    Close = 9,
+};
+
+// From the worker: Reply (int32 status, text, then the request's own fields), or,
+// while a frame is read, Segment (uint64 size, the bytes read since the last one in
+// a sealed memory file passed beside it).
+constexpr uint32_t kReply = 100;
+constexpr uint32_t kSegment = 101;
+
+// The largest packet either side sends or takes.
+constexpr size_t kMaxPacket = 64 * 1024;
+// The longest text of a descriptor or a device the worker passes on.
+constexpr size_t kMaxText = 4096;
+
+class Writer {
+public:
+    void U32(uint32_t value);
+    void I32(int32_t value) { U32(static_cast<uint32_t>(value)); }
+    void U64(uint64_t value);
+    void Text(const std::string& text);  // cut at kMaxText
+    void Bytes(const void* data, size_t size);
+    // Bytes as they are, without a length.
+    void Raw(const std::vector<unsigned char>& bytes) {
+        m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
+    }
+    const std::vector<unsigned char>& Packet() const { return m_bytes; }
+
+private:
+    std::vector<unsigned char> m_bytes;
+};
+
+// Each read fails, and every later one, once the packet has too few bytes left.
+class Reader {
+public:
+    Reader(const unsigned char* data, size_t size) : m_data(data), m_size(size) {}
+    bool U32(uint32_t* value);
+    bool I32(int32_t* value);
+    bool U64(uint64_t* value);
+    bool Text(std::string* text);
+    // A length-prefixed run of bytes; `size` bytes exactly when expected is not -1.
+    bool Bytes(std::vector<unsigned char>* bytes, long expected = -1);
+    bool AtEnd() const { return m_ok && m_offset == m_size; }
+    bool Ok() const { return m_ok; }
+    size_t Offset() const { return m_offset; }
+
+private:
+    bool Take(size_t count, const unsigned char** at);
+    const unsigned char* m_data;
+    size_t m_size;
+    size_t m_offset = 0;
+    bool m_ok = true;
+};
+
+// One packet, with `passFd` beside it when it is not -1; false when the socket refused.
+bool Send(int socket, const std::vector<unsigned char>& packet, int passFd = -1);
+// One packet into `packet`, and the descriptor passed beside it (close-on-exec) in
+// *fd, else -1. 0: a packet; -1: the other side is gone or the socket failed;
+// -2: a packet that is not of the protocol (too long, more than one descriptor).
+int Receive(int socket, std::vector<unsigned char>* packet, int* fd);
+
+}  // namespace sane_wire
