@@ -74,6 +74,7 @@ uint16_t BoundPort(int fd) {
 struct EsclServer::Request {
     std::string body;
     bool answered = false;
+    bool tooLarge = false;
 };
 
 namespace {
@@ -118,19 +119,18 @@ MHD_Result Access(void* server, MHD_Connection* connection, const char* url, con
         return MHD_YES;  // the body, if any, comes in the next calls
     }
     if (*uploadSize > 0) {
-        // The rest of a refused request's body is read and dropped.
-        if (!request->answered && request->body.size() + *uploadSize > EsclServer::kMaxBody) {
-            request->answered = true;
+        // A body past the limit is read and dropped; the refusal follows its end.
+        if (request->body.size() + *uploadSize > EsclServer::kMaxBody) {
+            request->tooLarge = true;
             request->body.clear();
-            *uploadSize = 0;
-            return Refuse(connection, 413, "the request body is too large");
         }
-        if (!request->answered) request->body.append(upload, *uploadSize);
+        if (!request->tooLarge && !request->answered) request->body.append(upload, *uploadSize);
         *uploadSize = 0;
         return MHD_YES;
     }
     if (request->answered) return MHD_YES;
     request->answered = true;
+    if (request->tooLarge) return Refuse(connection, 413, "the request body is too large");
     const EsclReply reply = self.Service().Handle(EsclRequest{method, url, std::move(request->body)});
     return Send(connection, reply);
 }
