@@ -91,7 +91,8 @@ bool IsGray(const EsclJob& job, const TW_IMAGEINFO& info) {
         case ScanTicket::Color::Rgb: return false;
         case ScanTicket::Color::Auto: break;
     }
-    return info.BitsPerPixel <= 8;
+    // A source that gave a grey or black-and-white page; unknown depths stay in colour.
+    return info.BitsPerPixel > 0 && info.BitsPerPixel <= 8;
 }
 
 }  // namespace

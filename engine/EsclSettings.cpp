@@ -138,6 +138,15 @@ bool ParseSetting(const xmlNode* node, EsclSettings* parsed, bool* duplex, bool*
     return ok;
 }
 
+// Whether an entity reference survived parsing anywhere in the tree.
+bool HoldsEntity(const xmlNode* node) {
+    for (; node; node = node->next)
+        if (node->type == XML_ENTITY_REF_NODE || node->type == XML_ENTITY_DECL ||
+            HoldsEntity(node->children))
+            return true;
+    return false;
+}
+
 }  // namespace
 
 const char* PageFormatMime(PageFormat format) {
@@ -163,7 +172,7 @@ bool EsclSettings::Parse(const std::string& xml, EsclSettings* settings, std::st
     const std::unique_ptr<xmlDoc, DocumentFree> doc(xmlReadMemory(
         xml.data(), static_cast<int>(xml.size()), nullptr, nullptr,
         XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING | XML_PARSE_NOCDATA));
-    if (!doc || doc->intSubset || doc->extSubset) {
+    if (!doc || doc->intSubset || doc->extSubset || HoldsEntity(doc->children)) {
         *error = "the scan settings are not well-formed XML";
         return false;
     }
