@@ -30,7 +30,11 @@ AcquisitionEngine::AcquisitionEngine(EngineHost& host, SharedChannel& channel,
     : m_host(host), m_channel(channel), m_twain(std::move(twain)) {
     if (!m_twain)
         m_twain = std::make_unique<EngineTwain>(
-            host, [this](HGLOBAL hDib, const TW_IMAGEINFO& info) { ReceiveImage(hDib, info); });
+            host, [this](HGLOBAL hDib, const TW_IMAGEINFO& info) { ReceiveImage(hDib, info); },
+            [this] {
+                const JobRequester* requester = m_jobs.RunningRequester();
+                return !requester || requester->Open();
+            });
     // Sources post from their own threads.
     m_window.SetWakeHandler([this] { NotifyWork(); });
 }
