@@ -4,8 +4,9 @@
 
 namespace velomark {
 
-EsclJob::EsclJob(std::string id, int scanner, EsclSettings settings)
+EsclJob::EsclJob(std::string id, std::string uri, int scanner, EsclSettings settings)
     : m_id(std::move(id)),
+      m_uri(std::move(uri)),
       m_scanner(scanner),
       m_settings(std::move(settings)),
       m_created(Clock::now()),
@@ -113,17 +114,19 @@ EsclJob::Clock::time_point EsclJob::EndedAt() const {
     return m_ended;
 }
 
-bool EsclJob::LastPageSize(int* width, int* height) const {
+bool EsclJob::LastPageSize(int* width, int* height, int* bytesPerLine) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     *width = m_lastWidth;
     *height = m_lastHeight;
+    *bytesPerLine = m_lastBytesPerLine;
     return m_lastWidth > 0;
 }
 
-void EsclJob::SetLastPageSize(int width, int height) {
+void EsclJob::SetLastPageSize(int width, int height, int bytesPerLine) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_lastWidth = width;
     m_lastHeight = height;
+    m_lastBytesPerLine = bytesPerLine;
 }
 
 }  // namespace velomark

@@ -28,9 +28,11 @@ public:
     };
     enum class Next { Page, NoMore, Failed, Canceled };
 
-    EsclJob(std::string id, int scanner, EsclSettings settings);
+    // `uri`: the path the client was given for it.
+    EsclJob(std::string id, std::string uri, int scanner, EsclSettings settings);
 
     const std::string& Id() const { return m_id; }
+    const std::string& Uri() const { return m_uri; }
     int Scanner() const { return m_scanner; }
     const EsclSettings& Settings() const { return m_settings; }
 
@@ -58,13 +60,14 @@ public:
     Clock::time_point EndedAt() const;
     Clock::time_point CreatedAt() const { return m_created; }
     // The last page handed to the client, for ScanImageInfo: false before the first.
-    bool LastPageSize(int* width, int* height) const;
-    void SetLastPageSize(int width, int height);
+    bool LastPageSize(int* width, int* height, int* bytesPerLine) const;
+    void SetLastPageSize(int width, int height, int bytesPerLine);
 
 private:
     void EndLocked(State state);
 
     const std::string m_id;
+    const std::string m_uri;
     const int m_scanner;
     const EsclSettings m_settings;
     const Clock::time_point m_created;
@@ -80,6 +83,7 @@ private:
     Clock::time_point m_ended{};
     int m_lastWidth = 0;
     int m_lastHeight = 0;
+    int m_lastBytesPerLine = 0;
 };
 
 }  // namespace velomark

@@ -178,19 +178,22 @@ EsclReply EsclService::Handle(const EsclRequest& request) {
         job->Cancel();
         return EsclReply{200, "", "", ""};
     }
-    if (rest[2] == "NextDocument") return get ? NextDocument(job) : Plain(405, "GET only");
-    if (rest[2] == "ScanImageInfo") return get ? ImageInfo(job, route) : Plain(405, "GET only");
+    // Not HEAD: asking must not take a page.
+    if (rest[2] == "NextDocument") return method == "GET" ? NextDocument(job) : Plain(405, "GET only");
+    if (rest[2] == "ScanImageInfo") return get ? ImageInfo(job) : Plain(405, "GET only");
     return Plain(404, "no such resource");
 }
 
 EsclReply EsclService::Capabilities(int scanner) const {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (static_cast<size_t>(scanner) >= m_scanners.size()) return Plain(404, "no such scanner");
     const EsclScanner& entry = m_scanners[static_cast<size_t>(scanner)];
     return EsclReply{200, kXml, CapabilitiesXml(entry.source, entry.uuid), ""};
 }
 
 EsclReply EsclService::Status(int scanner) const {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (static_cast<size_t>(scanner) >= m_scanners.size()) return Plain(404, "no such scanner");
     const EsclScanner& entry = m_scanners[static_cast<size_t>(scanner)];
     EsclStatus status;
     status.processing = m_busy;
@@ -200,7 +203,7 @@ EsclReply EsclService::Status(int scanner) const {
         const EsclJob::State state = job->CurrentState();
         status.processing |= state == EsclJob::State::Processing;
         EsclJobSummary summary;
-        summary.uri = entry.path.empty() ? "" : "/" + entry.path + "/ScanJobs/" + id;
+        summary.uri = job->Uri();
         summary.uuid = id;
         summary.ageSeconds =
             std::chrono::duration_cast<std::chrono::seconds>(now - job->CreatedAt()).count();
@@ -228,6 +231,7 @@ EsclReply EsclService::CreateJob(const Route& route, const std::string& body) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_stopped) return Plain(503, "the scanner is stopping");
+        if (static_cast<size_t>(route.scanner) >= m_scanners.size()) return Plain(404, "no such scanner");
         size_t waiting = 0;
         for (const auto& entry : m_jobs)
             waiting += entry.second->CurrentState() == EsclJob::State::Pending;
@@ -236,7 +240,8 @@ EsclReply EsclService::CreateJob(const Route& route, const std::string& body) {
         if (route.base != "/eSCL")
             settings.ticket.device = m_scanners[static_cast<size_t>(route.scanner)].source.name;
         m_feederRanOut[static_cast<size_t>(route.scanner)] = false;
-        job = std::make_shared<EsclJob>(RandomId(), route.scanner, settings);
+        const std::string id = RandomId();
+        job = std::make_shared<EsclJob>(id, route.base + "/ScanJobs/" + id, route.scanner, settings);
         m_jobs.emplace(job->Id(), job);
     }
     if (!m_submit(settings.ticket, job)) {
@@ -245,8 +250,7 @@ EsclReply EsclService::CreateJob(const Route& route, const std::string& body) {
         m_jobs.erase(job->Id());
         return Plain(503, "the scanner is stopping");
     }
-    EsclReply reply{201, "", "", route.base + "/ScanJobs/" + job->Id()};
-    return reply;
+    return EsclReply{201, "", "", job->Uri()};
 }
 
 EsclReply EsclService::NextDocument(const std::shared_ptr<EsclJob>& job) {
@@ -269,19 +273,17 @@ EsclReply EsclService::NextDocument(const std::shared_ptr<EsclJob>& job) {
     EsclReply reply{200, PageFormatMime(job->Settings().format), "", ""};
     if (!encoder.Encode(job->Settings().format, gray, page.info.XResolution.Whole, &reply.body))
         return Plain(500, "the page could not be encoded");
-    job->SetLastPageSize(encoder.Width(), encoder.Height());
+    job->SetLastPageSize(encoder.Width(), encoder.Height(), encoder.Width() * (gray ? 1 : 3));
     return reply;
 }
 
-EsclReply EsclService::ImageInfo(const std::shared_ptr<EsclJob>& job, const Route& route) const {
-    int width = 0, height = 0;
-    if (!job->LastPageSize(&width, &height)) return Plain(404, "no page was sent yet");
+EsclReply EsclService::ImageInfo(const std::shared_ptr<EsclJob>& job) const {
+    int width = 0, height = 0, bytesPerLine = 0;
+    if (!job->LastPageSize(&width, &height, &bytesPerLine)) return Plain(404, "no page was sent yet");
     EsclJobSummary summary;
-    summary.uri = route.base + "/ScanJobs/" + job->Id();
+    summary.uri = job->Uri();
     summary.uuid = job->Id();
-    const bool gray = job->Settings().ticket.color == ScanTicket::Color::Gray ||
-                      job->Settings().ticket.color == ScanTicket::Color::BlackWhite;
-    return EsclReply{200, kXml, ImageInfoXml(summary, width, height, width * (gray ? 1 : 3)), ""};
+    return EsclReply{200, kXml, ImageInfoXml(summary, width, height, bytesPerLine), ""};
 }
 
 std::shared_ptr<EsclJob> EsclService::FindJob(const std::string& id) const {

@@ -80,7 +80,7 @@ private:
     EsclReply Status(int scanner) const;
     EsclReply CreateJob(const Route& route, const std::string& body);
     EsclReply NextDocument(const std::shared_ptr<EsclJob>& job);
-    EsclReply ImageInfo(const std::shared_ptr<EsclJob>& job, const Route& route) const;
+    EsclReply ImageInfo(const std::shared_ptr<EsclJob>& job) const;
     std::shared_ptr<EsclJob> FindJob(const std::string& id) const;
     int DefaultScanner() const;
 
