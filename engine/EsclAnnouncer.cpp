@@ -22,7 +22,7 @@ void OnGroup(AvahiEntryGroup* group, AvahiEntryGroupState state, void* self) {
 
 }  // namespace
 
-std::vector<std::string> UscanTxt(const EsclScanner& scanner) {
+std::vector<std::string> UscanTxt(const EsclScanner& scanner, const std::string& origin) {
     const SourceAbilities& source = scanner.source;
     std::string is;
     if (source.flatbed || !source.feeder) is = "platen";
@@ -35,7 +35,8 @@ std::vector<std::string> UscanTxt(const EsclScanner& scanner) {
             "pdl=application/pdf,image/jpeg,image/png",
             "cs=color,grayscale,binary",
             "is=" + is,
-            std::string("duplex=") + (source.duplex ? "T" : "F")};
+            std::string("duplex=") + (source.duplex ? "T" : "F"),
+            "representation=" + origin + "/" + scanner.path + "/icon.png"};
 }
 
 EsclAnnouncer::~EsclAnnouncer() { Stop(); }
@@ -99,9 +100,13 @@ void EsclAnnouncer::GroupChanged(AvahiEntryGroup* group, int state) {
 void EsclAnnouncer::Publish(AvahiClient* client) {
     if (!m_group) m_group = avahi_entry_group_new(client, OnGroup, this);
     if (!m_group || !avahi_entry_group_is_empty(m_group)) return;
+    // Clients fetch the icon by an absolute address: this machine's name on the link.
+    const char* host = avahi_client_get_host_name_fqdn(client);
+    const std::string origin = "http://" + std::string(host ? host : "localhost") + ":" +
+                               std::to_string(m_port);
     for (size_t i = 0; i < m_scanners.size(); ++i) {
         AvahiStringList* txt = nullptr;
-        for (const std::string& item : UscanTxt(m_scanners[i]))
+        for (const std::string& item : UscanTxt(m_scanners[i], origin))
             txt = avahi_string_list_add(txt, item.c_str());
         avahi_entry_group_add_service_strlst(m_group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
                                              AvahiPublishFlags(0), m_names[i].c_str(),

@@ -41,7 +41,7 @@ private:
     AvahiEntryGroup* m_group = nullptr;
 };
 
-// The TXT record of one scanner, as clients read it.
-std::vector<std::string> UscanTxt(const EsclScanner& scanner);
+// The TXT record of one scanner, as clients read it; `origin` is http://HOST:PORT.
+std::vector<std::string> UscanTxt(const EsclScanner& scanner, const std::string& origin);
 
 }  // namespace velomark

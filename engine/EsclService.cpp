@@ -6,6 +6,7 @@
 #include "engine/EsclJob.h"
 #include "engine/EsclSettings.h"
 #include "engine/PageEncoder.h"
+#include "engine/ScannerIcon.h"
 
 namespace velomark {
 
@@ -164,6 +165,8 @@ EsclReply EsclService::Handle(const EsclRequest& request) {
     const std::vector<std::string>& rest = route.rest;
     const std::string& method = request.method;
     const bool get = method == "GET" || method == "HEAD";
+    if (rest.size() == 1 && rest[0] == "icon.png")
+        return get ? EsclReply{200, "image/png", ScannerIconPng(), ""} : Plain(405, "GET only");
     if (rest.size() == 1 && rest[0] == "ScannerCapabilities")
         return get ? Capabilities(route.scanner) : Plain(405, "GET only");
     if (rest.size() == 1 && rest[0] == "ScannerStatus")

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "engine/EsclAnnouncer.h"
 #include "engine/EsclJob.h"
 #include "engine/EsclServer.h"
 #include "engine/EsclService.h"
@@ -156,6 +158,27 @@ TEST_F(EsclServiceTest, EachSourceIsAScannerOfItsOwnAndTheDefaultAtTheRoot) {
     EXPECT_NE(root.find(StableUuid("host", "Chart")), std::string::npos);
     EXPECT_NE(StableUuid("host", "Chart"), StableUuid("host", "Other"));
     EXPECT_NE(StableUuid("host", "Chart"), StableUuid("elsewhere", "Chart"));
+}
+
+TEST_F(EsclServiceTest, TheAnnouncedRecordNamesTheScannerAndAnIconItServes) {
+    const EsclScanner chart = service.Scanners().at(1);
+    const std::vector<std::string> txt = UscanTxt(chart, "http://box.local:8090");
+    auto has = [&](const std::string& item) {
+        return std::find(txt.begin(), txt.end(), item) != txt.end();
+    };
+    EXPECT_TRUE(has("rs=eSCL/2"));  // no leading slash
+    EXPECT_TRUE(has("uuid=" + chart.uuid));
+    EXPECT_TRUE(has("ty=Chart"));
+    EXPECT_TRUE(has("is=platen,adf"));
+    EXPECT_TRUE(has("representation=http://box.local:8090/eSCL/2/icon.png"));
+    const EsclReply icon = Ask("GET", "/eSCL/2/icon.png");
+    ASSERT_EQ(icon.status, 200);
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_memory(&image, icon.body.data(), icon.body.size()));
+    EXPECT_EQ(image.width, 128u);
+    EXPECT_EQ(image.height, 128u);
+    png_image_free(&image);
 }
 
 TEST(EsclHostTest, OnlyNamesOfThisMachineAreServed) {
