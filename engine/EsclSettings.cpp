@@ -160,8 +160,10 @@ const char* PageFormatMime(PageFormat format) {
 
 bool EsclSettings::Parse(const std::string& xml, EsclSettings* settings, std::string* error) {
     // Entities and document types are refused before libxml2 sees them, so that no
-    // expansion, external fetch or internal subset is ever attempted.
-    if (xml.find("<!DOCTYPE") != std::string::npos || xml.find("<!ENTITY") != std::string::npos) {
+    // expansion, external fetch or internal subset is ever attempted. A zero byte
+    // (UTF-16 or UTF-32 text) would hide them from this look, so it refuses too.
+    if (xml.find("<!DOCTYPE") != std::string::npos || xml.find("<!ENTITY") != std::string::npos ||
+        xml.find('\0') != std::string::npos) {
         *error = "the scan settings carry a document type or an entity";
         return false;
     }
