@@ -49,6 +49,10 @@ bool ShareAddress::Parse(const std::string& text, ShareAddress* address, std::st
         return false;
     }
     *address = ShareAddress{{host}, static_cast<uint16_t>(port)};
+    // Every address of one family means every address of both: some clients (macOS)
+    // reach a scanner over IPv6 only.
+    if (host == "0.0.0.0") address->hosts.push_back("::");
+    if (host == "::") address->hosts.push_back("0.0.0.0");
     return true;
 }
 

@@ -16,7 +16,8 @@ struct ShareAddress {
     uint16_t port = kDefaultPort;
 
     static ShareAddress Loopback();
-    // "ADDR:PORT"; false with a sentence for anything else.
+    // "ADDR:PORT"; false with a sentence for anything else. 0.0.0.0 and [::] each
+    // serve both families' wildcard addresses.
     static bool Parse(const std::string& text, ShareAddress* address, std::string* error);
     // Whether every address is a loopback one (then nothing is announced).
     bool IsLoopback() const;

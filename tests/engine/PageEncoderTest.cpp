@@ -76,6 +76,8 @@ TEST(ShareAddressTest, AddressesAreNumericWithAPort) {
     EXPECT_TRUE(address.IsLoopback());
     ASSERT_TRUE(ShareAddress::Parse("192.168.1.5:8090", &address, &error)) << error;
     EXPECT_FALSE(address.IsLoopback());
+    ASSERT_TRUE(ShareAddress::Parse("0.0.0.0:8090", &address, &error)) << error;
+    EXPECT_EQ(address.hosts, (std::vector<std::string>{"0.0.0.0", "::"}));
     EXPECT_TRUE(ShareAddress::Loopback().IsLoopback());
     for (const char* text : {"scanner.local:8090", "127.0.0.1", "127.0.0.1:65536", "::1:80",
                              "127.0.0.1:-1", "[127.0.0.1]:80"})
