@@ -145,6 +145,30 @@ TEST_F(EsclAirscanTest, FeederJobGivesItsPagesThenEnds) {
     EXPECT_NE(scan.err.find("3 pages scanned"), std::string::npos) << scan.err;
 }
 
+// A port another program holds: no "eSCL:" line, a sentence and exit status 3; an
+// address that is not one: the usage and status 2.
+TEST_F(EsclAirscanTest, AnAddressItCannotServeEndsItWithASentence) {
+    const int taken = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(taken, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(taken, 1), 0);
+    ASSERT_EQ(getsockname(taken, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    const ProgramOutput busy =
+        RunProgram({VELOMARK_PROGRAM_PATH, "--headless", "--share=127.0.0.1:" + port});
+    close(taken);
+    EXPECT_EQ(busy.exitCode, 3);
+    EXPECT_EQ(busy.out.find("eSCL:"), std::string::npos) << busy.out;
+    EXPECT_NE(busy.err.find("cannot listen on 127.0.0.1:" + port), std::string::npos) << busy.err;
+    const ProgramOutput named =
+        RunProgram({VELOMARK_PROGRAM_PATH, "--headless", "--share=scanner.example:8090"});
+    EXPECT_EQ(named.exitCode, 2);
+    EXPECT_NE(named.err.find("usage:"), std::string::npos) << named.err;
+}
+
 TEST_F(EsclAirscanTest, HostThatIsNotThisMachineIsMisdirected) {
     StartSharing();
     EXPECT_EQ(Exchange("GET /eSCL/ScannerStatus HTTP/1.1\r\nHost: attacker.example\r\n"
