@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "bridge/ChannelLayout.h"
 #include "platform/HeapTuning.h"
@@ -40,7 +41,8 @@ void Event(const std::string& line) {
 
 }  // namespace
 
-CHeadlessVelomark::CHeadlessVelomark() : m_engine(*this) {}
+CHeadlessVelomark::CHeadlessVelomark(HeadlessOptions options)
+    : m_options(std::move(options)), m_engine(*this) {}
 
 CHeadlessVelomark::~CHeadlessVelomark() { m_engine.Stop(); }
 
@@ -62,6 +64,14 @@ int CHeadlessVelomark::Run() {
     if (!twain) {
         std::fprintf(stderr, "velomark: Unable to load Twain Driver.\n");
         Event("no-twain");
+    }
+    if (m_options.share) {
+        if (!m_engine.StartSharing(*m_options.share, &error, m_options.allowedOrigins)) {
+            std::fprintf(stderr, "velomark: sharing the scanners: %s\n", error.c_str());
+            m_engine.Stop();
+            return 3;
+        }
+        Event("eSCL: " + m_engine.SharingUrl());
     }
     while (!StopAsked()) {
         m_engine.WaitForWork(kTurnMs);
@@ -92,13 +102,13 @@ void CHeadlessVelomark::PageReceived(const TW_IMAGEINFO& info, velomark::Publish
           " " + std::to_string(info.BitsPerPixel) + " " + velomark::PublishResultText(result));
 }
 
-int RunHeadless() {
+int RunHeadless(const HeadlessOptions& options) {
     // Before any thread starts, so that every thread inherits the mask.
     const sigset_t signals = StopSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     KeepImageMemoryWarm();
     // No one is there to answer a dialog.
     setenv("VELOMARK_UNATTENDED", "1", 1);
-    CHeadlessVelomark velomark;
+    CHeadlessVelomark velomark(options);
     return velomark.Run();
 }

@@ -7,19 +7,29 @@
 //
 // One line per event on standard output: "ready <socket path>" once it serves
 // ("no-twain" after it when the DSM could not be loaded), "select", "acquire",
-// "image <width> <height> <bits> <what became of it>", "notice <text>", "exit".
+// "image <width> <height> <bits> <what became of it>", "notice <text>", "exit"; with
+// --share, "eSCL: http://HOST:PORT/eSCL" once the network scanners serve.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "bridge/ImageDocument.h"
 #include "dib/Dib.h"
 #include "engine/AcquisitionEngine.h"
 #include "engine/EngineHost.h"
+#include "engine/ShareAddress.h"
+
+// What `velomark --headless` was asked for on its command line.
+struct HeadlessOptions {
+    std::optional<velomark::ShareAddress> share;  // serve the sources as eSCL scanners
+    std::vector<std::string> allowedOrigins;
+};
 
 class CHeadlessVelomark : public velomark::EngineHost {
 public:
-    CHeadlessVelomark();
+    explicit CHeadlessVelomark(HeadlessOptions options = {});
     ~CHeadlessVelomark() override;
 
     // Runs until SIGINT or SIGTERM; the process's exit status.
@@ -45,9 +55,10 @@ private:
         CDIB m_image;
     };
 
+    HeadlessOptions m_options;
     Page m_page;
     velomark::AcquisitionEngine m_engine;
 };
 
 // main()'s branch for --headless.
-int RunHeadless();
+int RunHeadless(const HeadlessOptions& options);

@@ -4,8 +4,11 @@
 #include <wx/fileconf.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/AboutDlg.h"
@@ -42,11 +45,26 @@ wxString SettingsFilePath() {
 // starts with an empty MDI area.
 struct CommandLineInfo {
     std::vector<wxString> arguments;
+    // --share or --share=ADDRESS:PORT: serve the sources as network scanners.
+    std::optional<velomark::ShareAddress> share;
 };
 
 CommandLineInfo ParseCommandLine(int argc, wxChar** argv) {
     CommandLineInfo info;
-    for (int i = 1; i < argc; ++i) info.arguments.emplace_back(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        info.arguments.emplace_back(argv[i]);
+        const std::string arg = info.arguments.back().ToStdString(wxConvUTF8);
+        std::string error;
+        velomark::ShareAddress address;
+        if (arg == "--share")
+            info.share = velomark::ShareAddress::Loopback();
+        else if (arg.rfind("--share=", 0) != 0)
+            continue;
+        else if (velomark::ShareAddress::Parse(arg.substr(8), &address, &error))
+            info.share = address;
+        else
+            std::fprintf(stderr, "velomark: --share: %s\n", error.c_str());
+    }
     return info;
 }
 
@@ -105,7 +123,9 @@ bool CScanprobeApp::OnInit() {
         saveAllPages);
 
     const CommandLineInfo commandLine = ParseCommandLine(argc, argv);
-    static_cast<void>(commandLine);
+    if (commandLine.share) frame->Sharing().SetAddress(*commandLine.share);
+    if (commandLine.share || velomark::ScannerSharing::Remembered())
+        frame->Sharing().Share(true, false);
 
     frame->Show(true);
     frame->Update();

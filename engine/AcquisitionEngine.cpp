@@ -11,6 +11,8 @@
 #include "dib/Dib.h"
 #include "engine/EngineHost.h"
 #include "engine/EngineTwain.h"
+#include "engine/JobRequester.h"
+#include "engine/NetworkSharing.h"
 #include "engine/SourcesJson.h"
 #include "res/ResourceIds.h"
 #include "twain/ScanTicket.h"
@@ -28,7 +30,11 @@ AcquisitionEngine::AcquisitionEngine(EngineHost& host, SharedChannel& channel,
     : m_host(host), m_channel(channel), m_twain(std::move(twain)) {
     if (!m_twain)
         m_twain = std::make_unique<EngineTwain>(
-            host, [this](HGLOBAL hDib, const TW_IMAGEINFO& info) { ReceiveImage(hDib, info); });
+            host, [this](HGLOBAL hDib, const TW_IMAGEINFO& info) { ReceiveImage(hDib, info); },
+            [this] {
+                const JobRequester* requester = m_jobs.RunningRequester();
+                return !requester || requester->Open();
+            });
     // Sources post from their own threads.
     m_window.SetWakeHandler([this] { NotifyWork(); });
 }
@@ -73,6 +79,7 @@ void AcquisitionEngine::Stop() {
 }
 
 void AcquisitionEngine::Shutdown() {
+    StopSharing();
     m_begun = false;
     m_jobs.Clear();
     if (m_server) m_server->Stop();
@@ -175,11 +182,66 @@ void AcquisitionEngine::FilterPosted(const MSG& msg) {
 void AcquisitionEngine::FollowJobs() {
     if (!m_begun) return;
     if (m_jobs.Running() && !m_twain->IsRunning()) m_jobs.FinishRunning();
-    if (m_jobs.Running() || m_jobs.Waiting() == 0 || m_twain->IsRunning()) return;
-    m_jobs.StartNext([this](const ScanTicket& ticket, std::string* sentence) {
-        return m_twain->StartTicket(ticket, sentence);
-    });
+    if (!m_jobs.Running() && m_jobs.Waiting() > 0 && !m_twain->IsRunning())
+        m_jobs.StartNext([this](const ScanTicket& ticket, std::string* sentence) {
+            return m_twain->StartTicket(ticket, sentence);
+        });
+    if (m_sharing) m_sharing->SetBusy(m_twain->IsRunning());
 }
+
+bool AcquisitionEngine::StartSharing(const ShareAddress& address, std::string* error,
+                                     std::vector<std::string> allowedOrigins) {
+    StopSharing();
+    Nested nested;
+    // Jobs come from the server's threads and are queued in a turn, like commands.
+    auto submit = [this](const ScanTicket& ticket, std::shared_ptr<JobRequester> job) {
+        RunOnUiThread([this, ticket, job] {
+            if (m_twain->IsReady())
+                AddJob(ticket, job);
+            else
+                job->Fail("the TWAIN driver is not loaded");
+        });
+        return true;
+    };
+    auto sharing = std::make_unique<NetworkSharing>(submit, std::move(allowedOrigins));
+    const std::vector<SourceAbilities> sources =
+        m_twain->IsReady() ? m_twain->Abilities() : std::vector<SourceAbilities>{};
+    std::string notice;
+    if (!sharing->Start(address, sources, error, &notice)) return false;
+    m_sharing = std::move(sharing);
+    if (!notice.empty()) m_host.Notice(notice);
+    return true;
+}
+
+void AcquisitionEngine::StopSharing() {
+    if (!m_sharing) return;
+    m_sharing->Stop();
+    m_sharing.reset();
+}
+
+std::string AcquisitionEngine::SharingUrl() const { return m_sharing ? m_sharing->Url() : ""; }
+
+namespace {
+
+// A ticketed stream as a job's requester: pages as sealed memory files, the end as
+// kind 2, a failure as kind 3.
+class StreamRequester : public JobRequester {
+public:
+    StreamRequester(StreamHub& hub, std::shared_ptr<ImageStream> stream)
+        : m_hub(hub), m_stream(std::move(stream)) {}
+    bool Open() const override { return m_stream->Open(); }
+    void TakePage(const void* packed, size_t size, const TW_IMAGEINFO& info) override {
+        m_hub.TakeImageFor(m_stream, packed, size, reinterpret_cast<const unsigned char*>(&info));
+    }
+    void End() override { m_stream->PushEnd(); }
+    void Fail(const std::string& sentence) override { m_stream->PushError(sentence); }
+
+private:
+    StreamHub& m_hub;
+    std::shared_ptr<ImageStream> m_stream;
+};
+
+}  // namespace
 
 bool AcquisitionEngine::StartJobStream(const std::string& ticket,
                                        std::shared_ptr<ImageStream> stream) {
@@ -187,10 +249,14 @@ bool AcquisitionEngine::StartJobStream(const std::string& ticket,
     std::string error;
     if (!m_begun || !m_twain->IsReady() || !ScanTicket::Parse(ticket, &parsed, &error))
         return false;
-    Nested nested;
-    m_jobs.Add(JobQueue::Job{parsed, std::move(stream)});
-    FollowJobs();
+    AddJob(parsed, std::make_shared<StreamRequester>(m_streams, std::move(stream)));
     return true;
+}
+
+void AcquisitionEngine::AddJob(const ScanTicket& ticket, std::shared_ptr<JobRequester> requester) {
+    Nested nested;
+    m_jobs.Add(JobQueue::Job{ticket, std::move(requester)});
+    FollowJobs();
 }
 
 bool AcquisitionEngine::DescribeSources(std::string* json) {
@@ -224,13 +290,13 @@ bool KeepsItsDocument(PublishResult result) {
 
 PublishResult AcquisitionEngine::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) {
     Nested nested;
-    if (const std::shared_ptr<ImageStream>* stream = m_jobs.RunningStream()) {
-        // A job's page: neither a document nor the channel; its stream alone.
+    if (JobRequester* requester = m_jobs.RunningRequester()) {
+        // A job's page: neither a document nor the channel; its requester alone.
         CDIB page(nullptr, 24);
         PublishResult result = PublishResult::Unreadable;
         if (LoadAt24Bits(hDib, page)) {
-            m_streams.TakeImageFor(*stream, page.m_pBlock, static_cast<size_t>(page.GetDIBSize()),
-                                   reinterpret_cast<const unsigned char*>(&info));
+            if (requester->Open())
+                requester->TakePage(page.m_pBlock, static_cast<size_t>(page.GetDIBSize()), info);
             result = PublishResult::SentToRequester;
         }
         m_host.PageReceived(info, result, nullptr);

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "bridge/ChannelActions.h"
 #include "bridge/CommandServer.h"
@@ -34,6 +35,9 @@ namespace velomark {
 
 class ChannelOutbox;
 class EngineHost;
+class JobRequester;
+class NetworkSharing;
+struct ShareAddress;
 class SharedChannel;
 
 class AcquisitionEngine : public CommandTarget, private ChannelActions {
@@ -116,6 +120,17 @@ public:
     // Message 0x8002: a job with a ticket, queued; false for a malformed ticket or
     // without TWAIN.
     bool StartJobStream(const std::string& ticket, std::shared_ptr<ImageStream> stream) override;
+    // A job with a ticket, queued behind the others; its pages go to `requester` alone.
+    // User-interface thread.
+    void AddJob(const ScanTicket& ticket, std::shared_ptr<JobRequester> requester);
+    // Shares every source as an eSCL scanner on `address` (the sources' abilities are
+    // read now); false with a sentence when it cannot listen. A network job waits in
+    // the queue like any other.
+    bool StartSharing(const ShareAddress& address, std::string* error,
+                      std::vector<std::string> allowedOrigins = {});
+    void StopSharing();
+    // http://HOST:PORT/eSCL while sharing, else "".
+    std::string SharingUrl() const;
     // Message 0x8003: every source's abilities as JSON.
     bool DescribeSources(std::string* json) override;
     // Command 32783: the command text in the data block.
@@ -157,6 +172,7 @@ private:
     bool m_workWaiting = false;
     bool m_begun = false;
     JobQueue m_jobs;
+    std::unique_ptr<NetworkSharing> m_sharing;
 
     static thread_local int t_nesting;
 };

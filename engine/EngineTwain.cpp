@@ -9,14 +9,20 @@
 
 namespace velomark {
 
-EngineTwain::EngineTwain(EngineHost& host, ImageReceiver receiver)
-    : m_host(host), m_receiver(std::move(receiver)) {}
+EngineTwain::EngineTwain(EngineHost& host, ImageReceiver receiver, PagesWanted wanted)
+    : m_host(host), m_receiver(std::move(receiver)), m_wanted(std::move(wanted)) {}
 
 EngineTwain::~EngineTwain() { ReleaseTwain(); }
 
 std::vector<SourceAbilities> EngineTwain::Abilities() { return ListAbilities(); }
 
 void EngineTwain::ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) { m_receiver(hDib, info); }
+
+TransferVerdict EngineTwain::ApproveTransfer(const TW_IMAGEINFO& info) {
+    // The rest of a batch nobody wants is not scanned: the source ends it sooner.
+    if (m_wanted && !m_wanted()) return VerdictCancelAll;
+    return CTwain::ApproveTransfer(info);
+}
 
 std::optional<size_t> EngineTwain::ChooseSource(const std::vector<TW_IDENTITY>& sources,
                                                 size_t preselected) {

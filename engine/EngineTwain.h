@@ -14,7 +14,10 @@ class EngineHost;
 class EngineTwain : public CTwain, public TwainSession {
 public:
     using ImageReceiver = std::function<void(HGLOBAL hDib, const TW_IMAGEINFO& info)>;
-    EngineTwain(EngineHost& host, ImageReceiver receiver);
+    // Whether the pages still pending are wanted (a job whose client gave it up
+    // wants none).
+    using PagesWanted = std::function<bool()>;
+    EngineTwain(EngineHost& host, ImageReceiver receiver, PagesWanted wanted = nullptr);
     ~EngineTwain() override;
 
     bool Open(HWND window) override { return InitTwain(window) != FALSE; }
@@ -39,12 +42,14 @@ public:
 
 protected:
     void ReceiveImage(HGLOBAL hDib, const TW_IMAGEINFO& info) override;
+    TransferVerdict ApproveTransfer(const TW_IMAGEINFO& info) override;
     std::optional<size_t> ChooseSource(const std::vector<TW_IDENTITY>& sources,
                                        size_t preselected) override;
 
 private:
     EngineHost& m_host;
     ImageReceiver m_receiver;
+    PagesWanted m_wanted;
 };
 
 }  // namespace velomark

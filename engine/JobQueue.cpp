@@ -1,11 +1,11 @@
 #include "engine/JobQueue.h"
 
-#include "bridge/ImageStream.h"
+#include "engine/JobRequester.h"
 
 namespace velomark {
 
-const std::shared_ptr<ImageStream>* JobQueue::RunningStream() const {
-    return m_running ? &m_running->stream : nullptr;
+JobRequester* JobQueue::RunningRequester() const {
+    return m_running ? m_running->requester.get() : nullptr;
 }
 
 void JobQueue::StartNext(const Starter& start) {
@@ -13,11 +13,14 @@ void JobQueue::StartNext(const Starter& start) {
         Job job = std::move(m_waiting.front());
         m_waiting.pop_front();
         // A client that went away meanwhile needs no scan.
-        if (!job.stream->Open()) continue;
+        if (!job.requester->Open()) continue;
         m_running = std::move(job);
         std::string sentence;
-        if (start(m_running->ticket, &sentence)) return;
-        m_running->stream->PushError(sentence);
+        if (start(m_running->ticket, &sentence)) {
+            m_running->requester->Started();
+            return;
+        }
+        m_running->requester->Fail(sentence);
         m_running.reset();
     }
 }
@@ -25,9 +28,9 @@ void JobQueue::StartNext(const Starter& start) {
 void JobQueue::FinishRunning(const std::string& failure) {
     if (!m_running) return;
     if (failure.empty())
-        m_running->stream->PushEnd();
+        m_running->requester->End();
     else
-        m_running->stream->PushError(failure);
+        m_running->requester->Fail(failure);
     m_running.reset();
 }
 

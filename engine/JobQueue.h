@@ -1,7 +1,7 @@
 // The jobs with a ticket, in the order their requests came: one runs at a time, the
 // others wait for it, none is refused for being second. A job's pages go to its own
-// stream, and so does its end: kind 2 when its source closed after the batch, kind 3
-// with a sentence when it could not start as asked. User-interface thread only.
+// requester (a ticketed stream, a network client), and so does its end, or the
+// sentence that says why it could not start as asked. User-interface thread only.
 #pragma once
 
 #include <deque>
@@ -14,13 +14,13 @@
 
 namespace velomark {
 
-class ImageStream;
+class JobRequester;
 
 class JobQueue {
 public:
     struct Job {
         ScanTicket ticket;
-        std::shared_ptr<ImageStream> stream;
+        std::shared_ptr<JobRequester> requester;
     };
     // Starts a job's acquisition; false with the sentence that says why it could not.
     using Starter = std::function<bool(const ScanTicket& ticket, std::string* sentence)>;
@@ -28,16 +28,16 @@ public:
     void Add(Job job) { m_waiting.push_back(std::move(job)); }
     bool Running() const { return m_running.has_value(); }
     size_t Waiting() const { return m_waiting.size(); }
-    // The running job's stream; null when none runs.
-    const std::shared_ptr<ImageStream>* RunningStream() const;
+    // The running job's requester; null when none runs.
+    JobRequester* RunningRequester() const;
 
     // When none runs, starts the oldest waiting job; one that cannot start ends with
     // its sentence and the next is tried.
     void StartNext(const Starter& start);
-    // The running job's source closed: its stream gets the end, or kind 3 with the
-    // sentence on which the batch failed.
+    // The running job's source closed: its requester gets the end, or the sentence on
+    // which the batch failed.
     void FinishRunning(const std::string& failure = std::string());
-    // Every job ends (the program stops); their streams close with the server.
+    // Every job is dropped (the program stops); their requesters close with their servers.
     void Clear();
 
 private:

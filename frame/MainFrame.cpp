@@ -48,7 +48,10 @@ constexpr long kTabsRemoved = wxAUI_NB_CLOSE_ON_ACTIVE_TAB | wxAUI_NB_TAB_SPLIT 
 
 CMainFrame* CMainFrame::s_pHooked = nullptr;
 
-CMainFrame::CMainFrame() : m_engine(*this), m_heartbeat(this) {
+CMainFrame::CMainFrame()
+    : m_engine(*this),
+      m_sharing(m_engine, [this](const std::string& text) { ShowStatus(wxString::FromUTF8(text)); }),
+      m_heartbeat(this) {
     m_engine.OpenChannel();
     // Without the channel (no room in /dev/shm, say) Velomark runs on: documents,
     // and the command socket, still work.
@@ -94,6 +97,13 @@ int CMainFrame::OnCreate() {
     Bind(wxEVT_MENU, &CMainFrame::OnFileAcquire, this, ToolkitId(ID_FILE_ACQUIRE));
     Bind(wxEVT_UPDATE_UI, &CMainFrame::OnUpdateFileAcquire, this, ToolkitId(ID_FILE_ACQUIRE));
     Bind(wxEVT_MENU, &CMainFrame::OnGetDibBites, this, ToolkitId(ID_GET_DIB_BITES));
+    Bind(
+        wxEVT_MENU,
+        [this](wxCommandEvent& event) { m_sharing.Share(event.IsChecked(), true); },
+        ToolkitId(ID_FILE_SHARE_SCANNERS));
+    Bind(
+        wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& event) { event.Check(m_sharing.Sharing()); },
+        ToolkitId(ID_FILE_SHARE_SCANNERS));
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
     Bind(wxEVT_TIMER, &CMainFrame::OnHeartbeat, this);
     Bind(wxEVT_CHAR_HOOK, &CMainFrame::OnCharHook, this);

@@ -17,6 +17,7 @@
 #include "engine/EngineHost.h"
 #include "frame/KeyIndicators.h"
 #include "frame/RecentFilesMenu.h"
+#include "frame/ScannerSharing.h"
 #include "frame/WaitingPages.h"
 #include "platform/Window.h"
 
@@ -44,6 +45,8 @@ public:
     // the frame closes; null otherwise.
     static CMainFrame* HookedFrame() { return s_pHooked; }
     velomark::AcquisitionEngine& Engine() { return m_engine; }
+    // File > Share Scanners on the Network.
+    velomark::ScannerSharing& Sharing() { return m_sharing; }
 
     // The recent-file list changed: the File menu follows.
     void RefreshRecentFiles();
@@ -112,6 +115,7 @@ private:
     void FollowWaitingPages();
 
     velomark::AcquisitionEngine m_engine;
+    velomark::ScannerSharing m_sharing;
     wxTimer m_heartbeat;
     velomark::KeyIndicators m_indicators;
     std::unique_ptr<velomark::RecentFilesMenu> m_recentFiles;

@@ -36,6 +36,7 @@ constexpr CommandPair kOwnCommands[] = {
     {ID_VIEW_ZOOM_OUT, wxID_HIGHEST + 22},
     {ID_VIEW_ZOOM_ACTUAL, wxID_HIGHEST + 23},
     {ID_VIEW_ZOOM_FIT_WIDTH, wxID_HIGHEST + 24},
+    {ID_FILE_SHARE_SCANNERS, wxID_HIGHEST + 25},
 };
 
 static_assert(wxID_FILE9 - wxID_FILE1 + 1 >= kRecentFileCount);

@@ -32,6 +32,7 @@ const MenuEntry kFileMenu[] = {
     {nullptr, 0},
     {"S&elect Source...", ID_FILE_SELECTSOURCE},
     {"A&cquire...", ID_FILE_ACQUIRE},
+    {"S&hare Scanners on the Network", ID_FILE_SHARE_SCANNERS, false, true},
     {nullptr, 0},
     {"P&rint Setup...", ID_FILE_PRINT_SETUP},
     {nullptr, 0},

@@ -20,6 +20,8 @@ constexpr unsigned ID_VIEW_ZOOM_IN = 32801;
 constexpr unsigned ID_VIEW_ZOOM_OUT = 32802;
 constexpr unsigned ID_VIEW_ZOOM_ACTUAL = 32803;
 constexpr unsigned ID_VIEW_ZOOM_FIT_WIDTH = 32804;
+// The sources as network scanners
+constexpr unsigned ID_FILE_SHARE_SCANNERS = 32805;
 
 // The standard commands the menu, toolbar and accelerators carry
 constexpr unsigned ID_FILE_NEW = 57600;

@@ -33,6 +33,7 @@ constexpr StringEntry kStrings[] = {
     {32802, "Show the page smaller\nZoom Out"},
     {32803, "Show one page pixel per screen pixel\nActual Size"},
     {32804, "Show the page as wide as its window\nFit Width"},
+    {32805, "Let eSCL (AirScan) clients on the network scan with these sources\nShare Scanners"},
     {57344, "Velomark"},
     {57345, "Ready"},
     {57600, "Create a new document\nNew"},

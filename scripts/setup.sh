@@ -12,7 +12,8 @@ PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           libsane1 sane-utils
           appstream desktop-file-utils dpkg-dev file
           libcairo2-dev libtiff-dev libpng-dev poppler-utils
-          libfreeimage-dev)
+          libfreeimage-dev
+          libmicrohttpd-dev libxml2-dev libjpeg-dev libavahi-client-dev sane-airscan)
 # Only ./fuzz.sh needs these: the ordinary build and the replay of the corpora use g++.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

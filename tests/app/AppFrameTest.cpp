@@ -26,7 +26,9 @@
 #include "bridge/ChannelLayout.h"
 #include "bridge/SharedChannel.h"
 #include "docview/VelomarkDoc.h"
+#include "engine/ShareAddress.h"
 #include "frame/MainFrame.h"
+#include "frame/ScannerSharing.h"
 #include "frame/WaitingPages.h"
 #include "res/CommandMap.h"
 #include "res/ResourceIds.h"
@@ -100,6 +102,7 @@ TEST(AppStartTest, FrameShowsMenuToolbarAndStatusBarWithNoDocument) {
                                            "-",
                                            "S&elect Source...",
                                            "A&cquire...",
+                                           "S&hare Scanners on the Network",
                                            "-",
                                            "P&rint Setup...",
                                            "-",
@@ -275,6 +278,7 @@ TEST(AppRecentFilesTest, MenuKeepsTheLastFourFiles) {
                                                "-",
                                                "S&elect Source...",
                                                "A&cquire...",
+                                               "S&hare Scanners on the Network",
                                                "-",
                                                "P&rint Setup...",
                                                "-",
@@ -288,8 +292,35 @@ TEST(AppRecentFilesTest, MenuKeepsTheLastFourFiles) {
     EXPECT_TRUE(IsEnabled(wxID_FILE4));
 
     while (Documents().GetHistoryFilesCount() > 0) Documents().RemoveFileFromHistory(0);
-    EXPECT_EQ(MenuLabels(file)[11], "Recent File");
+    EXPECT_EQ(MenuLabels(file)[12], "Recent File");
     EXPECT_FALSE(file.FindItem(wxID_FILE1)->IsEnabled());
+}
+
+// File > Share Scanners on the Network serves the sources, says where in the status
+// bar, and is remembered in the settings.
+TEST(AppShareTest, ShareMenuServesTheScannersAndIsRemembered) {
+    CMainFrame& frame = Frame();
+    const int id = velomark::res::ToolkitId(velomark::res::ID_FILE_SHARE_SCANNERS);
+    velomark::ShareAddress address;
+    std::string error;
+    ASSERT_TRUE(velomark::ShareAddress::Parse("127.0.0.1:0", &address, &error)) << error;
+    frame.Sharing().SetAddress(address);
+    auto choose = [&](bool on) {
+        wxCommandEvent command(wxEVT_MENU, id);
+        command.SetInt(on ? 1 : 0);
+        frame.ProcessWindowEvent(command);
+    };
+    choose(true);
+    const std::string url = frame.Engine().SharingUrl();
+    EXPECT_EQ(url.rfind("http://127.0.0.1:", 0), 0u) << url;
+    EXPECT_EQ(frame.GetStatusBar()->GetStatusText(0), "Scanners shared at " + url);
+    EXPECT_TRUE(velomark::ScannerSharing::Remembered());
+    wxUpdateUIEvent update(id);
+    frame.ProcessWindowEvent(update);
+    EXPECT_TRUE(update.GetChecked());
+    choose(false);
+    EXPECT_EQ(frame.Engine().SharingUrl(), "");
+    EXPECT_FALSE(velomark::ScannerSharing::Remembered());
 }
 
 TEST(AppHookTest, RequestWaitsWhileAModalDialogRunsThenAcquires) {

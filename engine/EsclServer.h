@@ -1,0 +1,59 @@
+// The HTTP/1.1 side of the network scanners: libmicrohttpd, a thread per
+// connection, one daemon per listening address. It screens every request before
+// the scanners see it: a Host that is not an IP literal, `localhost` or this
+// machine's name gets 421 (a web page's DNS rebinding); an Origin not allowed gets
+// 403; a body over 64 KiB gets 413. At most 32 connections in all.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/ShareAddress.h"
+
+struct MHD_Daemon;
+
+namespace velomark {
+
+class EsclService;
+
+class EsclServer {
+public:
+    static constexpr size_t kMaxBody = 64 * 1024;
+    static constexpr unsigned kMaxConnections = 32;
+
+    EsclServer(EsclService& service, std::vector<std::string> allowedOrigins);
+    ~EsclServer();
+    EsclServer(const EsclServer&) = delete;
+    EsclServer& operator=(const EsclServer&) = delete;
+
+    // Listens on every address of `address` (one that cannot be had besides a first
+    // is skipped: a machine without IPv6); false with a sentence when none could.
+    bool Start(const ShareAddress& address, std::string* error);
+    // Closes the listeners and waits for the connections' threads.
+    void Stop();
+
+    uint16_t Port() const { return m_port; }
+    // http://HOST:PORT/eSCL for the first address served.
+    std::string Url() const;
+
+    // Called by the daemons' threads.
+    struct Request;
+    int Screen(const char* host, const char* origin, const char* contentLength) const;
+    EsclService& Service() { return m_service; }
+
+private:
+    EsclService& m_service;
+    const std::vector<std::string> m_allowedOrigins;
+    const std::string m_machine;
+    std::vector<MHD_Daemon*> m_daemons;
+    std::string m_firstHost;
+    uint16_t m_port = 0;
+};
+
+// Whether a Host header names this machine as a browser could only mean it: an IP
+// literal (IPv6 in brackets), `localhost`, or `machine` (with or without `.local`);
+// an optional port after it.
+bool HostHeaderAllowed(const std::string& host, const std::string& machine);
+
+}  // namespace velomark
