@@ -123,11 +123,10 @@ BOOL CTwain::NegotiateTicket(const ScanTicket& ticket, std::string* sentence) {
     if (ticket.xResolution > 0) {
         if (!SetCapability(m_Source, ICAP_XRESOLUTION, TWTY_FIX32, FixItem(ticket.xResolution)) ||
             !SetCapability(m_Source, ICAP_YRESOLUTION, TWTY_FIX32, FixItem(ticket.yResolution))) {
-            *sentence = "the source cannot scan at " + std::to_string(ticket.xResolution) +
-                        (ticket.yResolution != ticket.xResolution
-                             ? "x" + std::to_string(ticket.yResolution)
-                             : std::string()) +
-                        " dpi";
+            std::string dpi = std::to_string(ticket.xResolution);
+            if (ticket.yResolution != ticket.xResolution)
+                dpi.append("x").append(std::to_string(ticket.yResolution));
+            *sentence = "the source cannot scan at " + dpi + " dpi";
             return FALSE;
         }
     }
