@@ -94,11 +94,6 @@ bool CVelomarkDoc::DoOpenDocument(const wxString& path) {
     return true;
 }
 
-CVelomarkDoc* CVelomarkDoc::FromImageSide(velomark::ImageDocument* side) {
-    auto* adapter = dynamic_cast<ImageSideAdapter*>(side);
-    return adapter ? &adapter->Document() : nullptr;
-}
-
 void CVelomarkDoc::ImageSideAdapter::UpdateAllViews() {
     // An acquired page exists nowhere else until it is saved or reaches the client.
     m_doc.Modify(true);

@@ -35,8 +35,6 @@ public:
 
     // What the image hand-off sees of this document.
     velomark::ImageDocument& ImageSide() { return m_imageSide; }
-    // The document whose ImageSide `side` is; null for any other.
-    static CVelomarkDoc* FromImageSide(velomark::ImageDocument* side);
 
     velomark::PageResolution Resolution() const { return m_resolution; }
     void SetResolution(velomark::PageResolution dpi) { m_resolution = dpi; }
@@ -55,7 +53,6 @@ private:
         void UpdateAllViews() override;
         void Discard() override;
         void SetResolution(double xDpi, double yDpi) override { m_doc.SetResolution({xDpi, yDpi}); }
-        CVelomarkDoc& Document() { return m_doc; }
 
     private:
         CVelomarkDoc& m_doc;

@@ -159,7 +159,32 @@ BOOL CMainFrame::PreTranslateMessage(MSG* pMsg) {
 void CMainFrame::TurnEngine() {
     if (!m_engine.MayTurn()) return;
     m_engine.Turn();
+    ShowArrivedPages();
     FollowWaitingPages();
+}
+
+void CMainFrame::ShowArrivedPages(bool always) {
+    m_showingScheduled = false;
+    if (m_arrivingPages.empty() || (!always && !m_engine.MayTurn())) return;
+    // Windows made here must not start a turn of their own.
+    const velomark::AcquisitionEngine::Nested nested;
+    // The pages before these are followed first: the counts then speak of them only.
+    FollowWaitingPages();
+    while (!m_arrivingPages.empty()) {
+        const std::unique_ptr<velomark::ArrivingPage> arrived = std::move(m_arrivingPages.front());
+        m_arrivingPages.pop_front();
+        CVelomarkDoc* page = NewPageDocument();
+        if (page) {
+            page->m_dib.SwapImage(arrived->image);
+            page->SetResolution(arrived->resolution);
+            page->ImageSide().UpdateAllViews();
+        }
+        // A page reaches the client when the client takes it, not when it is placed.
+        if (arrived->result == velomark::PublishResult::Published)
+            m_waitingPages.AddPlaced(page);
+        if (arrived->result == velomark::PublishResult::Queued) m_waitingPages.AddQueued(page);
+        ReportImage(arrived->info, arrived->result);
+    }
 }
 
 bool CMainFrame::OnMainLoop() const {
@@ -256,6 +281,14 @@ void CMainFrame::OnGetDibBites(wxCommandEvent&) {
 
 void CMainFrame::PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult result,
                               velomark::ImageDocument* image) {
+    if (result != velomark::PublishResult::SentToRequester) {
+        if (auto* arrived = dynamic_cast<velomark::ArrivingPage*>(image)) {
+            arrived->info = info;
+            arrived->result = result;
+        } else {
+            ReportImage(info, result);  // no window for it
+        }
+    }
     if (result == velomark::PublishResult::SentToRequester) {
         // Another requester's page: no window, only a word of what runs for whom.
         wxString progress = BatchProgressText();
@@ -265,10 +298,6 @@ void CMainFrame::PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult 
         ReportImage(info, result);
         return;
     }
-    CVelomarkDoc* page = CVelomarkDoc::FromImageSide(image);
-    // A page reaches the client when the client takes it, not when it is placed.
-    if (result == velomark::PublishResult::Published) m_waitingPages.AddPlaced(page);
-    if (result == velomark::PublishResult::Queued) m_waitingPages.AddQueued(page);
     const wxString progress = BatchProgressText();
     velomark::ReportEvent("progress " + progress.ToStdString());
     wxString text = progress;
@@ -280,7 +309,6 @@ void CMainFrame::PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult 
     ShowStatus(text);
     // The batch runs without returning to the loop: the bar shows each page now.
     if (GetStatusBar()) GetStatusBar()->Update();
-    ReportImage(info, result);
 }
 
 void CMainFrame::ReportImage(const TW_IMAGEINFO& info, velomark::PublishResult result) {
@@ -290,14 +318,21 @@ void CMainFrame::ReportImage(const TW_IMAGEINFO& info, velomark::PublishResult r
 }
 
 velomark::ImageDocument* CMainFrame::OpenNewDocument() {
-    // The pages before this one are followed first: the counts then speak of them only.
-    FollowWaitingPages();
+    m_arrivingPages.push_back(std::make_unique<velomark::ArrivingPage>());
+    if (!m_showingScheduled) {
+        m_showingScheduled = true;
+        CallAfter([this] { ShowArrivedPages(); });
+    }
+    return m_arrivingPages.back().get();
+}
+
+CVelomarkDoc* CMainFrame::NewPageDocument() {
     wxDocManager* manager = GetDocumentManager();
     if (!manager) return nullptr;
     auto* document = dynamic_cast<CVelomarkDoc*>(manager->CreateDocument(wxString(), wxDOC_NEW));
     if (!document) return nullptr;
     velomark::ReportEvent("document " + document->GetUserReadableName().ToStdString());
-    return &document->ImageSide();
+    return document;
 }
 
 wxString CMainFrame::BatchProgressText() const {
@@ -322,7 +357,9 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     // Documents are asked first, so that TWAIN and the channel are released only
     // once the close goes ahead.
     wxDocManager* manager = GetDocumentManager();
-    // Pages the client took since the last message need no question.
+    // Every page that arrived gets its window (and its question); pages the client
+    // took since the last message need none.
+    ShowArrivedPages(true);
     FollowWaitingPages();
     if (event.CanVeto() && manager) {
         for (wxDocument* document : manager->GetDocumentsVector()) {
@@ -349,7 +386,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
 void CMainFrame::OnHeartbeat(wxTimerEvent&) {
     // The timer's own event went through the per-message hook already (the poll);
     // the turn takes up what waited for a better moment (a modal dialog's end).
-    CallAfter(&CMainFrame::TurnEngine);
+    CallAfter(&CMainFrame::TurnEngine);  // also shows pages a modal loop held back
     if (++m_nHeartbeats % kIndicatorEvery == 0 && GetStatusBar()) {
         m_indicators.Update(*GetStatusBar());
         ShowWaitingImages();

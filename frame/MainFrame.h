@@ -10,11 +10,13 @@
 #include <wx/docview.h>
 #include <wx/timer.h>
 
+#include <deque>
 #include <memory>
 #include <string>
 
 #include "engine/AcquisitionEngine.h"
 #include "engine/EngineHost.h"
+#include "frame/ArrivingPage.h"
 #include "frame/KeyIndicators.h"
 #include "frame/RecentFilesMenu.h"
 #include "frame/ScannerSharing.h"
@@ -68,7 +70,8 @@ public:
     // source's Close button.
     bool ProcessEvent(wxEvent& event) override;
 
-    // Where the documents of acquired images come from.
+    // Where acquired images go: a page whose window is made after the batch's
+    // transfer (ShowArrivedPages).
     velomark::ImageDocument* OpenNewDocument() override;
     // The status bar's word for each page, and the pages that wait for the client.
     void PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult result,
@@ -101,6 +104,11 @@ private:
 
     // A whole turn of the engine, when its rule lets it run.
     void TurnEngine();
+    // Makes the windows of the pages that arrived, oldest first, at the outermost
+    // level of the main loop (or now, when `always`): each takes its bitmap over.
+    void ShowArrivedPages(bool always = false);
+    // A new untitled page document with its window; null when none could be made.
+    CVelomarkDoc* NewPageDocument();
     bool IsCommandEnabled(int toolkitId);
     // Runs a command as the menu would: not when its update handler disables it.
     bool RouteMenuCommand(int toolkitId);
@@ -120,6 +128,8 @@ private:
     velomark::KeyIndicators m_indicators;
     std::unique_ptr<velomark::RecentFilesMenu> m_recentFiles;
     velomark::WaitingPages m_waitingPages;
+    std::deque<std::unique_ptr<velomark::ArrivingPage>> m_arrivingPages;
+    bool m_showingScheduled = false;
     size_t m_nImagesShownWaiting = 0;
     int m_nHeartbeats = 0;
 

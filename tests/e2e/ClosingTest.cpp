@@ -58,6 +58,9 @@ TEST_F(ClosingTest, TitleFollowsThePagesThatCtrlWAndCtrlF4Close) {
     ASSERT_TRUE(Velomark().WaitForEvents("image ", 3, kImageTimeoutMs));
     // The status bar counted the batch once the source told its size.
     EXPECT_EQ(Velomark().CountEvents("progress Page 3 of 3"), 1) << Velomark().EventText();
+    // The whole batch came from the source before a window was made for any page.
+    const std::string events = Velomark().EventText();
+    EXPECT_LT(events.find("progress Page 3 of 3"), events.find("document ")) << events;
 
     ASSERT_NO_FATAL_FAILURE(ExpectTitle("Velomark - Velomark3"));
     ASSERT_NO_FATAL_FAILURE(KeysOnMain("ctrl+w"));
