@@ -1,0 +1,262 @@
+#!/usr/bin/env python3
+"""Velomark's web page and velomark.js in a real browser (Debian's chromium through
+python3-selenium) against `velomark --headless --share=127.0.0.1:0` with the test chart.
+
+    browser_test.py page|origins VELOMARK CHART_PAGE_FILE CONVERT
+
+page:    grey 100 dpi from the feeder: two img.page equal to the chart's pages, and the
+         PDF of all pages has two pages.
+origins: a page on another local origin scans through velomark.js when that origin is
+         allowed; from one that is not, the browser's fetch fails and no job was made.
+Exits 77 (skipped) only when the browser cannot start.
+"""
+import base64
+import functools
+import http.server
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+
+ROAD, VELOMARK, CHART_PAGE, CONVERT = sys.argv[1:5]
+FOLDER = tempfile.mkdtemp(prefix='velomark-web-')
+SKIPPED = 77
+
+
+def fail(text):
+    print('FAIL: ' + text)
+    sys.exit(1)
+
+
+class Velomark:
+    """velomark --headless sharing on a free port, in folders of its own."""
+
+    def __init__(self, *options):
+        env = dict(os.environ)
+        env.pop('VELOMARK_DSM', None)
+        for name in ('config', 'run'):
+            os.makedirs(os.path.join(FOLDER, name), mode=0o700, exist_ok=True)
+        env.update(XDG_CONFIG_HOME=os.path.join(FOLDER, 'config'),
+                   XDG_RUNTIME_DIR=os.path.join(FOLDER, 'run'),
+                   VELOMARK_CHANNEL_SUFFIX='web%d' % os.getpid(),
+                   VELOMARK_UNATTENDED='1', VELOMARK_DEFAULT_SOURCE='Velomark Test Chart',
+                   VELOMARK_TESTCHART_SIZE='letter', VELOMARK_TESTCHART_PAGES='2')
+        self.process = subprocess.Popen([VELOMARK, '--headless', '--share=127.0.0.1:0', *options],
+                                        stdout=subprocess.PIPE, text=True, env=env)
+        self.events = []
+        for line in self.process.stdout:
+            self.events.append(line.strip())
+            if line.startswith('eSCL: '):
+                self.base = line[6:].strip()[:-len('/eSCL')]
+                break
+        else:
+            fail('velomark did not share its scanners: %s' % self.events)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.events.append(line.strip())
+
+    def stop(self):
+        self.process.send_signal(signal.SIGTERM)
+        if self.process.wait(timeout=60) != 0:
+            fail('velomark ended with status %d' % self.process.returncode)
+
+
+def serve_folder(folder):
+    """A static web server on a free loopback port; its origin."""
+    handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=folder)
+    handler.log_message = lambda *args: None
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return 'http://127.0.0.1:%d' % server.server_address[1]
+
+
+def browser():
+    try:
+        from selenium import webdriver
+        from selenium.webdriver.chrome.service import Service
+    except ImportError:
+        print('SKIPPED: python3-selenium is not installed')
+        sys.exit(SKIPPED)
+    options = webdriver.ChromeOptions()
+    options.binary_location = '/usr/bin/chromium'
+    for argument in ('--headless=new', '--disable-gpu', '--disable-dev-shm-usage',
+                     '--user-data-dir=' + os.path.join(FOLDER, 'chromium')):
+        options.add_argument(argument)
+    if os.geteuid() == 0:
+        options.add_argument('--no-sandbox')  # Chromium's sandbox refuses root
+    try:
+        driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
+    except Exception as error:  # noqa: BLE001 - any failure to start means no browser
+        print('SKIPPED: chromium could not start: %s' % str(error).splitlines()[0])
+        sys.exit(SKIPPED)
+    driver.set_script_timeout(120)
+    return driver
+
+
+# The bytes behind a blob: URL (or any URL the page may read), as base64.
+READ_URL = """
+const done = arguments[arguments.length - 1];
+fetch(arguments[0]).then((r) => r.arrayBuffer()).then((buffer) => {
+  let text = '';
+  for (const byte of new Uint8Array(buffer)) text += String.fromCharCode(byte);
+  done(btoa(text));
+}).catch((e) => done('failed: ' + e));
+"""
+
+
+def read_url(driver, url):
+    answer = driver.execute_async_script(READ_URL, url)
+    if answer.startswith('failed: '):
+        fail('the page could not read %s: %s' % (url, answer))
+    return base64.b64decode(answer)
+
+
+def grey_samples(png):
+    path = os.path.join(FOLDER, 'received.png')
+    with open(path, 'wb') as file:
+        file.write(png)
+    return subprocess.run([CONVERT, path, '-depth', '8', 'gray:-'], check=True,
+                          capture_output=True).stdout
+
+
+def chart_page(dpi, pages, number):
+    path = os.path.join(FOLDER, 'expected-%d.gray' % number)
+    size = subprocess.run([CHART_PAGE, str(dpi), str(pages), str(number), path], check=True,
+                          capture_output=True, text=True).stdout.split()
+    with open(path, 'rb') as file:
+        return int(size[0]), int(size[1]), file.read()
+
+
+# Times Scan's click and the first page's image decoded on screen.
+WATCH_FIRST_PAGE = """
+window.firstPage = null;
+document.getElementById('scan').addEventListener('click', () => { window.clicked = performance.now(); },
+                                                 { capture: true });
+new MutationObserver((changes, observer) => {
+  const img = document.querySelector('img.page');
+  if (!img) return;
+  observer.disconnect();
+  img.decode().then(() => { window.firstPage = performance.now() - window.clicked; });
+}).observe(document.getElementById('pages'), { childList: true, subtree: true });
+"""
+
+
+def escl_page_ms(base):
+    """Milliseconds from POST ScanJobs to the first page's last byte, with no browser."""
+    settings = ('<scan:ScanSettings xmlns:scan="http://schemas.hp.com/imaging/escl/2011/05/03" '
+                'xmlns:pwg="http://www.pwg.org/schemas/2010/12/sm"><pwg:InputSource>Feeder'
+                '</pwg:InputSource><scan:ColorMode>Grayscale8</scan:ColorMode><scan:XResolution>100'
+                '</scan:XResolution><scan:YResolution>100</scan:YResolution></scan:ScanSettings>')
+    start = time.monotonic()
+    post = urllib.request.Request(base + '/eSCL/ScanJobs', data=settings.encode(), method='POST',
+                                  headers={'Content-Type': 'text/xml'})
+    job = urllib.request.urlopen(post).headers['Location']
+    urllib.request.urlopen(base + job + '/NextDocument').read()
+    elapsed = (time.monotonic() - start) * 1000
+    urllib.request.urlopen(urllib.request.Request(base + job, method='DELETE')).read()
+    return elapsed
+
+
+def road_page():
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.select import Select
+    from selenium.webdriver.support.ui import WebDriverWait
+    velomark = Velomark()
+    driver = browser()
+    try:
+        driver.get(velomark.base + '/')
+        WebDriverWait(driver, 60).until(lambda d: d.find_element(By.ID, 'scan').is_enabled())
+        Select(driver.find_element(By.ID, 'input')).select_by_value('feeder')
+        Select(driver.find_element(By.ID, 'color')).select_by_value('gray')
+        Select(driver.find_element(By.ID, 'resolution')).select_by_value('100')
+        driver.execute_script(WATCH_FIRST_PAGE)
+        driver.find_element(By.ID, 'scan').click()
+        WebDriverWait(driver, 120).until(
+            lambda d: d.find_element(By.ID, 'scan').is_enabled() and
+            (d.find_element(By.ID, 'pdf').is_displayed() or d.find_element(By.ID, 'error').text))
+        error = driver.find_element(By.ID, 'error').text
+        if error:
+            fail('the page says: ' + error)
+        images = driver.find_elements(By.CSS_SELECTOR, 'img.page')
+        if len(images) != 2:
+            fail('%d pages on the page, not 2' % len(images))
+        for number, image in enumerate(images, 1):
+            width, height, expected = chart_page(100, 2, number)
+            received = grey_samples(read_url(driver, image.get_attribute('src')))
+            if image.get_attribute('data-number') != str(number):
+                fail('page %d is numbered %s' % (number, image.get_attribute('data-number')))
+            if received != expected:
+                first = next((i for i, (a, b) in enumerate(zip(received, expected)) if a != b),
+                             min(len(received), len(expected)))
+                fail('page %d differs from the chart at x=%d y=%d (%d and %d bytes)' % (
+                    number, first % width, first // width, len(received), len(expected)))
+        pdf = os.path.join(FOLDER, 'pages.pdf')
+        with open(pdf, 'wb') as file:
+            file.write(read_url(driver, driver.find_element(By.ID, 'pdf').get_attribute('href')))
+        info = subprocess.run(['pdfinfo', pdf], capture_output=True, text=True)
+        if info.returncode != 0 or '\nPages:           2\n' not in info.stdout:
+            fail('the PDF is not two pages: %s %s' % (info.stdout, info.stderr))
+        on_screen = driver.execute_script('return window.firstPage;')
+        print('first page on screen %.0f ms after Scan; the same page over eSCL alone %.0f ms' % (
+            on_screen, escl_page_ms(velomark.base)))
+    finally:
+        driver.quit()
+        velomark.stop()
+
+
+SCAN_FROM_APP = """
+const done = arguments[arguments.length - 1];
+const base = arguments[0];
+(async () => {
+  const { connect } = await import(base + '/velomark.js');
+  const scanner = await connect(base);
+  const pages = [];
+  for await (const page of scanner.scan({ input: 'flatbed', color: 'gray', resolution: 100 }))
+    pages.push(page.width + 'x' + page.height + '@' + page.resolution);
+  return pages.join(' ');
+})().then(done, (e) => done('failed: ' + e));
+"""
+
+# A simple request (no preflight): only the server's refusal keeps the job from starting.
+POST_FROM_APP = """
+const done = arguments[arguments.length - 1];
+fetch(arguments[0] + '/eSCL/ScanJobs', { method: 'POST', headers: { 'Content-Type': 'text/plain' },
+  body: '<scan:ScanSettings xmlns:scan="http://schemas.hp.com/imaging/escl/2011/05/03"/>' })
+  .then((r) => done('answered ' + r.status), (e) => done('failed: ' + e));
+"""
+
+
+def road_origins():
+    app = os.path.join(FOLDER, 'app')
+    os.makedirs(app)
+    with open(os.path.join(app, 'index.html'), 'w') as file:
+        file.write('<!DOCTYPE html><title>app</title><p>A web application</p>\n')
+    allowed, other = serve_folder(app), serve_folder(app)
+    velomark = Velomark('--allow-origin=' + allowed)
+    driver = browser()
+    try:
+        driver.get(other + '/')
+        answer = driver.execute_async_script(POST_FROM_APP, velomark.base)
+        if not answer.startswith('failed: '):
+            fail('a page on an origin not allowed reached the scanners: ' + answer)
+        status = urllib.request.urlopen(velomark.base + '/eSCL/ScannerStatus').read().decode()
+        if 'JobInfo' in status or 'acquire' in velomark.events:
+            fail('a job was made for an origin not allowed: %s %s' % (status, velomark.events))
+        driver.get(allowed + '/')
+        answer = driver.execute_async_script(SCAN_FROM_APP, velomark.base)
+        width, height, _ = chart_page(100, 2, 1)
+        if answer != '%dx%d@100' % (width, height):
+            fail('the allowed origin scanned %r, not one %dx%d page at 100 dpi' % (answer, width, height))
+    finally:
+        driver.quit()
+        velomark.stop()
+
+
+{'page': road_page, 'origins': road_origins}[ROAD]()
+print('PASS')
