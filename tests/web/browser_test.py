@@ -1,15 +1,7 @@
 #!/usr/bin/env python3
-"""Velomark's web page and velomark.js in a real browser (Debian's chromium through
-python3-selenium) against `velomark --headless --share=127.0.0.1:0` with the test chart.
-
-    browser_test.py page|origins VELOMARK CHART_PAGE_FILE CONVERT
-
-page:    grey 100 dpi from the feeder: two img.page equal to the chart's pages, and the
-         PDF of all pages has two pages.
-origins: a page on another local origin scans through velomark.js when that origin is
-         allowed; from one that is not, the browser's fetch fails and no job was made.
-Exits 77 (skipped) only when the browser cannot start.
-"""
+"""The web page and velomark.js in Debian's chromium against `velomark --headless
+--share=127.0.0.1:0` with the test chart: browser_test.py page|origins VELOMARK
+CHART_PAGE_FILE CONVERT. Exits 77 (skipped) only when the browser cannot start."""
 import base64
 import functools
 import http.server
@@ -39,7 +31,7 @@ class Velomark:
         env = dict(os.environ)
         env.pop('VELOMARK_DSM', None)
         for name in ('config', 'run'):
-            os.makedirs(os.path.join(FOLDER, name), mode=0o700, exist_ok=True)
+            os.makedirs(os.path.join(FOLDER, name), mode=0o700)
         env.update(XDG_CONFIG_HOME=os.path.join(FOLDER, 'config'),
                    XDG_RUNTIME_DIR=os.path.join(FOLDER, 'run'),
                    VELOMARK_CHANNEL_SUFFIX='web%d' % os.getpid(),
@@ -69,9 +61,11 @@ class Velomark:
 
 def serve_folder(folder):
     """A static web server on a free loopback port; its origin."""
-    handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=folder)
-    handler.log_message = lambda *args: None
-    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)
+    class Quiet(http.server.SimpleHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+    server = http.server.ThreadingHTTPServer(('127.0.0.1', 0),
+                                             functools.partial(Quiet, directory=folder))
     threading.Thread(target=server.serve_forever, daemon=True).start()
     return 'http://127.0.0.1:%d' % server.server_address[1]
 
@@ -118,10 +112,7 @@ def read_url(driver, url):
 
 
 def grey_samples(png):
-    path = os.path.join(FOLDER, 'received.png')
-    with open(path, 'wb') as file:
-        file.write(png)
-    return subprocess.run([CONVERT, path, '-depth', '8', 'gray:-'], check=True,
+    return subprocess.run([CONVERT, 'png:-', '-depth', '8', 'gray:-'], input=png, check=True,
                           capture_output=True).stdout
 
 
@@ -189,13 +180,8 @@ def road_page():
         for number, image in enumerate(images, 1):
             width, height, expected = chart_page(100, 2, number)
             received = grey_samples(read_url(driver, image.get_attribute('src')))
-            if image.get_attribute('data-number') != str(number):
-                fail('page %d is numbered %s' % (number, image.get_attribute('data-number')))
             if received != expected:
-                first = next((i for i, (a, b) in enumerate(zip(received, expected)) if a != b),
-                             min(len(received), len(expected)))
-                fail('page %d differs from the chart at x=%d y=%d (%d and %d bytes)' % (
-                    number, first % width, first // width, len(received), len(expected)))
+                fail('page %d is not the chart\'s %dx%d page' % (number, width, height))
         pdf = os.path.join(FOLDER, 'pages.pdf')
         with open(pdf, 'wb') as file:
             file.write(read_url(driver, driver.find_element(By.ID, 'pdf').get_attribute('href')))
@@ -248,6 +234,14 @@ def road_origins():
         status = urllib.request.urlopen(velomark.base + '/eSCL/ScannerStatus').read().decode()
         if 'JobInfo' in status or 'acquire' in velomark.events:
             fail('a job was made for an origin not allowed: %s %s' % (status, velomark.events))
+        # Chrome asks before a page reaches a private address; the allowed origin hears yes.
+        preflight = urllib.request.Request(velomark.base + '/eSCL/ScanJobs', method='OPTIONS', headers={
+            'Origin': allowed, 'Access-Control-Request-Method': 'POST',
+            'Access-Control-Request-Private-Network': 'true'})
+        answer = urllib.request.urlopen(preflight).headers
+        if answer['Access-Control-Allow-Private-Network'] != 'true' or \
+                answer['Access-Control-Allow-Origin'] != allowed:
+            fail('the preflight of an allowed origin was answered %s' % answer)
         driver.get(allowed + '/')
         answer = driver.execute_async_script(SCAN_FROM_APP, velomark.base)
         width, height, _ = chart_page(100, 2, 1)
