@@ -2,10 +2,12 @@
 """The web page and velomark.js in Debian's chromium against `velomark --headless
 --share=127.0.0.1:0` with the test chart: browser_test.py page|origins VELOMARK
 CHART_PAGE_FILE CONVERT. Exits 77 (skipped) only when the browser cannot start."""
+import atexit
 import base64
 import functools
 import http.server
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -14,9 +16,15 @@ import threading
 import time
 import urllib.request
 
+from selenium import webdriver
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+from selenium.webdriver.support.select import Select
+from selenium.webdriver.support.ui import WebDriverWait
+
 ROAD, VELOMARK, CHART_PAGE, CONVERT = sys.argv[1:5]
 FOLDER = tempfile.mkdtemp(prefix='velomark-web-')
-SKIPPED = 77
+atexit.register(shutil.rmtree, FOLDER, True)
 
 
 def fail(text):
@@ -71,12 +79,6 @@ def serve_folder(folder):
 
 
 def browser():
-    try:
-        from selenium import webdriver
-        from selenium.webdriver.chrome.service import Service
-    except ImportError:
-        print('SKIPPED: python3-selenium is not installed')
-        sys.exit(SKIPPED)
     options = webdriver.ChromeOptions()
     options.binary_location = '/usr/bin/chromium'
     for argument in ('--headless=new', '--disable-gpu', '--disable-dev-shm-usage',
@@ -88,7 +90,7 @@ def browser():
         driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
     except Exception as error:  # noqa: BLE001 - any failure to start means no browser
         print('SKIPPED: chromium could not start: %s' % str(error).splitlines()[0])
-        sys.exit(SKIPPED)
+        sys.exit(77)
     driver.set_script_timeout(120)
     return driver
 
@@ -139,11 +141,9 @@ new MutationObserver((changes, observer) => {
 
 
 def escl_page_ms(base):
-    """Milliseconds from POST ScanJobs to the first page's last byte, with no browser."""
-    settings = ('<scan:ScanSettings xmlns:scan="http://schemas.hp.com/imaging/escl/2011/05/03" '
-                'xmlns:pwg="http://www.pwg.org/schemas/2010/12/sm"><pwg:InputSource>Feeder'
-                '</pwg:InputSource><scan:ColorMode>Grayscale8</scan:ColorMode><scan:XResolution>100'
-                '</scan:XResolution><scan:YResolution>100</scan:YResolution></scan:ScanSettings>')
+    """Milliseconds from POST ScanJobs to the same first page's last byte, with no browser."""
+    settings = ('<s:ScanSettings xmlns:s="http://schemas.hp.com/imaging/escl/2011/05/03"><s:ColorMode>'
+                'Grayscale8</s:ColorMode><s:XResolution>100</s:XResolution></s:ScanSettings>')
     start = time.monotonic()
     post = urllib.request.Request(base + '/eSCL/ScanJobs', data=settings.encode(), method='POST',
                                   headers={'Content-Type': 'text/xml'})
@@ -154,26 +154,25 @@ def escl_page_ms(base):
     return elapsed
 
 
+def wait_for(driver, condition):
+    """Until `condition` holds or the page shows an error, which fails the test."""
+    WebDriverWait(driver, 120).until(lambda d: condition(d) or d.find_element(By.ID, 'error').text)
+    if driver.find_element(By.ID, 'error').text:
+        fail('the page says: ' + driver.find_element(By.ID, 'error').text)
+
+
 def road_page():
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.select import Select
-    from selenium.webdriver.support.ui import WebDriverWait
     velomark = Velomark()
     driver = browser()
     try:
         driver.get(velomark.base + '/')
-        WebDriverWait(driver, 60).until(lambda d: d.find_element(By.ID, 'scan').is_enabled())
+        wait_for(driver, lambda d: d.find_element(By.ID, 'scan').is_enabled())
         Select(driver.find_element(By.ID, 'input')).select_by_value('feeder')
         Select(driver.find_element(By.ID, 'color')).select_by_value('gray')
         Select(driver.find_element(By.ID, 'resolution')).select_by_value('100')
         driver.execute_script(WATCH_FIRST_PAGE)
         driver.find_element(By.ID, 'scan').click()
-        WebDriverWait(driver, 120).until(
-            lambda d: d.find_element(By.ID, 'scan').is_enabled() and
-            (d.find_element(By.ID, 'pdf').is_displayed() or d.find_element(By.ID, 'error').text))
-        error = driver.find_element(By.ID, 'error').text
-        if error:
-            fail('the page says: ' + error)
+        wait_for(driver, lambda d: d.find_element(By.ID, 'pdf').is_displayed())
         images = driver.find_elements(By.CSS_SELECTOR, 'img.page')
         if len(images) != 2:
             fail('%d pages on the page, not 2' % len(images))
@@ -219,11 +218,7 @@ fetch(arguments[0] + '/eSCL/ScanJobs', { method: 'POST', headers: { 'Content-Typ
 
 
 def road_origins():
-    app = os.path.join(FOLDER, 'app')
-    os.makedirs(app)
-    with open(os.path.join(app, 'index.html'), 'w') as file:
-        file.write('<!DOCTYPE html><title>app</title><p>A web application</p>\n')
-    allowed, other = serve_folder(app), serve_folder(app)
+    allowed, other = serve_folder(FOLDER), serve_folder(FOLDER)  # two origins, any page
     velomark = Velomark('--allow-origin=' + allowed)
     driver = browser()
     try:
