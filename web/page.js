@@ -55,10 +55,9 @@ async function scan(event) {
   $('pages').replaceChildren();
   blobs = [];
   $('status').textContent = 'Scanning…';
-  const ticket = {
-    device: $('device').value, input: $('input').value,
-    color: $('color').value, resolution: $('resolution').value,
-  };
+  // A scanner that offers no choice of a setting leaves it to its default.
+  const ticket = Object.fromEntries(['device', 'input', 'color', 'resolution']
+    .map((key) => [key, $(key).value]).filter(([, value]) => value));
   try {
     for await (const page of scanner.scan(ticket)) {
       blobs.push(page.blob);
