@@ -10,10 +10,7 @@
 #include "tests/sources/sane/SaneTestImages.h"
 
 int main(int argc, char** argv) {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: chart-page-file DPI PAGES PAGE OUT\n");
-        return 2;
-    }
+    if (argc != 5) return std::fprintf(stderr, "usage: chart-page-file DPI PAGES PAGE OUT\n"), 2;
     TestChartSettings settings;
     settings.pixelType = ChartPixelType::Gray8;
     settings.dpi = std::atoi(argv[1]);

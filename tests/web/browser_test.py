@@ -28,8 +28,7 @@ atexit.register(shutil.rmtree, FOLDER, True)
 
 
 def fail(text):
-    print('FAIL: ' + text)
-    sys.exit(1)
+    sys.exit('FAIL: ' + text)
 
 
 class Velomark:
@@ -55,11 +54,8 @@ class Velomark:
                 break
         else:
             fail('velomark did not share its scanners: %s' % self.events)
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.events.append(line.strip())
+        threading.Thread(target=lambda: self.events.extend(map(str.strip, self.process.stdout)),
+                         daemon=True).start()
 
     def stop(self):
         self.process.send_signal(signal.SIGTERM)
@@ -95,7 +91,6 @@ def browser():
     return driver
 
 
-# The bytes behind a blob: URL (or any URL the page may read), as base64.
 READ_URL = """
 const done = arguments[arguments.length - 1];
 fetch(arguments[0]).then((r) => r.arrayBuffer()).then((buffer) => {
@@ -107,23 +102,16 @@ fetch(arguments[0]).then((r) => r.arrayBuffer()).then((buffer) => {
 
 
 def read_url(driver, url):
+    """The bytes behind a blob: URL (or any the page may read)."""
     answer = driver.execute_async_script(READ_URL, url)
-    if answer.startswith('failed: '):
-        fail('the page could not read %s: %s' % (url, answer))
-    return base64.b64decode(answer)
-
-
-def grey_samples(png):
-    return subprocess.run([CONVERT, 'png:-', '-depth', '8', 'gray:-'], input=png, check=True,
-                          capture_output=True).stdout
+    return base64.b64decode(answer) if not answer.startswith('failed') else fail(url + answer)
 
 
 def chart_page(dpi, pages, number):
     path = os.path.join(FOLDER, 'expected-%d.gray' % number)
     size = subprocess.run([CHART_PAGE, str(dpi), str(pages), str(number), path], check=True,
                           capture_output=True, text=True).stdout.split()
-    with open(path, 'rb') as file:
-        return int(size[0]), int(size[1]), file.read()
+    return int(size[0]), int(size[1]), open(path, 'rb').read()
 
 
 # Times Scan's click and the first page's image decoded on screen.
@@ -176,7 +164,9 @@ def road_page():
             fail('%d pages on the page, not 2' % len(images))
         for number, image in enumerate(images, 1):
             width, height, expected = chart_page(100, 2, number)
-            received = grey_samples(read_url(driver, image.get_attribute('src')))
+            received = subprocess.run([CONVERT, 'png:-', '-depth', '8', 'gray:-'], check=True,
+                                      input=read_url(driver, image.get_attribute('src')),
+                                      capture_output=True).stdout
             if received != expected:
                 fail('page %d is not the chart\'s %dx%d page' % (number, width, height))
         pdf = os.path.join(FOLDER, 'pages.pdf')
@@ -194,8 +184,7 @@ def road_page():
 
 
 SCAN_FROM_APP = """
-const done = arguments[arguments.length - 1];
-const base = arguments[0];
+const [base, done] = arguments;
 (async () => {
   const { connect } = await import(base + '/velomark.js');
   const scanner = await connect(base);
