@@ -12,6 +12,13 @@ const WORDS = {
 let scanner = null;
 let devices = [];
 let blobs = [];
+// The pages' object URLs, let go when the next scan replaces them: pages are large.
+let urls = [];
+
+function objectUrl(blob) {
+  urls.push(URL.createObjectURL(blob));
+  return urls[urls.length - 1];
+}
 
 function showError(text) {
   $('error').textContent = text;
@@ -31,7 +38,7 @@ function showDevice() {
 }
 
 function addPage(page, number) {
-  const url = URL.createObjectURL(page.blob);
+  const url = objectUrl(page.blob);
   const figure = document.createElement('figure');
   const img = Object.assign(document.createElement('img'), {
     className: 'page', src: url, alt: `Page ${number}`, width: page.width, height: page.height,
@@ -53,6 +60,8 @@ async function scan(event) {
   $('cancel').disabled = false;
   $('pdf').hidden = true;
   $('pages').replaceChildren();
+  urls.forEach((url) => URL.revokeObjectURL(url));
+  urls = [];
   blobs = [];
   $('status').textContent = 'Scanning…';
   // A scanner that offers no choice of a setting leaves it to its default.
@@ -66,7 +75,7 @@ async function scan(event) {
     }
     $('status').textContent = `${blobs.length} page${blobs.length === 1 ? '' : 's'} scanned`;
     if (blobs.length) {
-      $('pdf').href = URL.createObjectURL(await pagesToPdf(blobs));
+      $('pdf').href = objectUrl(await pagesToPdf(blobs));
       $('pdf').hidden = false;
     }
   } catch (error) {
