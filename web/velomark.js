@@ -119,7 +119,7 @@ class Scanner {
     }
   }
 
-  // Every scanner: { name, path, inputs, colors, resolutions } in D19's words.
+  // Every scanner: { name, path, inputs, colors, resolutions } in a ticket's words.
   async devices() {
     const found = [];
     for (let n = 1; n <= MOST_SCANNERS; ++n) {
