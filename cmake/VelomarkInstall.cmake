@@ -12,6 +12,8 @@
 #   share/applications/velomark.desktop
 #   share/metainfo/io.github.velomark.Velomark.metainfo.xml
 #   share/icons/hicolor/scalable/apps/velomark.svg
+#   share/velomark/web/   (the eSCL server's own page and velomark.js, served from
+#   there: <bin>/../share/velomark/web; the build tree has the same copy)
 #   share/man/man1/velomark-client.1.gz
 #   lib/systemd/user/velomark.service   (velomark --headless in the user's session)
 # The libraries go to lib/, not to a multiarch folder: they are the program's own,
@@ -37,6 +39,20 @@ install(FILES ${VELOMARK_INSTALL_SHARE}/io.github.velomark.Velomark.metainfo.xml
         DESTINATION share/metainfo)
 install(FILES res/velomark.svg DESTINATION share/icons/hicolor/scalable/apps)
 install(FILES res/velomark.service DESTINATION lib/systemd/user)
+
+set(VELOMARK_WEB_FILES index.html velomark.css page.js pdf.js velomark.js)
+set(velomark_web_copies)
+foreach(file ${VELOMARK_WEB_FILES})
+  add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/share/velomark/web/${file}
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/web/${file}
+            ${CMAKE_BINARY_DIR}/share/velomark/web/${file}
+    DEPENDS ${CMAKE_SOURCE_DIR}/web/${file})
+  list(APPEND velomark_web_copies ${CMAKE_BINARY_DIR}/share/velomark/web/${file})
+  install(FILES web/${file} DESTINATION share/velomark/web)
+endforeach()
+add_custom_target(velomark-web ALL DEPENDS ${velomark_web_copies})
+add_dependencies(velomark velomark-web)
 
 # Manual pages are installed compressed, without a time stamp in the file.
 add_custom_command(

@@ -79,7 +79,17 @@ struct EsclServer::Request {
 
 namespace {
 
-MHD_Result Send(MHD_Connection* connection, const EsclReply& reply) {
+// The CORS headers of an answer to an allowed `origin` (null: none sent, none added).
+void AddCorsHeaders(MHD_Response* response, const char* origin) {
+    // Every answer can differ by Origin: a cache must not hand one origin's to another.
+    MHD_add_response_header(response, "Vary", "Origin");
+    if (!origin) return;
+    MHD_add_response_header(response, "Access-Control-Allow-Origin", origin);
+    // A web page reads the new job's address from it.
+    MHD_add_response_header(response, "Access-Control-Expose-Headers", "Location");
+}
+
+MHD_Result Send(MHD_Connection* connection, const EsclReply& reply, const char* origin) {
     MHD_Response* response = MHD_create_response_from_buffer(
         reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
     if (!response) return MHD_NO;
@@ -88,6 +98,8 @@ MHD_Result Send(MHD_Connection* connection, const EsclReply& reply) {
     if (!reply.location.empty())
         MHD_add_response_header(response, MHD_HTTP_HEADER_LOCATION, reply.location.c_str());
     MHD_add_response_header(response, MHD_HTTP_HEADER_CACHE_CONTROL, "no-cache");
+    MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
+    AddCorsHeaders(response, origin);
     const MHD_Result queued =
         MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
     MHD_destroy_response(response);
@@ -95,7 +107,32 @@ MHD_Result Send(MHD_Connection* connection, const EsclReply& reply) {
 }
 
 MHD_Result Refuse(MHD_Connection* connection, int status, const char* text) {
-    return Send(connection, EsclReply{status, "text/plain", std::string(text) + "\n", ""});
+    return Send(connection, EsclReply{status, "text/plain", std::string(text) + "\n", ""}, nullptr);
+}
+
+// A browser's preflight from an allowed origin: what it may send, and, when Chrome
+// asks whether a page may reach this private address, yes.
+MHD_Result Preflight(MHD_Connection* connection, const char* origin) {
+    MHD_Response* response = MHD_create_response_from_buffer(0, nullptr, MHD_RESPMEM_PERSISTENT);
+    if (!response) return MHD_NO;
+    AddCorsHeaders(response, origin);
+    MHD_add_response_header(response, "Access-Control-Allow-Methods", "GET, POST, DELETE");
+    MHD_add_response_header(response, "Access-Control-Allow-Headers", "Content-Type");
+    MHD_add_response_header(response, "Access-Control-Max-Age", "600");
+    const char* privateNetwork = MHD_lookup_connection_value(
+        connection, MHD_HEADER_KIND, "Access-Control-Request-Private-Network");
+    if (privateNetwork && strcasecmp(privateNetwork, "true") == 0)
+        MHD_add_response_header(response, "Access-Control-Allow-Private-Network", "true");
+    const MHD_Result queued = MHD_queue_response(connection, 204, response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+EsclReply WebFile(const EsclWebFiles& files, const std::string& path) {
+    EsclReply reply;
+    if (!files.Read(path, &reply.body, &reply.contentType))
+        return EsclReply{404, "text/plain", "the web page is not installed\n", ""};
+    return reply;
 }
 
 MHD_Result Access(void* server, MHD_Connection* connection, const char* url, const char* method,
@@ -131,8 +168,15 @@ MHD_Result Access(void* server, MHD_Connection* connection, const char* url, con
     if (request->answered) return MHD_YES;
     request->answered = true;
     if (request->tooLarge) return Refuse(connection, 413, "the request body is too large");
+    // Screened above: an Origin still here is allowed.
+    const char* origin = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Origin");
+    const std::string verb = method;
+    if (verb == "OPTIONS" && origin &&
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Access-Control-Request-Method"))
+        return Preflight(connection, origin);
+    if (verb == "GET" && EsclWebFiles::Serves(url)) return Send(connection, WebFile(self.WebFiles(), url), origin);
     const EsclReply reply = self.Service().Handle(EsclRequest{method, url, std::move(request->body)});
-    return Send(connection, reply);
+    return Send(connection, reply, origin);
 }
 
 void Completed(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
@@ -168,6 +212,14 @@ bool HostHeaderAllowed(const std::string& host, const std::string& machine) {
            SameName(name, machine + ".local");
 }
 
+bool OriginAllowed(const std::string& origin, const std::string& host,
+                   const std::vector<std::string>& allowed) {
+    if (!host.empty() && origin == "http://" + host) return true;
+    for (const std::string& listed : allowed)
+        if (listed == origin) return true;
+    return false;
+}
+
 EsclServer::EsclServer(EsclService& service, std::vector<std::string> allowedOrigins)
     : m_service(service), m_allowedOrigins(std::move(allowedOrigins)), m_machine(MachineName()) {}
 
@@ -176,11 +228,7 @@ EsclServer::~EsclServer() { Stop(); }
 int EsclServer::Screen(const char* host, const char* origin, const char* contentLength) const {
     // A request without Host (HTTP/1.0) comes from no browser.
     if (host && !HostHeaderAllowed(host, m_machine)) return 421;
-    if (origin) {
-        bool allowed = false;
-        for (const std::string& listed : m_allowedOrigins) allowed |= listed == origin;
-        if (!allowed) return 403;
-    }
+    if (origin && !OriginAllowed(origin, host ? host : "", m_allowedOrigins)) return 403;
     if (contentLength) {
         const std::string text = contentLength;
         uint64_t length = 0;

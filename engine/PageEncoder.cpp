@@ -85,14 +85,45 @@ bool PageEncoder::Encode(PageFormat format, bool gray, int dpi, std::string* out
     if (!m_valid) return false;
     out->clear();
     switch (format) {
-        case PageFormat::Png: return EncodePng(gray, out);
+        case PageFormat::Png: return EncodePng(gray, dpi, out);
         case PageFormat::Pdf: return EncodePdf(gray, dpi, out);
         case PageFormat::Jpeg: break;
     }
     return EncodeJpeg(gray, out);
 }
 
-bool PageEncoder::EncodePng(bool gray, std::string* out) const {
+namespace {
+
+uint32_t Crc32(const unsigned char* bytes, size_t size) {
+    uint32_t crc = 0xffffffffu;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void PutBigEndian(uint32_t value, unsigned char* at) {
+    for (int i = 0; i < 4; ++i) at[i] = static_cast<unsigned char>(value >> (24 - 8 * i));
+}
+
+// libpng's simplified writer has no resolution; a web page sizes the PDF pages it
+// makes from this chunk, so it goes in right after IHDR (signature 8 + IHDR 25).
+void AddPngResolution(int dpi, std::string* png) {
+    constexpr size_t kAfterHeader = 33;
+    if (png->size() < kAfterHeader) return;
+    unsigned char chunk[21] = {0, 0, 0, 9, 'p', 'H', 'Y', 's'};
+    const auto perMetre = static_cast<uint32_t>(dpi / 0.0254 + 0.5);
+    PutBigEndian(perMetre, chunk + 8);
+    PutBigEndian(perMetre, chunk + 12);
+    chunk[16] = 1;  // the unit is the metre
+    PutBigEndian(Crc32(chunk + 4, 13), chunk + 17);
+    png->insert(kAfterHeader, reinterpret_cast<const char*>(chunk), sizeof chunk);
+}
+
+}  // namespace
+
+bool PageEncoder::EncodePng(bool gray, int dpi, std::string* out) const {
     const std::vector<unsigned char> rows = Rows(gray);
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
@@ -110,6 +141,7 @@ bool PageEncoder::EncodePng(bool gray, std::string* out) const {
         png_image_write_to_memory(&image, out->data(), &size, 0, rows.data(), 0, nullptr) != 0;
     png_image_free(&image);
     out->resize(written ? size : 0);
+    if (written && dpi > 0) AddPngResolution(dpi, out);
     return written;
 }
 

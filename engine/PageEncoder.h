@@ -27,7 +27,7 @@ public:
 private:
     // The pixels top-down, RGB or one grey byte each, rows unpadded.
     std::vector<unsigned char> Rows(bool gray) const;
-    bool EncodePng(bool gray, std::string* out) const;
+    bool EncodePng(bool gray, int dpi, std::string* out) const;
     bool EncodeJpeg(bool gray, std::string* out) const;
     bool EncodePdf(bool gray, int dpi, std::string* out) const;
 

@@ -1,6 +1,9 @@
 #include "frame/ScannerSharing.h"
 
 #include <wx/config.h>
+#include <wx/tokenzr.h>
+
+#include <vector>
 
 #include "engine/AcquisitionEngine.h"
 
@@ -9,6 +12,19 @@ namespace velomark {
 namespace {
 
 constexpr char kSharingKey[] = "/Sharing/Enabled";
+// Web applications' origins that may scan, separated by spaces
+// ("https://app.example https://other.example").
+constexpr char kOriginsKey[] = "/Sharing/AllowedOrigins";
+
+std::vector<std::string> AllowedOrigins() {
+    std::vector<std::string> origins;
+    wxConfigBase* config = wxConfigBase::Get(false);
+    wxString text;
+    if (!config || !config->Read(kOriginsKey, &text)) return origins;
+    wxStringTokenizer words(text, " \t,");
+    while (words.HasMoreTokens()) origins.push_back(words.GetNextToken().utf8_string());
+    return origins;
+}
 
 }  // namespace
 
@@ -26,7 +42,7 @@ bool ScannerSharing::Remembered() {
 void ScannerSharing::Share(bool on, bool remember) {
     if (on) {
         std::string error;
-        if (m_engine.StartSharing(m_address, &error)) {
+        if (m_engine.StartSharing(m_address, &error, AllowedOrigins())) {
             m_status("Scanners shared at " + m_engine.SharingUrl());
         } else {
             m_status("The scanners could not be shared: " + error);

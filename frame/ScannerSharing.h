@@ -1,7 +1,8 @@
 // File > Share Scanners on the Network: serves the engine's sources as eSCL
 // scanners, or stops. The choice is kept in the settings ("/Sharing/Enabled") and
-// taken up at the next start; the status bar says where the scanners are served,
-// or why they are not.
+// taken up at the next start, as are the web applications' origins that may use
+// the scanners ("/Sharing/AllowedOrigins", separated by spaces); the status bar
+// says where the scanners are served, or why they are not.
 #pragma once
 
 #include <functional>

@@ -13,7 +13,8 @@ PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           appstream desktop-file-utils dpkg-dev file
           libcairo2-dev libtiff-dev libpng-dev poppler-utils
           libfreeimage-dev
-          libmicrohttpd-dev libxml2-dev libjpeg-dev libavahi-client-dev sane-airscan)
+          libmicrohttpd-dev libxml2-dev libjpeg-dev libavahi-client-dev sane-airscan
+          chromium chromium-driver python3-selenium)
 # Only ./fuzz.sh needs these: the ordinary build and the replay of the corpora use g++.
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 

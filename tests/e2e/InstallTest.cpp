@@ -70,7 +70,8 @@ TEST_F(InstallTest, CpackMakesADebianPackageWithEveryPieceAndItsDependencies) {
           "./usr/share/applications/velomark.desktop",
           "./usr/share/metainfo/io.github.velomark.Velomark.metainfo.xml",
           "./usr/share/icons/hicolor/scalable/apps/velomark.svg",
-          "./usr/share/man/man1/velomark-client.1.gz", "./usr/lib/systemd/user/velomark.service"}) {
+          "./usr/share/man/man1/velomark-client.1.gz", "./usr/lib/systemd/user/velomark.service",
+          "./usr/share/velomark/web/index.html", "./usr/share/velomark/web/velomark.js"}) {
         EXPECT_NE(contents.out.find(std::string(file) + "\n"), std::string::npos) << file;
     }
     // Found by dpkg-shlibdeps from what the programs and libraries link.

@@ -5,6 +5,8 @@
 #include <png.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -188,6 +190,29 @@ TEST(EsclHostTest, OnlyNamesOfThisMachineAreServed) {
     for (const char* host : {"evil.example", "scanhost.evil.example", "127.0.0.1:port", "[::1",
                              "[::1]x", "::1", "", "localhost:99999"})
         EXPECT_FALSE(HostHeaderAllowed(host, "scanhost")) << host;
+}
+
+TEST(EsclOriginTest, OnlyListedOriginsAndTheServersOwnPass) {
+    const std::vector<std::string> listed = {"https://app.example"};
+    EXPECT_TRUE(OriginAllowed("https://app.example", "127.0.0.1:8090", listed));
+    EXPECT_TRUE(OriginAllowed("http://127.0.0.1:8090", "127.0.0.1:8090", listed));
+    for (const char* origin : {"http://127.0.0.1:8091", "https://127.0.0.1:8090", "null", "*"})
+        EXPECT_FALSE(OriginAllowed(origin, "127.0.0.1:8090", listed)) << origin;
+}
+
+// Only the table's files are read: a path that climbs out reads nothing, though the
+// file it names exists.
+TEST(EsclWebFilesTest, APathOutsideTheTableReadsNothing) {
+    const std::string folder = ::testing::TempDir() + "web-files";
+    std::filesystem::create_directories(folder + "/web");
+    std::ofstream(folder + "/web/index.html") << "page";
+    std::ofstream(folder + "/secret") << "secret";
+    const EsclWebFiles files(folder + "/web");
+    std::string body, type;
+    EXPECT_TRUE(files.Read("/", &body, &type));
+    EXPECT_EQ(body, "page");
+    for (const char* path : {"/../secret", "/index.html/../../secret", "//secret", "/secret"})
+        EXPECT_FALSE(files.Read(path, &body, &type)) << path;
 }
 
 }  // namespace
