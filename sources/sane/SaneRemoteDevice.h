@@ -17,6 +17,7 @@
 #include "sources/sane/SaneApi.h"
 #include "sources/sane/SaneLibrary.h"
 
+class SaneFrameRegion;
 class SaneRemoteDescriptor;
 class SaneWorkerProcess;
 
@@ -53,11 +54,12 @@ private:
     SANE_Status OpenInWorker();
     // A call to the worker; its failure (or the worker's words) in m_failure.
     SANE_Status Ask(const std::vector<unsigned char>& request, bool longDeadline,
-                    std::vector<unsigned char>* fields);
+                    std::vector<unsigned char>* fields, int passFd = -1);
     std::shared_ptr<SaneWorkerProcess> Worker();
     // The frame being read: its next segment or its end, within the long deadline;
     // false when the worker failed.
     bool NextPacket();
+    // Gives the segment's slot back to the worker.
     void CloseSegment();
     // Takes the rest of a frame under way and forgets it.
     void DropFrame();
@@ -71,6 +73,8 @@ private:
     const std::string m_name;
     mutable std::mutex m_workerMutex;  // the pointer only: Cancel comes from any thread
     std::shared_ptr<SaneWorkerProcess> m_worker;
+    // The worker's frame region, made with it; read under m_callMutex.
+    std::unique_ptr<SaneFrameRegion> m_region;
     std::string m_failure;  // why the last call failed, in a sentence; "" otherwise
     bool m_reviving = false;
 
@@ -83,12 +87,12 @@ private:
     // One call or frame at a time on the worker's socket; recursive, since a call may
     // first start a fresh worker and give it the options.
     std::recursive_mutex m_callMutex;
-    // The frame being read, served to sane_read segment by segment from their sealed
-    // memory files.
+    // The frame being read, served to sane_read segment by segment from the region.
     struct Frame {
         bool open = false;   // asked for, its end not come yet
         bool ended = false;  // its end came: `end` after the last segment's bytes
-        int fd = -1;  // the segment being served
+        bool held = false;   // a segment is being served, its slot not given back
+        uint64_t at = 0;     // the segment's offset in the region, checked
         size_t size = 0;
         size_t offset = 0;
         uint64_t received = 0;  // bytes in all its segments
