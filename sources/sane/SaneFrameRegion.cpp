@@ -28,7 +28,3 @@ SaneFrameRegion::~SaneFrameRegion() {
     if (m_map) munmap(const_cast<unsigned char*>(m_map), m_size);
     if (m_fd >= 0) close(m_fd);
 }
-
-void SaneFrameRegion::CopyOut(uint64_t offset, size_t length, void* to) const {
-    std::memcpy(to, m_map + offset, length);
-}

@@ -27,8 +27,9 @@ public:
     bool Holds(uint64_t offset, uint64_t length) const {
         return offset <= m_size && length <= m_size - offset;
     }
-    // Copies `length` bytes at `offset` (which Holds) into `to`.
-    void CopyOut(uint64_t offset, size_t length, void* to) const;
+    // The bytes at `offset`, which Holds. The worker may write them meanwhile, so they
+    // are pixels only: nothing read there steers a decision.
+    const unsigned char* At(uint64_t offset) const { return m_map + offset; }
 
 private:
     int m_fd = -1;

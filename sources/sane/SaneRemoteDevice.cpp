@@ -63,6 +63,9 @@ const SaneApi& SaneRemoteDevice::Api() {
         a.read = [](SANE_Handle h, SANE_Byte* data, SANE_Int max, SANE_Int* length) {
             return From(h)->Read(data, max, length);
         };
+        a.read_view = [](SANE_Handle h, const SANE_Byte** data, SANE_Int max, SANE_Int* length) {
+            return From(h)->View(data, max, length);
+        };
         a.cancel = [](SANE_Handle h) { From(h)->Cancel(); };
         a.strstatus = StatusText;
         a.failure = [](SANE_Handle h) { return From(h)->Failure(); };
@@ -173,6 +176,8 @@ SANE_Status SaneRemoteDevice::Revive() {
         std::lock_guard workerLock(m_workerMutex);
         m_worker = std::make_shared<SaneWorkerProcess>(m_libraryFile);
     }
+    // The last view handed out may still be read on the batch's thread.
+    if (m_region) m_oldRegions.push_back(std::move(m_region));
     m_region = std::move(region);
     ForgetDescriptors();
     m_reviving = true;
@@ -372,8 +377,18 @@ bool SaneRemoteDevice::NextPacket() {
 }
 
 SANE_Status SaneRemoteDevice::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
+    const SANE_Byte* view = nullptr;
+    const SANE_Status status = View(&view, maxLength, length);
+    if (status == SANE_STATUS_GOOD && *length > 0) std::memcpy(data, view, size_t(*length));
+    return status;
+}
+
+SANE_Status SaneRemoteDevice::View(const SANE_Byte** data, SANE_Int maxLength,
+                                   SANE_Int* length) {
     std::lock_guard lock(m_callMutex);
+    *data = nullptr;
     *length = 0;
+    m_oldRegions.clear();  // the caller is done with its last view
     if (maxLength <= 0) return SANE_STATUS_INVAL;
     if (m_cancelled) {
         DropFrame();
@@ -391,9 +406,9 @@ SANE_Status SaneRemoteDevice::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int
         if (m_frame.offset < m_frame.size) {
             const size_t count =
                 std::min(m_frame.size - m_frame.offset, size_t(std::max(maxLength, 0)));
-            // Copied out, so that what the worker writes meanwhile changes pixels at
-            // most, never a length or an offset.
-            m_region->CopyOut(m_frame.at + m_frame.offset, count, data);
+            // Where the bytes are: the offset and length are sane.ds's own, checked;
+            // what the worker writes there meanwhile changes pixels at most.
+            *data = m_region->At(m_frame.at + m_frame.offset);
             m_frame.offset += count;
             *length = SANE_Int(count);
             return SANE_STATUS_GOOD;

@@ -45,6 +45,7 @@ private:
     SANE_Status Parameters(SANE_Parameters* parameters);
     SANE_Status Start();
     SANE_Status Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
+    SANE_Status View(const SANE_Byte** data, SANE_Int maxLength, SANE_Int* length);
     void Cancel();
     void Close();
     const char* Failure() const { return m_failure.c_str(); }
@@ -75,6 +76,8 @@ private:
     std::shared_ptr<SaneWorkerProcess> m_worker;
     // The worker's frame region, made with it; read under m_callMutex.
     std::unique_ptr<SaneFrameRegion> m_region;
+    // Those of workers replaced since the last View, which may still be read from.
+    std::vector<std::unique_ptr<SaneFrameRegion>> m_oldRegions;
     std::string m_failure;  // why the last call failed, in a sentence; "" otherwise
     bool m_reviving = false;
 
