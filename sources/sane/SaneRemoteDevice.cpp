@@ -9,6 +9,7 @@
 #include "sources/sane/SaneFrameRegion.h"
 #include "sources/sane/SaneRemoteDescriptor.h"
 #include "sources/sane/SaneWorkerProcess.h"
+#include "sources/sane/SaneWorkerStandby.h"
 
 namespace {
 
@@ -174,7 +175,7 @@ SANE_Status SaneRemoteDevice::Revive() {
     }
     {
         std::lock_guard workerLock(m_workerMutex);
-        m_worker = std::make_shared<SaneWorkerProcess>(m_libraryFile);
+        m_worker = SaneWorkerStandby::Take(m_libraryFile);
     }
     // The last view handed out may still be read on the batch's thread.
     if (m_region) m_oldRegions.push_back(std::move(m_region));
@@ -438,5 +439,7 @@ void SaneRemoteDevice::Close() {
         std::lock_guard workerLock(m_workerMutex);
         m_worker.reset();
     }
+    // The next device opened (the next job, mostly) finds its worker started.
+    SaneWorkerStandby::Prepare(m_libraryFile);
     delete this;
 }
