@@ -8,11 +8,14 @@
 //                   with the resolution as its status
 //   own-fds-only    refuses to open a device while it holds a descriptor beyond its
 //                   standard three and its socket
+//   open-if-asked   opens a device only while FAKE_SANE_WORKER_OPENS is "yes" in the
+//                   environment it was started with
 // Every other request gets a plain success.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,17 @@ int main(int argc, char** argv) {
                     sane_wire::Send(kSocket, refusal.Packet());
                     return 0;
                 }
+        }
+        if (fault == "open-if-asked" && request == uint32_t(sane_wire::Request::Open)) {
+            const char* opens = getenv("FAKE_SANE_WORKER_OPENS");
+            if (!opens || std::string(opens) != "yes") {
+                sane_wire::Writer refusal;
+                refusal.U32(sane_wire::kReply);
+                refusal.I32(SANE_STATUS_ACCESS_DENIED);
+                refusal.Text("");
+                sane_wire::Send(kSocket, refusal.Packet());
+                continue;
+            }
         }
         if (fault == "dies-at-start" && request == uint32_t(sane_wire::Request::Start)) {
             _exit(resolution);

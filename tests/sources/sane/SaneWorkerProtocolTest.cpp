@@ -69,6 +69,22 @@ TEST_F(SaneWorkerProtocolTest, TheWorkerGetsNoneOfVelomarksDescriptors) {
     if (handle) SaneRemoteDevice::Api().close(handle);
 }
 
+TEST_F(SaneWorkerProtocolTest, AWorkerStartedAheadIsNotUsedOnceTheEnvironmentChanged) {
+    SANE_Handle handle = nullptr;
+    std::string error;
+    setenv("FAKE_SANE_WORKER_OPENS", "yes", 1);
+    ASSERT_EQ(SaneRemoteDevice::Open("open-if-asked", "fake:0", &handle, &error),
+              SANE_STATUS_GOOD)
+        << error;
+    SaneRemoteDevice::Api().close(handle);  // starts the next worker ahead
+    setenv("FAKE_SANE_WORKER_OPENS", "no", 1);
+    handle = nullptr;
+    EXPECT_EQ(SaneRemoteDevice::Open("open-if-asked", "fake:0", &handle, &error),
+              SANE_STATUS_ACCESS_DENIED);
+    unsetenv("FAKE_SANE_WORKER_OPENS");
+    if (handle) SaneRemoteDevice::Api().close(handle);
+}
+
 TEST_F(SaneWorkerProtocolTest, AWorkerThatDiedIsReplacedAndGivenTheOptionsItHad) {
     SANE_Handle handle = nullptr;
     std::string error;
