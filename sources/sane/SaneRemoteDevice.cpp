@@ -159,11 +159,8 @@ SANE_Status SaneRemoteDevice::OpenInWorker() {
     return Ask(request.Packet(), false, &fields, m_region->Fd());
 }
 
-SANE_Status SaneRemoteDevice::Revive() {
-    std::lock_guard lock(m_callMutex);
-    // A frame of the old worker is gone with it.
-    CloseSegment();
-    m_frame = Frame{};
+SANE_Status SaneRemoteDevice::StartWorker(bool mayTakeAhead, bool* startedAhead) {
+    *startedAhead = false;
     // A region of its own for each worker: nothing an old one (or a process it left
     // behind) still holds can reach the new one's pages.
     std::string error;
@@ -175,14 +172,27 @@ SANE_Status SaneRemoteDevice::Revive() {
     }
     {
         std::lock_guard workerLock(m_workerMutex);
-        m_worker = SaneWorkerStandby::Take(m_libraryFile);
+        m_worker = mayTakeAhead ? SaneWorkerStandby::Take(m_libraryFile, startedAhead)
+                                : std::make_shared<SaneWorkerProcess>(m_libraryFile);
     }
     // The last view handed out may still be read on the batch's thread.
     if (m_region) m_oldRegions.push_back(std::move(m_region));
     m_region = std::move(region);
     ForgetDescriptors();
+    return OpenInWorker();
+}
+
+SANE_Status SaneRemoteDevice::Revive() {
+    std::lock_guard lock(m_callMutex);
+    // A frame of the old worker is gone with it.
+    CloseSegment();
+    m_frame = Frame{};
     m_reviving = true;
-    SANE_Status status = OpenInWorker();
+    bool startedAhead = false;
+    SANE_Status status = StartWorker(true, &startedAhead);
+    // One started ahead read SANE's configuration back then: a device it cannot open
+    // is asked of one started now, which reads it afresh.
+    if (status != SANE_STATUS_GOOD && startedAhead) status = StartWorker(false, &startedAhead);
     // The new worker's device gets the options the old one had been given.
     const auto setBefore = m_setValues;
     for (size_t i = 0; status == SANE_STATUS_GOOD && i < setBefore.size(); ++i) {

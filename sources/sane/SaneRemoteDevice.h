@@ -52,6 +52,9 @@ private:
 
     // Starts a worker and opens the device in it, after a worker that failed.
     SANE_Status Revive();
+    // A worker (the one started ahead, when it may and fits) with a region of its own,
+    // asked to open the device.
+    SANE_Status StartWorker(bool mayTakeAhead, bool* startedAhead);
     SANE_Status OpenInWorker();
     // A call to the worker; its failure (or the worker's words) in m_failure.
     SANE_Status Ask(const std::vector<unsigned char>& request, bool longDeadline,

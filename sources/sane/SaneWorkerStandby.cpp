@@ -32,7 +32,8 @@ Standby& Shared() {
 
 }  // namespace
 
-std::shared_ptr<SaneWorkerProcess> SaneWorkerStandby::Take(const std::string& libraryFile) {
+std::shared_ptr<SaneWorkerProcess> SaneWorkerStandby::Take(const std::string& libraryFile,
+                                                           bool* startedAhead) {
     std::shared_ptr<SaneWorkerProcess> worker;
     bool fits = false;
     {
@@ -42,6 +43,7 @@ std::shared_ptr<SaneWorkerProcess> SaneWorkerStandby::Take(const std::string& li
         fits = worker && worker->Alive() && standby.libraryFile == libraryFile &&
                standby.environment == Environment();
     }
+    *startedAhead = fits;
     if (fits) return worker;
     worker.reset();  // one that no longer fits is ended and reaped
     return std::make_shared<SaneWorkerProcess>(libraryFile);
