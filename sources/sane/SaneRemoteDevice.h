@@ -1,9 +1,10 @@
 // libsane's interface as sane.ds calls it, answered by a velomark-sane-worker: a
-// SaneApi whose SANE_Handle is one of these. A device's worker starts at Open (or
-// was started ahead, SaneWorkerStandby); listing starts one of its own. Frames come
-// through a SaneFrameRegion made with each worker. A worker that failed makes the call under way fail
-// with its sentence (FailureText); the next option or start on the device starts a
-// fresh worker, which opens the device again and is given the options set so far.
+// SaneApi whose SANE_Handle is one of these. A device's worker starts at Open (or was
+// started ahead, SaneWorkerStandby); listing starts one of its own. Frames come through
+// a SaneFrameRegion made with each worker. A worker that failed makes the call under
+// way fail with its sentence (FailureText); the next option or start on the device
+// starts a fresh worker, which opens the device again and is given the options set so
+// far.
 #pragma once
 
 #include <atomic>
