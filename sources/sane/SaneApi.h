@@ -130,6 +130,11 @@ struct SaneApi {
     // Velomark's own: why the last call on the handle failed, when SANE's status says
     // less (the scanner driver stopped); null or empty otherwise.
     const char* (*failure)(SANE_Handle handle) = nullptr;
+    // Velomark's own: read without the copy. *data points at up to maxLength bytes
+    // where they already are, until the next read on the handle; null when the
+    // interface has no such place (libsane's own).
+    SANE_Status (*read_view)(SANE_Handle handle, const SANE_Byte** data, SANE_Int maxLength,
+                             SANE_Int* length) = nullptr;
 
     // The status as SANE words it, with a fallback when the library gives none.
     std::string StatusText(SANE_Status status) const {

@@ -1,22 +1,21 @@
 #include "sources/sane/SaneRemoteDevice.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
+#include "sources/sane/SaneFrameRegion.h"
 #include "sources/sane/SaneRemoteDescriptor.h"
 #include "sources/sane/SaneWorkerProcess.h"
+#include "sources/sane/SaneWorkerStandby.h"
 
 namespace {
 
 using sane_wire::Request;
 
 constexpr uint32_t kMaxDevices = 4096;
-constexpr unsigned kRequiredSeals = F_SEAL_SHRINK | F_SEAL_WRITE;
 
 sane_wire::Writer Asking(Request request) {
     sane_wire::Writer out;
@@ -65,6 +64,9 @@ const SaneApi& SaneRemoteDevice::Api() {
         a.read = [](SANE_Handle h, SANE_Byte* data, SANE_Int max, SANE_Int* length) {
             return From(h)->Read(data, max, length);
         };
+        a.read_view = [](SANE_Handle h, const SANE_Byte** data, SANE_Int max, SANE_Int* length) {
+            return From(h)->View(data, max, length);
+        };
         a.cancel = [](SANE_Handle h) { From(h)->Cancel(); };
         a.strstatus = StatusText;
         a.failure = [](SANE_Handle h) { return From(h)->Failure(); };
@@ -82,7 +84,6 @@ bool SaneRemoteDevice::ListDevices(const std::string& libraryFile,
         *error = worker.Failure();
         return false;
     }
-    if (answer.fd >= 0) close(answer.fd);
     if (answer.status != SANE_STATUS_GOOD) {
         *error = answer.text.empty() ? "SANE cannot list its devices" : answer.text;
         return false;
@@ -129,7 +130,7 @@ std::shared_ptr<SaneWorkerProcess> SaneRemoteDevice::Worker() {
 }
 
 SANE_Status SaneRemoteDevice::Ask(const std::vector<unsigned char>& request, bool longDeadline,
-                                  std::vector<unsigned char>* fields) {
+                                  std::vector<unsigned char>* fields, int passFd) {
     std::lock_guard lock(m_callMutex);
     DropFrame();
     std::shared_ptr<SaneWorkerProcess> worker = Worker();
@@ -142,7 +143,7 @@ SANE_Status SaneRemoteDevice::Ask(const std::vector<unsigned char>& request, boo
     SaneWorkerProcess::Answer answer;
     const auto deadline =
         longDeadline ? SaneWorkerProcess::LongDeadline() : SaneWorkerProcess::ShortDeadline();
-    if (!worker->Call(packet, deadline, &answer)) {
+    if (!worker->Call(packet, deadline, &answer, passFd)) {
         m_failure = worker->Failure();
         return SANE_STATUS_IO_ERROR;
     }
@@ -155,7 +156,30 @@ SANE_Status SaneRemoteDevice::OpenInWorker() {
     sane_wire::Writer request = Asking(Request::Open);
     request.Text(m_name);
     std::vector<unsigned char> fields;
-    return Ask(request.Packet(), false, &fields);
+    return Ask(request.Packet(), false, &fields, m_region->Fd());
+}
+
+SANE_Status SaneRemoteDevice::StartWorker(bool mayTakeAhead, bool* startedAhead) {
+    *startedAhead = false;
+    // A region of its own for each worker: nothing an old one (or a process it left
+    // behind) still holds can reach the new one's pages.
+    std::string error;
+    auto region = std::make_unique<SaneFrameRegion>(sane_wire::kSlots * sane_wire::kSlotBytes,
+                                                    &error);
+    if (!region->Valid()) {
+        m_failure = error;
+        return SANE_STATUS_NO_MEM;
+    }
+    {
+        std::lock_guard workerLock(m_workerMutex);
+        m_worker = mayTakeAhead ? SaneWorkerStandby::Take(m_libraryFile, startedAhead)
+                                : std::make_shared<SaneWorkerProcess>(m_libraryFile);
+    }
+    // The last view handed out may still be read on the batch's thread.
+    if (m_region) m_oldRegions.push_back(std::move(m_region));
+    m_region = std::move(region);
+    ForgetDescriptors();
+    return OpenInWorker();
 }
 
 SANE_Status SaneRemoteDevice::Revive() {
@@ -163,13 +187,12 @@ SANE_Status SaneRemoteDevice::Revive() {
     // A frame of the old worker is gone with it.
     CloseSegment();
     m_frame = Frame{};
-    {
-        std::lock_guard workerLock(m_workerMutex);
-        m_worker = std::make_shared<SaneWorkerProcess>(m_libraryFile);
-    }
-    ForgetDescriptors();
     m_reviving = true;
-    SANE_Status status = OpenInWorker();
+    bool startedAhead = false;
+    SANE_Status status = StartWorker(true, &startedAhead);
+    // One started ahead read SANE's configuration back then: a device it cannot open
+    // is asked of one started now, which reads it afresh.
+    if (status != SANE_STATUS_GOOD && startedAhead) status = StartWorker(false, &startedAhead);
     // The new worker's device gets the options the old one had been given.
     const auto setBefore = m_setValues;
     for (size_t i = 0; status == SANE_STATUS_GOOD && i < setBefore.size(); ++i) {
@@ -306,8 +329,13 @@ SANE_Status SaneRemoteDevice::Start() {
 }
 
 void SaneRemoteDevice::CloseSegment() {
-    if (m_frame.fd >= 0) close(m_frame.fd);
-    m_frame.fd = -1;
+    if (m_frame.held) {
+        // A worker that is gone needs no slot back.
+        if (std::shared_ptr<SaneWorkerProcess> worker = Worker(); worker && worker->Alive())
+            worker->Tell(Asking(Request::Release));
+    }
+    m_frame.held = false;
+    m_frame.at = 0;
     m_frame.size = m_frame.offset = 0;
 }
 
@@ -329,22 +357,16 @@ bool SaneRemoteDevice::NextPacket() {
     }
     if (answer.segment) {
         if (answer.size == 0) return true;
-        struct stat facts {};
-        const int seals = fcntl(answer.fd, F_GET_SEALS);
-        // Sealed and as long as said, so that the worker cannot cut it short under the
-        // reader.
-        const bool whole = fstat(answer.fd, &facts) == 0 &&
-                           uint64_t(facts.st_size) == answer.size && seals >= 0 &&
-                           (unsigned(seals) & kRequiredSeals) == kRequiredSeals &&
-                           answer.size <= SIZE_MAX;
-        if (!whole) {
-            close(answer.fd);
-            worker->Reject("an unsealed or short segment of a frame");
+        // The worker names where its bytes are; only what lies within the region is
+        // ever read.
+        if (!m_region || !m_region->Holds(answer.offset, answer.size)) {
+            worker->Reject("a segment of a frame outside its memory");
             m_failure = worker->Failure();
             m_frame.open = false;
             return false;
         }
-        m_frame.fd = answer.fd;
+        m_frame.held = true;
+        m_frame.at = answer.offset;
         m_frame.size = size_t(answer.size);
         m_frame.offset = 0;
         m_frame.received += answer.size;
@@ -366,8 +388,18 @@ bool SaneRemoteDevice::NextPacket() {
 }
 
 SANE_Status SaneRemoteDevice::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length) {
+    const SANE_Byte* view = nullptr;
+    const SANE_Status status = View(&view, maxLength, length);
+    if (status == SANE_STATUS_GOOD && *length > 0) std::memcpy(data, view, size_t(*length));
+    return status;
+}
+
+SANE_Status SaneRemoteDevice::View(const SANE_Byte** data, SANE_Int maxLength,
+                                   SANE_Int* length) {
     std::lock_guard lock(m_callMutex);
+    *data = nullptr;
     *length = 0;
+    m_oldRegions.clear();  // the caller is done with its last view
     if (maxLength <= 0) return SANE_STATUS_INVAL;
     if (m_cancelled) {
         DropFrame();
@@ -383,15 +415,11 @@ SANE_Status SaneRemoteDevice::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int
     }
     for (;;) {
         if (m_frame.offset < m_frame.size) {
-            const size_t wanted =
+            const size_t count =
                 std::min(m_frame.size - m_frame.offset, size_t(std::max(maxLength, 0)));
-            // Read, not mapped: the copy from the file's pages costs no page faults.
-            const ssize_t got = pread(m_frame.fd, data, wanted, off_t(m_frame.offset));
-            if (got <= 0) {
-                m_failure = "the scanner driver's segment of a frame cannot be read";
-                return SANE_STATUS_IO_ERROR;
-            }
-            const size_t count = size_t(got);
+            // Where the bytes are: the offset and length are sane.ds's own, checked;
+            // what the worker writes there meanwhile changes pixels at most.
+            *data = m_region->At(m_frame.at + m_frame.offset);
             m_frame.offset += count;
             *length = SANE_Int(count);
             return SANE_STATUS_GOOD;
@@ -421,5 +449,7 @@ void SaneRemoteDevice::Close() {
         std::lock_guard workerLock(m_workerMutex);
         m_worker.reset();
     }
+    // The next device opened (the next job, mostly) finds its worker started.
+    SaneWorkerStandby::Prepare(m_libraryFile);
     delete this;
 }

@@ -1,8 +1,10 @@
 // libsane's interface as sane.ds calls it, answered by a velomark-sane-worker: a
-// SaneApi whose SANE_Handle is one of these. A device's worker starts at Open;
-// listing starts one of its own. A worker that failed makes the call under way fail
-// with its sentence (FailureText); the next option or start on the device starts a
-// fresh worker, which opens the device again and is given the options set so far.
+// SaneApi whose SANE_Handle is one of these. A device's worker starts at Open (or was
+// started ahead, SaneWorkerStandby); listing starts one of its own. Frames come through
+// a SaneFrameRegion made with each worker. A worker that failed makes the call under
+// way fail with its sentence (FailureText); the next option or start on the device
+// starts a fresh worker, which opens the device again and is given the options set so
+// far.
 #pragma once
 
 #include <atomic>
@@ -17,6 +19,7 @@
 #include "sources/sane/SaneApi.h"
 #include "sources/sane/SaneLibrary.h"
 
+class SaneFrameRegion;
 class SaneRemoteDescriptor;
 class SaneWorkerProcess;
 
@@ -44,20 +47,25 @@ private:
     SANE_Status Parameters(SANE_Parameters* parameters);
     SANE_Status Start();
     SANE_Status Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
+    SANE_Status View(const SANE_Byte** data, SANE_Int maxLength, SANE_Int* length);
     void Cancel();
     void Close();
     const char* Failure() const { return m_failure.c_str(); }
 
     // Starts a worker and opens the device in it, after a worker that failed.
     SANE_Status Revive();
+    // A worker (the one started ahead, when it may and fits) with a region of its own,
+    // asked to open the device.
+    SANE_Status StartWorker(bool mayTakeAhead, bool* startedAhead);
     SANE_Status OpenInWorker();
     // A call to the worker; its failure (or the worker's words) in m_failure.
     SANE_Status Ask(const std::vector<unsigned char>& request, bool longDeadline,
-                    std::vector<unsigned char>* fields);
+                    std::vector<unsigned char>* fields, int passFd = -1);
     std::shared_ptr<SaneWorkerProcess> Worker();
     // The frame being read: its next segment or its end, within the long deadline;
     // false when the worker failed.
     bool NextPacket();
+    // Gives the segment's slot back to the worker.
     void CloseSegment();
     // Takes the rest of a frame under way and forgets it.
     void DropFrame();
@@ -71,6 +79,10 @@ private:
     const std::string m_name;
     mutable std::mutex m_workerMutex;  // the pointer only: Cancel comes from any thread
     std::shared_ptr<SaneWorkerProcess> m_worker;
+    // The worker's frame region, made with it; read under m_callMutex.
+    std::unique_ptr<SaneFrameRegion> m_region;
+    // Those of workers replaced since the last View, which may still be read from.
+    std::vector<std::unique_ptr<SaneFrameRegion>> m_oldRegions;
     std::string m_failure;  // why the last call failed, in a sentence; "" otherwise
     bool m_reviving = false;
 
@@ -83,12 +95,12 @@ private:
     // One call or frame at a time on the worker's socket; recursive, since a call may
     // first start a fresh worker and give it the options.
     std::recursive_mutex m_callMutex;
-    // The frame being read, served to sane_read segment by segment from their sealed
-    // memory files.
+    // The frame being read, served to sane_read segment by segment from the region.
     struct Frame {
         bool open = false;   // asked for, its end not come yet
         bool ended = false;  // its end came: `end` after the last segment's bytes
-        int fd = -1;  // the segment being served
+        bool held = false;   // a segment is being served, its slot not given back
+        uint64_t at = 0;     // the segment's offset in the region, checked
         size_t size = 0;
         size_t offset = 0;
         uint64_t received = 0;  // bytes in all its segments

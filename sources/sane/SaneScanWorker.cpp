@@ -142,7 +142,11 @@ SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error)
         for (;;) {
             if (m_cancel) return PageEnd::Cancelled;
             SANE_Int length = 0;
-            status = api.read(handle, buffer.data(), kReadChunk, &length);
+            // Where the interface has the bytes in memory already (the worker's
+            // region), they are converted from there, without a copy.
+            const SANE_Byte* bytes = buffer.data();
+            status = api.read_view ? api.read_view(handle, &bytes, kReadChunk, &length)
+                                   : api.read(handle, buffer.data(), kReadChunk, &length);
             // A backend may end an interrupted read with EOF rather than CANCELLED.
             if (m_cancel) return PageEnd::Cancelled;
             if (status == SANE_STATUS_EOF) break;
@@ -158,7 +162,7 @@ SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error)
                 *error = "the device reported an impossible read length";
                 return PageEnd::Failed;
             }
-            converter.Append(buffer.data(), size_t(length));
+            converter.Append(bytes, size_t(length));
             pageRead += size_t(length);
             m_pageBytesRead = pageRead;
         }

@@ -188,22 +188,24 @@ void SaneWorkerProcess::End(const std::string& sentence) {
 }
 
 bool SaneWorkerProcess::Call(const sane_wire::Writer& request, std::chrono::seconds deadline,
-                             Answer* answer) {
+                             Answer* answer, int passFd) {
     std::lock_guard lock(m_callMutex);
-    if (!Send(request) || !Await(deadline, answer)) return false;
+    if (!Send(request, passFd) || !Await(deadline, answer)) return false;
     if (answer->segment) {
-        if (answer->fd >= 0) close(answer->fd);
-        answer->fd = -1;
         Reject("a segment of a frame nobody asked for");
         return false;
     }
     return true;
 }
 
-bool SaneWorkerProcess::Send(const sane_wire::Writer& request) {
+bool SaneWorkerProcess::Send(const sane_wire::Writer& request, int passFd) {
     m_cancelled = false;
+    return Tell(request, passFd);
+}
+
+bool SaneWorkerProcess::Tell(const sane_wire::Writer& request, int passFd) {
     if (!Alive()) return false;
-    if (sane_wire::Send(m_socket, request.Packet())) return true;
+    if (sane_wire::Send(m_socket, request.Packet(), passFd)) return true;
     End("");
     return false;
 }
@@ -247,9 +249,11 @@ bool SaneWorkerProcess::Take(Answer* answer) {
     uint32_t kind = 0;
     int32_t status = 0;
     bool ok = got == 0 && in.U32(&kind);
+    // The worker passes no descriptors: its frames come through the region.
+    if (fd >= 0) close(fd);
     if (ok && kind == sane_wire::kSegment) {
         answer->segment = true;
-        ok = in.U64(&answer->size) && in.AtEnd() && (answer->size == 0) == (fd < 0);
+        ok = in.U64(&answer->offset) && in.U64(&answer->size) && in.AtEnd() && fd < 0;
     } else if (ok) {
         ok = kind == sane_wire::kReply && in.I32(&status) && in.Text(&answer->text) &&
              status >= SANE_STATUS_GOOD && status <= SANE_STATUS_ACCESS_DENIED && fd < 0;
@@ -257,10 +261,8 @@ bool SaneWorkerProcess::Take(Answer* answer) {
         if (ok) answer->fields.assign(packet.begin() + long(in.Offset()), packet.end());
     }
     if (!ok) {
-        if (fd >= 0) close(fd);
         Reject(answer->segment ? "a malformed segment of a frame" : "a malformed reply");
         return false;
     }
-    answer->fd = fd;
     return true;
 }

@@ -37,16 +37,19 @@ public:
         SANE_Status status = SANE_STATUS_IO_ERROR;
         std::string text;                   // the worker's own words for a failure
         std::vector<unsigned char> fields;  // what follows status and text
-        uint64_t size = 0;                  // a segment's
-        int fd = -1;                        // a segment's file; the caller's to close
+        uint64_t offset = 0;                // a segment's, in the frame region, unchecked
+        uint64_t size = 0;
     };
-    // Sends the request and waits for its reply. False when the worker failed
-    // (Failure).
-    bool Call(const sane_wire::Writer& request, std::chrono::seconds deadline, Answer* answer);
+    // Sends the request (with `passFd` beside it unless -1) and waits for its reply.
+    // False when the worker failed (Failure).
+    bool Call(const sane_wire::Writer& request, std::chrono::seconds deadline, Answer* answer,
+              int passFd = -1);
     // The parts of a call, for a frame's segments before its reply: one request, then
     // each packet within its own deadline. The caller keeps them to one thread.
-    bool Send(const sane_wire::Writer& request);
+    bool Send(const sane_wire::Writer& request, int passFd = -1);
     bool Await(std::chrono::seconds deadline, Answer* answer);
+    // A request that is never answered and leaves a call under way as it is.
+    bool Tell(const sane_wire::Writer& request, int passFd = -1);
     // Sends a Cancel, from any thread, and shortens the wait of a call under way: a
     // worker that does not answer soon after is killed.
     void Cancel();

@@ -3,9 +3,11 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -17,33 +19,50 @@ namespace {
 
 using sane_wire::Request;
 
-// sane_read is asked for at most this much at a time, straight into the segment's
-// file, and for no less: a segment with less room grows.
+// sane_read is asked for at most this much at a time, straight into the slot.
 constexpr size_t kReadAtMost = 1024 * 1024;
-constexpr size_t kLeastRead = 64 * 1024;
-// A segment of a frame of unknown length starts at this size.
-constexpr size_t kUnknownFrameStart = 4 * 1024 * 1024;
-constexpr size_t kMaxFrame = size_t(1) << 34;
-// A frame being read sends what it has every 2 MiB, so that sane.ds converts while
-// the worker reads, and at least every 200 ms, which restarts sane.ds's deadline and
-// moves the page's progress.
-constexpr size_t kSegmentBytes = 2 * 1024 * 1024;
+// A frame being read sends what it has with every full slot, so that sane.ds converts
+// while the worker reads, and at least every 200 ms, which restarts sane.ds's deadline
+// and moves the page's progress.
 constexpr auto kSegmentEvery = std::chrono::milliseconds(200);
 
 }  // namespace
+
+SaneWorkerServer::~SaneWorkerServer() {
+    if (m_region) munmap(m_region, m_regionSize);
+}
+
+bool SaneWorkerServer::TakeRegion(int fd) {
+    struct stat facts {};
+    const bool usable = fd >= 0 && !m_region && fstat(fd, &facts) == 0 &&
+                        size_t(facts.st_size) / sane_wire::kSlotBytes >= 1;
+    void* at = usable ? mmap(nullptr, size_t(facts.st_size), PROT_READ | PROT_WRITE, MAP_SHARED,
+                             fd, 0)
+                      : MAP_FAILED;
+    if (fd >= 0) close(fd);
+    if (at == MAP_FAILED) return false;
+    m_region = static_cast<unsigned char*>(at);
+    m_regionSize = size_t(facts.st_size);
+    m_slots = m_regionSize / sane_wire::kSlotBytes;
+    return true;
+}
 
 int SaneWorkerServer::Run() {
     Packet packet;
     for (;;) {
         int fd = -1;
         const int got = sane_wire::Receive(m_socket, &packet, &fd);
-        if (fd >= 0) close(fd);
-        if (got == -1) break;  // sane.ds went away
         sane_wire::Reader in(packet.data(), packet.size());
         uint32_t request = 0;
+        const bool read = got == 0 && in.U32(&request);
+        if (read && request == uint32_t(Request::Open)) {
+            if (!TakeRegion(fd)) return 2;
+        } else if (fd >= 0) {
+            close(fd);
+        }
+        if (got == -1) break;  // sane.ds went away
         bool closed = false;
-        if (got != 0 || !in.U32(&request) || !Answer(static_cast<Request>(request), in, &closed))
-            return 2;
+        if (!read || !Answer(static_cast<Request>(request), in, &closed)) return 2;
         if (closed) return 0;
     }
     if (m_handle) m_api.close(m_handle);
@@ -74,6 +93,12 @@ bool SaneWorkerServer::Answer(Request request, sane_wire::Reader& in, bool* clos
         const SANE_Status status = m_api.open(name.c_str(), &m_handle);
         if (status != SANE_STATUS_GOOD) m_handle = nullptr;
         return Reply(status == SANE_STATUS_GOOD && !m_handle ? SANE_STATUS_INVAL : status, out);
+    }
+    if (request == Request::Release) {
+        // The last slots of a frame come back after its end.
+        if (!in.AtEnd() || m_slotsOut == 0) return false;
+        --m_slotsOut;
+        return true;
     }
     if (!m_handle) return false;
     switch (request) {
@@ -126,7 +151,7 @@ bool SaneWorkerServer::Answer(Request request, sane_wire::Reader& in, bool* clos
         }
         case Request::Start: return in.AtEnd() && Reply(m_api.start(m_handle), out);
         case Request::ReadFrame:
-            if (!in.AtEnd()) return false;
+            if (!in.AtEnd() || !m_region) return false;
             ReadFrame();
             return true;
         case Request::Cancel:
@@ -168,108 +193,54 @@ void SaneWorkerServer::List() {
     Reply(SANE_STATUS_GOOD, out);
 }
 
-bool SaneWorkerServer::TakeCancel() {
+bool SaneWorkerServer::TakeCancels(bool untilSlotFree) {
     // Asked between every two reads, so small: anything longer than a Cancel is cut
     // short and refused.
     unsigned char packet[16];
     for (;;) {
-        const ssize_t got = recv(m_socket, packet, sizeof packet, MSG_DONTWAIT);
-        if (got < 0) return true;  // nothing came
+        const bool wait = untilSlotFree && m_slotsOut == m_slots;
+        const ssize_t got = recv(m_socket, packet, sizeof packet, wait ? 0 : MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return !wait && (errno == EAGAIN || errno == EWOULDBLOCK);
         sane_wire::Reader in(packet, size_t(got));
         uint32_t request = 0;
-        if (!in.U32(&request) || request != uint32_t(Request::Cancel) || !in.AtEnd()) return false;
-        m_api.cancel(m_handle);
+        if (!in.U32(&request) || !in.AtEnd()) return false;
+        if (request == uint32_t(Request::Cancel)) {
+            m_api.cancel(m_handle);
+        } else if (request == uint32_t(Request::Release) && m_slotsOut > 0) {
+            --m_slotsOut;
+        } else {
+            return false;
+        }
     }
 }
 
-// The bytes of a frame read since the last segment went, in a memory file of their
-// own, read into straight from sane_read.
-class SaneWorkerServer::Segment {
-public:
-    Segment() = default;
-    ~Segment() { Drop(); }
-    Segment(const Segment&) = delete;
-    Segment& operator=(const Segment&) = delete;
-
-    size_t Size() const { return m_size; }
-    size_t Room() const { return m_mapped - m_size; }
-    unsigned char* End() { return m_map + m_size; }
-    void Grew(size_t count) { m_size += count; }
-    // Room for `capacity` bytes, keeping what was read.
-    bool Make(size_t capacity) {
-        if (m_fd < 0) m_fd = memfd_create("velomark-sane-frame", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        if (m_fd < 0 || capacity > kMaxFrame) return false;
-        if (m_map) munmap(m_map, m_mapped);
-        m_map = nullptr;
-        m_mapped = 0;
-        if (ftruncate(m_fd, off_t(capacity)) != 0) return false;
-        void* at = mmap(nullptr, capacity, PROT_READ | PROT_WRITE, MAP_SHARED, m_fd, 0);
-        if (at == MAP_FAILED) return false;
-        m_map = static_cast<unsigned char*>(at);
-        m_mapped = capacity;
-        return true;
+bool SaneWorkerServer::Ship(size_t offset, size_t size) {
+    sane_wire::Writer out;
+    out.U32(sane_wire::kSegment);
+    out.U64(offset);
+    out.U64(size);
+    if (!sane_wire::Send(m_socket, out.Packet())) return false;
+    if (size) {
+        m_nextSlot = (m_nextSlot + 1) % m_slots;
+        ++m_slotsOut;
     }
-    // Cut to its size and sealed, so that sane.ds may read it without fear of it
-    // shrinking; then sent and let go. An empty one goes without a file.
-    bool Ship(int socket) {
-        if (m_map) munmap(m_map, m_mapped);
-        m_map = nullptr;
-        m_mapped = 0;
-        const bool sealed =
-            m_size == 0 ||
-            (ftruncate(m_fd, off_t(m_size)) == 0 &&
-             fcntl(m_fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) ==
-                 0);
-        sane_wire::Writer out;
-        out.U32(sane_wire::kSegment);
-        out.U64(m_size);
-        const bool sent = sealed && sane_wire::Send(socket, out.Packet(), m_size ? m_fd : -1);
-        Drop();
-        return sent;
-    }
-
-private:
-    void Drop() {
-        if (m_map) munmap(m_map, m_mapped);
-        if (m_fd >= 0) close(m_fd);
-        m_map = nullptr;
-        m_fd = -1;
-        m_mapped = m_size = 0;
-    }
-
-    int m_fd = -1;
-    unsigned char* m_map = nullptr;
-    size_t m_mapped = 0;
-    size_t m_size = 0;
-};
+    return true;
+}
 
 void SaneWorkerServer::ReadFrame() {
-    SANE_Parameters p{};
-    uint64_t expected = 0;  // 0: not known
-    if (m_api.get_parameters(m_handle, &p) == SANE_STATUS_GOOD && p.lines > 0 &&
-        p.bytes_per_line > 0)
-        expected = uint64_t(p.lines) * uint64_t(p.bytes_per_line);
     uint64_t total = 0;
-    Segment segment;
+    size_t filled = 0;  // of the slot m_nextSlot
     SANE_Status status = SANE_STATUS_GOOD;
     std::string text;
     auto shipped = std::chrono::steady_clock::now();
     while (status == SANE_STATUS_GOOD) {
-        if (!TakeCancel()) _exit(2);  // sane.ds broke the protocol
-        if (segment.Room() < kLeastRead) {
-            const uint64_t rest = expected > total ? expected - total : kUnknownFrameStart;
-            const size_t wanted =
-                segment.Size() ? 2 * (segment.Size() + segment.Room())
-                               : size_t(std::min<uint64_t>(rest, kSegmentBytes)) + kLeastRead;
-            if (!segment.Make(std::max(wanted, kLeastRead))) {
-                status = SANE_STATUS_NO_MEM;
-                text = "the page is larger than the scanner driver's worker can hold";
-                break;
-            }
-        }
-        const size_t asked = std::min(segment.Room(), kReadAtMost);
+        // An empty slot may still be out from the last segment: it is waited for.
+        if (!TakeCancels(filled == 0)) _exit(2);  // sane.ds broke the protocol
+        const size_t slot = m_nextSlot * sane_wire::kSlotBytes;
+        const size_t asked = std::min(sane_wire::kSlotBytes - filled, kReadAtMost);
         SANE_Int length = 0;
-        status = m_api.read(m_handle, segment.End(), SANE_Int(asked), &length);
+        status = m_api.read(m_handle, m_region + slot + filled, SANE_Int(asked), &length);
         if (status != SANE_STATUS_GOOD) break;
         if (length < 0 || size_t(length) > asked) {
             status = SANE_STATUS_IO_ERROR;
@@ -277,15 +248,16 @@ void SaneWorkerServer::ReadFrame() {
                    " bytes read into room for " + std::to_string(asked);
             break;
         }
-        segment.Grew(size_t(length));
+        filled += size_t(length);
         total += uint64_t(length);
         const auto now = std::chrono::steady_clock::now();
-        if (segment.Size() >= kSegmentBytes || now - shipped >= kSegmentEvery) {
-            if (!segment.Ship(m_socket)) _exit(2);
+        if (filled == sane_wire::kSlotBytes || now - shipped >= kSegmentEvery) {
+            if (!Ship(slot, filled)) _exit(2);
+            filled = 0;
             shipped = now;
         }
     }
-    if (segment.Size() && !segment.Ship(m_socket)) _exit(2);
+    if (filled && !Ship(m_nextSlot * sane_wire::kSlotBytes, filled)) _exit(2);
     sane_wire::Writer out;
     out.U64(total);
     Reply(status, out, -1, text);

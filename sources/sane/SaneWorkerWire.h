@@ -1,7 +1,8 @@
 // The messages between sane.ds and velomark-sane-worker: one SOCK_SEQPACKET packet
-// each, little-endian fields, a page's frame in a sealed memory file passed beside
-// its reply. The worker's packets are untrusted: every read is checked against the
-// packet's end.
+// each, little-endian fields. A page's frame goes through a memory region sane.ds
+// gives the worker beside Open, segment by segment, each in a slot of kSlotBytes that
+// sane.ds hands back once it has the bytes. The worker's packets are untrusted: every
+// read is checked against the packet's end, every segment against the region.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +15,7 @@ namespace sane_wire {
 // Requests, from sane.ds.
 enum class Request : uint32_t {
     List = 1,        // -> count, then name, vendor, model, type of each device
-    Open = 2,        // device name
+    Open = 2,        // device name; the frame region's memory file beside it
     Descriptor = 3,  // option -> count, then for it and the next ones: present, descriptor
     Control = 4,     // option, action, value -> info, value
     Parameters = 5,  // -> format, last frame, bytes per line, pixels per line, lines, depth
@@ -22,13 +23,22 @@ enum class Request : uint32_t {
     ReadFrame = 7,  // -> Segment packets, then a reply with the frame's size
     Cancel = 8,     // never answered
     Close = 9,
+    Release = 10,   // the oldest segment's slot is free again; never answered
 };
 
 // From the worker: Reply (int32 status, text, then the request's own fields), or,
-// while a frame is read, Segment (uint64 size, the bytes read since the last one in
-// a sealed memory file passed beside it).
+// while a frame is read, Segment (uint64 offset, uint64 size: the bytes read since
+// the last one, at that offset of the frame region; size 0 only says the read goes
+// on, and takes no slot).
 constexpr uint32_t kReply = 100;
 constexpr uint32_t kSegment = 101;
+
+// The frame region: a ring of slots, each a segment's room. Four let the worker read
+// ahead while sane.ds converts; the memory is the same for every page. Slots of 1 MiB
+// measured faster than 2 MiB (less fresh memory for each new worker, bytes still in
+// the cache when converted) and no slower than smaller ones.
+constexpr size_t kSlotBytes = 1024 * 1024;
+constexpr size_t kSlots = 4;
 
 // The largest packet either side sends or takes.
 constexpr size_t kMaxPacket = 64 * 1024;

@@ -2,16 +2,20 @@
 // argument (where the real worker gets the SANE library) names:
 //   many-devices    a list longer than any the source takes
 //   short-reply     a reply cut off inside its status
-//   unsealed-frame  a frame in a memory file the worker could still shrink
+//   slot-outside    a frame's segment said to lie partly past the end of the region
+//                   sane.ds gave it
 //   dies-at-start   one option, "resolution" (3 unless set), and sane_start exits
 //                   with the resolution as its status
 //   own-fds-only    refuses to open a device while it holds a descriptor beyond its
 //                   standard three and its socket
+//   open-if-asked   opens a device only while FAKE_SANE_WORKER_OPENS is "yes" in the
+//                   environment it was started with
 // Every other request gets a plain success.
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -26,10 +30,13 @@ int main(int argc, char** argv) {
     std::vector<unsigned char> packet;
     int passed = -1;
     int32_t resolution = 3;
+    uint64_t regionSize = 0;
     const SANE_Option_Descriptor option{"resolution", "Resolution", "", SANE_TYPE_INT, 0,
                                         sizeof(SANE_Word), SANE_CAP_SOFT_SELECT,
                                         SANE_CONSTRAINT_NONE, {nullptr}};
     while (sane_wire::Receive(kSocket, &packet, &passed) == 0) {
+        struct stat facts {};
+        if (passed >= 0 && fstat(passed, &facts) == 0) regionSize = uint64_t(facts.st_size);
         if (passed >= 0) close(passed);
         sane_wire::Reader in(packet.data(), packet.size());
         uint32_t request = 0;
@@ -57,6 +64,17 @@ int main(int argc, char** argv) {
                     return 0;
                 }
         }
+        if (fault == "open-if-asked" && request == uint32_t(sane_wire::Request::Open)) {
+            const char* opens = getenv("FAKE_SANE_WORKER_OPENS");
+            if (!opens || std::string(opens) != "yes") {
+                sane_wire::Writer refusal;
+                refusal.U32(sane_wire::kReply);
+                refusal.I32(SANE_STATUS_ACCESS_DENIED);
+                refusal.Text("");
+                sane_wire::Send(kSocket, refusal.Packet());
+                continue;
+            }
+        }
         if (fault == "dies-at-start" && request == uint32_t(sane_wire::Request::Start)) {
             _exit(resolution);
         } else if (fault == "dies-at-start" &&
@@ -80,14 +98,14 @@ int main(int argc, char** argv) {
         } else if (request == uint32_t(sane_wire::Request::ReadFrame)) {
             sane_wire::Writer segment;
             segment.U32(sane_wire::kSegment);
+            segment.U64(regionSize - 2048);
             segment.U64(4096);
-            fd = memfd_create("frame", MFD_CLOEXEC);
-            if (fd < 0 || ftruncate(fd, 4096) != 0) return 1;
-            sane_wire::Send(kSocket, segment.Packet(), fd);
-            close(fd);
+            sane_wire::Send(kSocket, segment.Packet());
             continue;
         }
-        if (request != uint32_t(sane_wire::Request::Cancel)) sane_wire::Send(kSocket, out.Packet(), fd);
+        if (request != uint32_t(sane_wire::Request::Cancel) &&
+            request != uint32_t(sane_wire::Request::Release))
+            sane_wire::Send(kSocket, out.Packet(), fd);
         if (fd >= 0) close(fd);
     }
     return 0;

@@ -116,6 +116,21 @@ TEST_F(SaneBatchTest, TheFeederGivesItsTenPagesThenTheSourceAsksToClose) {
         EXPECT_EQ(FirstDifference(expected, Decoded(image)), "");
 }
 
+TEST_F(SaneBatchTest, APageLargerThanTheWorkersRegionComesWhole) {
+    if (!SaneScanimage::Available()) GTEST_SKIP() << "scanimage (sane-utils) is not installed";
+    // 8 MB at 16 bits a sample: the worker's slots go round, each reused once
+    // sane.ds gives it back.
+    const SaneSettings options =
+        Options("mode=Color,depth=16,test-picture=Color pattern,resolution=300,br-x=100,br-y=100");
+    DecodedImage expected;
+    std::string error;
+    ASSERT_TRUE(SaneScanimage::Scan(m_device, options, &expected, &error)) << error;
+    SaneTwain twain;
+    ASSERT_TRUE(Acquire(twain, options));
+    ASSERT_EQ(twain.images.size(), 1u);
+    EXPECT_EQ(FirstDifference(expected, Decoded(twain.images[0])), "");
+}
+
 TEST_F(SaneBatchTest, ATransferCountLimitsTheFeedersPages) {
     SaneTwain twain;
     ASSERT_TRUE(Acquire(twain, Options(kFeeder), 3));

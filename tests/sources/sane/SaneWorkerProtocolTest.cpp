@@ -35,10 +35,10 @@ TEST_F(SaneWorkerProtocolTest, AReplyCutShortIsRefused) {
     EXPECT_EQ(error, "the scanner driver answered nonsense: a malformed reply");
 }
 
-TEST_F(SaneWorkerProtocolTest, AFrameTheWorkerCouldStillShrinkIsNeverRead) {
+TEST_F(SaneWorkerProtocolTest, ASegmentPastTheRegionsEndIsNeverRead) {
     SANE_Handle handle = nullptr;
     std::string error;
-    ASSERT_EQ(SaneRemoteDevice::Open("unsealed-frame", "fake:0", &handle, &error),
+    ASSERT_EQ(SaneRemoteDevice::Open("slot-outside", "fake:0", &handle, &error),
               SANE_STATUS_GOOD)
         << error;
     std::unique_ptr<SaneDevice> device =
@@ -51,7 +51,9 @@ TEST_F(SaneWorkerProtocolTest, AFrameTheWorkerCouldStillShrinkIsNeverRead) {
               SANE_STATUS_IO_ERROR);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(api.StatusText(handle, SANE_STATUS_IO_ERROR),
-              "the scanner driver answered nonsense: an unsealed or short segment of a frame");
+              "the scanner driver answered nonsense: a segment of a frame outside its memory");
+    // The source lives on: the next start asks a fresh worker.
+    EXPECT_EQ(api.start(handle), SANE_STATUS_GOOD);
 }
 
 TEST_F(SaneWorkerProtocolTest, TheWorkerGetsNoneOfVelomarksDescriptors) {
@@ -64,6 +66,22 @@ TEST_F(SaneWorkerProtocolTest, TheWorkerGetsNoneOfVelomarksDescriptors) {
               SANE_STATUS_GOOD)
         << error;
     close(held);
+    if (handle) SaneRemoteDevice::Api().close(handle);
+}
+
+TEST_F(SaneWorkerProtocolTest, AWorkerStartedAheadIsNotUsedOnceTheEnvironmentChanged) {
+    SANE_Handle handle = nullptr;
+    std::string error;
+    setenv("FAKE_SANE_WORKER_OPENS", "yes", 1);
+    ASSERT_EQ(SaneRemoteDevice::Open("open-if-asked", "fake:0", &handle, &error),
+              SANE_STATUS_GOOD)
+        << error;
+    SaneRemoteDevice::Api().close(handle);  // starts the next worker ahead
+    setenv("FAKE_SANE_WORKER_OPENS", "no", 1);
+    handle = nullptr;
+    EXPECT_EQ(SaneRemoteDevice::Open("open-if-asked", "fake:0", &handle, &error),
+              SANE_STATUS_ACCESS_DENIED);
+    unsetenv("FAKE_SANE_WORKER_OPENS");
     if (handle) SaneRemoteDevice::Api().close(handle);
 }
 
