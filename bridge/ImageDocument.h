@@ -26,8 +26,9 @@ public:
 class ImageDocumentFactory {
 public:
     virtual ~ImageDocumentFactory() = default;
-    // A new untitled document with its visible window, or null when none could be
-    // made. The document stays owned by the factory's side.
+    // A new document for one image (the desktop program makes its window once the
+    // batch's transfer is over), or null when none could be made. The document stays
+    // owned by the factory's side.
     virtual ImageDocument* OpenNewDocument() = 0;
 };
 
