@@ -55,6 +55,20 @@ void StreamHub::WantSpare(size_t size) {
     m_spareWanted.notify_all();
 }
 
+namespace {
+
+void PrefaultForWriting(void* mapping, size_t size) {
+#ifdef MADV_POPULATE_WRITE
+    if (madvise(mapping, size, MADV_POPULATE_WRITE) == 0) return;
+#endif
+    // Older kernels: one write per page, of the byte already there.
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    auto* bytes = static_cast<volatile unsigned char*>(mapping);
+    for (size_t at = 0; at < size; at += page) bytes[at] = bytes[at];
+}
+
+}  // namespace
+
 void StreamHub::PrepareSpares() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
@@ -73,6 +87,9 @@ void StreamHub::PrepareSpares() {
             close(fd);
             fd = -1;
         }
+        // MAP_POPULATE maps a shared file's pages read-only: the hand-off's copy would
+        // still take a write fault on every page. Made writable here, off its path.
+        if (mapping != MAP_FAILED) PrefaultForWriting(mapping, size);
         lock.lock();
         if (fd < 0) {
             m_wantedSize = 0;  // no memory to spare: images make their own files
