@@ -1,7 +1,9 @@
 #include "bridge/ImageStream.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,7 +20,24 @@ constexpr int kCutOffNoticeMs = 2000;
 }  // namespace
 
 SealedImage::~SealedImage() {
-    if (fd >= 0) close(fd);
+    if (m_writable) munmap(m_writable, m_writableSize);
+    if (m_fd >= 0) close(m_fd);
+}
+
+int SealedImage::Descriptor() {
+    std::call_once(m_sealing, [this] {
+        if (!m_writable) {
+            m_sealed = m_fd >= 0;
+            return;
+        }
+        // A writable mapping left would make the write seal fail; the file may be a
+        // spare larger than the image.
+        munmap(m_writable, m_writableSize);
+        m_writable = nullptr;
+        m_sealed = ftruncate(m_fd, static_cast<off_t>(size)) == 0 &&
+                   fcntl(m_fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0;
+    });
+    return m_sealed ? m_fd : -1;
 }
 
 ImageStream::ImageStream(int fd, uint64_t wanted, uint64_t waitLimit)
@@ -137,7 +156,9 @@ bool ImageStream::SendEvent(const Event& event, size_t* sent) {
         }
         // The descriptor rides with the header's first byte.
         const bool withImage = *sent == 0 && event.image;
-        ssize_t done = StreamWire::Send(m_fd, from, length, withImage ? &event.image->fd : nullptr,
+        const int image = withImage ? event.image->Descriptor() : -1;
+        if (withImage && image < 0) return false;  // the stream ends rather than send it unsealed
+        ssize_t done = StreamWire::Send(m_fd, from, length, withImage ? &image : nullptr,
                                         withImage ? 1 : 0, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (done > 0) {
             *sent += static_cast<size_t>(done);

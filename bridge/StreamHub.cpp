@@ -196,6 +196,16 @@ std::shared_ptr<SealedImage> StreamHub::Seal(const void* packed, size_t size) {
     void* mapping = nullptr;
     size_t mappedSize = 0;
     const int spare = TakeSpare(size, &mapping, &mappedSize);
+    if (spare >= 0 && mapping) {
+        // One copy here; the mapping is let go and the file sealed as it is sent.
+        std::memcpy(mapping, packed, size);
+        WantSpare(size);
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_lastError.clear();
+        }
+        return std::make_shared<SealedImage>(spare, size, mapping, mappedSize);
+    }
     const int fd = MakeSealedFile(packed, size, &error, spare, mapping, mappedSize);
     WantSpare(size);
     {

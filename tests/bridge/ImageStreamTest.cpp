@@ -28,7 +28,7 @@ TEST(ImageStreamTest, PastTheWaitLimitOnlyTheErrorEventGoesOut) {
     const unsigned char info[kStreamInfoSize] = {};
     auto image = std::make_shared<SealedImage>(
         StreamHub::MakeSealedFile(bytes.data(), bytes.size(), &error), bytes.size());
-    ASSERT_GE(image->fd, 0) << error;
+    ASSERT_GE(image->Descriptor(), 0) << error;
     stream.PushImage(image, info);  // 60 bytes wait
     stream.PushImage(image, info);  // 120 would: cut off
     EXPECT_FALSE(stream.Open());
