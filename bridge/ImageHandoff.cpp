@@ -95,24 +95,26 @@ PublishResult CopyToChannel(const CDIB& image, const TW_IMAGEINFO& info,
 // its header: it goes to the client straight from the source's block, before it is
 // decoded into the page's own bitmap (whose fresh memory costs a fault per page).
 // The header is the one the decoded page holds. True when it was placed.
-bool PlaceFromSourceBlock(HGLOBAL hDib, const TW_IMAGEINFO& info, SharedChannel& channel) {
-    if (!channel.Outbox().Empty()) return false;
-    const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
-    PackedDib packed;
-    bool placed = false;
-    if (ReadPackedDib(p, GlobalSize(hDib), &packed) && packed.header.biBitCount == 24 &&
-        !packed.topDown) {
-        BITMAPINFOHEADER header = packed.header;
-        header.biClrUsed = 0;
-        header.biClrImportant = 0;
-        const size_t rowBytes = static_cast<size_t>(packed.stride) * packed.height;
-        int32_t status = 0;
-        placed = ChannelRoomFor(sizeof header + rowBytes, channel) == PublishResult::Published &&
-                 ChannelTakesImage(channel, &status) &&
-                 PlaceImage(channel, &header, sizeof header, packed.rows, rowBytes, info, status);
-    }
-    if (p) GlobalUnlock(hDib);
-    return placed;
+bool PlaceFromSourceBlock(const PackedDib& packed, const TW_IMAGEINFO& info,
+                          SharedChannel& channel) {
+    if (!channel.Outbox().Empty() || packed.header.biBitCount != 24 || packed.topDown)
+        return false;
+    BITMAPINFOHEADER header = packed.header;
+    header.biClrUsed = 0;
+    header.biClrImportant = 0;
+    const size_t rowBytes = static_cast<size_t>(packed.stride) * packed.height;
+    int32_t status = 0;
+    return ChannelRoomFor(sizeof header + rowBytes, channel) == PublishResult::Published &&
+           ChannelTakesImage(channel, &status) &&
+           PlaceImage(channel, &header, sizeof header, packed.rows, rowBytes, info, status);
+}
+
+// One pass over the pixels either way: a copy, or the expansion.
+bool DecodeAt24Bits(const PackedDib& packed, CDIB& image) {
+    const bool loaded = packed.header.biBitCount == 24 ? image.CreateFromPacked(packed) != FALSE
+                                                       : ExpandTo24(packed, image);
+    if (!loaded) image.Destroy();
+    return loaded;
 }
 
 }  // namespace
@@ -148,12 +150,7 @@ bool DeliverPendingImage(SharedChannel& channel) {
 bool LoadAt24Bits(HGLOBAL hDib, CDIB& image) {
     const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
     PackedDib packed;
-    bool loaded = false;
-    if (ReadPackedDib(p, GlobalSize(hDib), &packed)) {
-        // One pass over the pixels either way: a copy, or the expansion.
-        loaded = packed.header.biBitCount == 24 ? image.CreateFromHandle(hDib, 24) != FALSE
-                                                : ExpandTo24(packed, image);
-    }
+    const bool loaded = ReadPackedDib(p, GlobalSize(hDib), &packed) && DecodeAt24Bits(packed, image);
     if (p) GlobalUnlock(hDib);
     if (!loaded) image.Destroy();
     return loaded;
@@ -182,10 +179,16 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
                            ImageDocumentFactory& documents, SharedChannel& channel,
                            ImageSink* streams) {
     static_cast<void>(nBitsPerPixel);  // the header decides (LoadAt24Bits)
-    const bool placed = PlaceFromSourceBlock(hDib, info, channel);
+    // The source's block is read once, for the placement and the decoding.
+    const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
+    PackedDib packed;
+    const bool readable = ReadPackedDib(p, GlobalSize(hDib), &packed);
+    const bool placed = readable && PlaceFromSourceBlock(packed, info, channel);
     CDIB page(nullptr, 24);
-    // Read already for the placement, the block fails only for want of memory here.
-    if (!LoadAt24Bits(hDib, page)) return placed ? PublishResult::Published : PublishResult::Unreadable;
+    const bool decoded = readable && DecodeAt24Bits(packed, page);
+    if (p) GlobalUnlock(hDib);
+    // A readable block fails to decode only for want of memory.
+    if (!decoded) return placed ? PublishResult::Published : PublishResult::Unreadable;
     if (streams)
         streams->TakeImage(page.m_pBlock, static_cast<size_t>(page.GetDIBSize()),
                            reinterpret_cast<const unsigned char*>(&info));

@@ -143,21 +143,14 @@ std::string StreamHub::LastError() const {
     return m_lastError;
 }
 
-int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd,
-                              void* mapping, size_t mappedSize) {
-    if (fd >= 0 && mapping) {
-        std::memcpy(mapping, bytes, size);
-        // A writable mapping left would make the write seal fail.
-        munmap(mapping, mappedSize);
-        bytes = nullptr;
-    }
-    if (fd < 0) fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error) {
+    const int fd = memfd_create("velomark-image", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (fd < 0) {
         *error = std::string("cannot make a memory file: ") + std::strerror(errno);
         return -1;
     }
     const auto* from = static_cast<const unsigned char*>(bytes);
-    size_t done = from ? 0 : size;
+    size_t done = 0;
     while (done < size) {
         ssize_t wrote = pwrite(fd, from + done, size - done, static_cast<off_t>(done));
         if (wrote < 0 && errno == EINTR) continue;
@@ -168,9 +161,7 @@ int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error
         }
         done += static_cast<size_t>(wrote);
     }
-    // A spare may be larger than this image: the file is exactly the image.
-    if (ftruncate(fd, static_cast<off_t>(size)) != 0 ||
-        fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
         *error = std::string("cannot seal a memory file: ") + std::strerror(errno);
         close(fd);
         return -1;
@@ -195,25 +186,18 @@ std::shared_ptr<SealedImage> StreamHub::Seal(const void* packed, size_t size) {
     std::string error;
     void* mapping = nullptr;
     size_t mappedSize = 0;
-    const int spare = TakeSpare(size, &mapping, &mappedSize);
-    if (spare >= 0 && mapping) {
+    std::shared_ptr<SealedImage> image;
+    if (const int spare = TakeSpare(size, &mapping, &mappedSize); spare >= 0) {
         // One copy here; the mapping is let go and the file sealed as it is sent.
         std::memcpy(mapping, packed, size);
-        WantSpare(size);
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_lastError.clear();
-        }
-        return std::make_shared<SealedImage>(spare, size, mapping, mappedSize);
+        image = std::make_shared<SealedImage>(spare, size, mapping, mappedSize);
+    } else if (const int fd = MakeSealedFile(packed, size, &error); fd >= 0) {
+        image = std::make_shared<SealedImage>(fd, size);
     }
-    const int fd = MakeSealedFile(packed, size, &error, spare, mapping, mappedSize);
     WantSpare(size);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_lastError = error;
-    }
-    if (fd < 0) return nullptr;
-    return std::make_shared<SealedImage>(fd, size);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_lastError = error;
+    return image;
 }
 
 void StreamHub::EndAcquisition(const std::string& failure) {

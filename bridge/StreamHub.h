@@ -44,9 +44,7 @@ public:
     std::string LastError() const;
 
     // A sealed memory file holding the bytes; -1 with `error` when it cannot be made.
-    // `fd`, when not -1, is an unsealed memory file to fill (it is closed on failure).
-    static int MakeSealedFile(const void* bytes, size_t size, std::string* error, int fd = -1,
-                              void* mapping = nullptr, size_t mappedSize = 0);
+    static int MakeSealedFile(const void* bytes, size_t size, std::string* error);
 
     // Whether a memory file with its pages already allocated waits for the next
     // image (for measurements).

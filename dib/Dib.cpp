@@ -95,7 +95,14 @@ BOOL CDIB::CreateFromHandle(HGLOBAL hDib, int /*nBits*/) {
 
 BOOL CDIB::CopyPackedDib(const BYTE* p, size_t blockSize) {
     PackedDib packed;
-    if (!ReadPackedDib(p, blockSize, &packed) || !CreateFromHeader(&packed.header)) return FALSE;
+    return ReadPackedDib(p, blockSize, &packed) && CreateFromPacked(packed);
+}
+
+BOOL CDIB::CreateFromPacked(const PackedDib& packed) {
+    if (!CreateFromHeader(&packed.header)) {
+        Destroy();
+        return FALSE;
+    }
     // A colour count the held table cannot back (a skipped 24-bit table, a count past
     // 2, 16 or 256) would send a reader of the packed copy to the wrong place for the rows.
     if (packed.header.biBitCount == 24 || packed.header.biClrUsed > DWORD(packed.colors)) {

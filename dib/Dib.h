@@ -11,6 +11,7 @@
 
 class CBitmap;
 class CDC;
+struct PackedDib;
 
 class CDIB {
 public:
@@ -31,6 +32,8 @@ public:
     // table cannot back (24 bits, or past 2, 16 or 256) is held as 0. On refusal the
     // object is empty.
     BOOL CreateFromHandle(HGLOBAL hDib, int nBits);
+    // The same from a packed DIB read where it lies (ReadPackedDib).
+    BOOL CreateFromPacked(const PackedDib& packed);
     CDIB& Assign(const CDIB& other);
     // Hands this object's image to `other` and takes the other's (dimensions too):
     // no pixel is copied.

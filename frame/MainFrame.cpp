@@ -281,14 +281,6 @@ void CMainFrame::OnGetDibBites(wxCommandEvent&) {
 
 void CMainFrame::PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult result,
                               velomark::ImageDocument* image) {
-    if (result != velomark::PublishResult::SentToRequester) {
-        if (auto* arrived = dynamic_cast<velomark::ArrivingPage*>(image)) {
-            arrived->info = info;
-            arrived->result = result;
-        } else {
-            ReportImage(info, result);  // no window for it
-        }
-    }
     if (result == velomark::PublishResult::SentToRequester) {
         // Another requester's page: no window, only a word of what runs for whom.
         wxString progress = BatchProgressText();
@@ -297,6 +289,13 @@ void CMainFrame::PageReceived(const TW_IMAGEINFO& info, velomark::PublishResult 
         if (GetStatusBar()) GetStatusBar()->Update();
         ReportImage(info, result);
         return;
+    }
+    if (auto* arrived = dynamic_cast<velomark::ArrivingPage*>(image)) {
+        // Told of when its window is made (ShowArrivedPages).
+        arrived->info = info;
+        arrived->result = result;
+    } else {
+        ReportImage(info, result);  // no window for it
     }
     const wxString progress = BatchProgressText();
     velomark::ReportEvent("progress " + progress.ToStdString());

@@ -4,20 +4,6 @@
 
 namespace {
 
-size_t ItemSize(TW_UINT16 itemType) {
-    switch (itemType) {
-        case TWTY_INT8:
-        case TWTY_UINT8: return 1;
-        case TWTY_INT16:
-        case TWTY_UINT16:
-        case TWTY_BOOL: return 2;
-        case TWTY_INT32:
-        case TWTY_UINT32:
-        case TWTY_FIX32: return 4;
-        default: return 0;  // strings and frames are not read here
-    }
-}
-
 // The item at `p` widened to a one-value Item: the low bytes, little-endian.
 TW_UINT32 ReadItem(const unsigned char* p, size_t itemSize) {
     TW_UINT32 item = 0;
@@ -42,7 +28,7 @@ bool CapabilityValues::Read(TW_UINT16 conType, const void* block, size_t size,
     if (!bytes || size < sizeof(TW_UINT16)) return false;
     CapabilityValues read;
     std::memcpy(&read.itemType, bytes, sizeof read.itemType);
-    const size_t itemSize = ItemSize(read.itemType);
+    const size_t itemSize = TwainItemSize(read.itemType);
     if (itemSize == 0) return false;
     switch (conType) {
         case TWON_ONEVALUE: {
@@ -93,7 +79,7 @@ size_t CapabilityValues::DescribedSize(TW_UINT16 conType, const void* block) {
     const auto* bytes = static_cast<const unsigned char*>(block);
     TW_UINT16 itemType = 0;
     std::memcpy(&itemType, bytes, sizeof itemType);
-    const size_t itemSize = ItemSize(itemType);
+    const size_t itemSize = TwainItemSize(itemType);
     if (itemSize == 0) return 0;
     TW_UINT32 count = 0;
     switch (conType) {

@@ -316,6 +316,22 @@ constexpr TW_UINT16 TWTY_BOOL = 0x0006;
 constexpr TW_UINT16 TWTY_FIX32 = 0x0007;
 constexpr TW_UINT16 TWTY_STR32 = 0x0009;
 
+// Bytes of one item of a numeric type in a container; 0 for strings, frames and
+// unknown types, which containers of numbers do not hold.
+constexpr size_t TwainItemSize(TW_UINT16 itemType) {
+    switch (itemType) {
+        case TWTY_INT8:
+        case TWTY_UINT8: return 1;
+        case TWTY_INT16:
+        case TWTY_UINT16:
+        case TWTY_BOOL: return 2;
+        case TWTY_INT32:
+        case TWTY_UINT32:
+        case TWTY_FIX32: return 4;
+        default: return 0;
+    }
+}
+
 // Capabilities.
 constexpr TW_UINT16 CAP_XFERCOUNT = 0x0001;
 constexpr TW_UINT16 CAP_FEEDERENABLED = 0x1002;

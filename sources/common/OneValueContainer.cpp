@@ -23,30 +23,7 @@ bool SixteenBitItem(const TW_ONEVALUE& value, TW_INT16* item) {
     return true;
 }
 
-TW_UINT16 ReplyOneValue(TW_CAPABILITY* cap, TW_UINT16 itemType, TW_UINT32 item,
-                        TW_UINT16* condition) {
-    const TW_ONEVALUE value{itemType, item};
-    HGLOBAL block = GlobalAlloc(GHND, sizeof(TW_ONEVALUE));
-    if (!block) return FailWith(condition, TWCC_LOWMEMORY);
-    std::memcpy(GlobalLock(block), &value, sizeof value);
-    GlobalUnlock(block);
-    cap->ConType = TWON_ONEVALUE;
-    cap->hContainer = block;
-    return TWRC_SUCCESS;
-}
-
 namespace {
-
-size_t ItemSize(TW_UINT16 itemType) {
-    switch (itemType) {
-        case TWTY_INT8:
-        case TWTY_UINT8: return 1;
-        case TWTY_INT16:
-        case TWTY_UINT16:
-        case TWTY_BOOL: return 2;
-        default: return 4;
-    }
-}
 
 TW_UINT16 Reply(TW_CAPABILITY* cap, TW_UINT16 conType, const void* bytes, size_t size,
                 TW_UINT16* condition) {
@@ -61,10 +38,17 @@ TW_UINT16 Reply(TW_CAPABILITY* cap, TW_UINT16 conType, const void* bytes, size_t
 
 }  // namespace
 
+TW_UINT16 ReplyOneValue(TW_CAPABILITY* cap, TW_UINT16 itemType, TW_UINT32 item,
+                        TW_UINT16* condition) {
+    const TW_ONEVALUE value{itemType, item};
+    return Reply(cap, TWON_ONEVALUE, &value, sizeof value, condition);
+}
+
 TW_UINT16 ReplyEnumeration(TW_CAPABILITY* cap, TW_UINT16 itemType,
                            const std::vector<TW_UINT32>& items, size_t current, size_t fallback,
                            TW_UINT16* condition) {
-    const size_t itemSize = ItemSize(itemType);
+    const size_t itemSize = TwainItemSize(itemType);
+    if (itemSize == 0) return FailWith(condition, TWCC_BADVALUE);
     const size_t head = offsetof(TW_ENUMERATION, ItemList);
     std::vector<unsigned char> bytes(head + itemSize * items.size());
     TW_ENUMERATION enumeration{};

@@ -34,6 +34,12 @@ size_t SaneScanWorker::PagesReady() {
     return m_ready.size();
 }
 
+size_t SaneScanWorker::WaitForPageOrEnd() {
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return !m_ready.empty() || m_finished.load(); });
+    return m_ready.size();
+}
+
 bool SaneScanWorker::PeekInfo(TW_IMAGEINFO* info) {
     std::lock_guard lock(m_mutex);
     if (m_ready.empty()) return false;
@@ -74,6 +80,7 @@ void SaneScanWorker::End(SaneBatchEnd end, const std::string& message) {
         all = m_message;
         m_finished = true;
     }
+    m_changed.notify_all();
     if (m_finishedCallback) m_finishedCallback(end, all);
 }
 
@@ -178,6 +185,7 @@ SaneScanWorker::PageEnd SaneScanWorker::ScanPage(double dpi, std::string* error)
         std::lock_guard lock(m_mutex);
         m_ready.push_back({dib, info});
     }
+    m_changed.notify_all();
     ++m_pagesScanned;
     if (m_pageReady) m_pageReady();
     return PageEnd::Scanned;

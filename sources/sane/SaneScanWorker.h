@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
@@ -55,6 +56,8 @@ public:
     void Cancel();
 
     size_t PagesReady();
+    // Waits until a page is ready or the batch has ended; the pages ready then.
+    size_t WaitForPageOrEnd();
     // The description of the next page; false when none is ready.
     bool PeekInfo(TW_IMAGEINFO* info);
     // Hands the next page over (the caller frees it); null when none is ready.
@@ -85,6 +88,7 @@ private:
     FinishedCallback m_finishedCallback;
 
     std::mutex m_mutex;
+    std::condition_variable m_changed;  // a page queued, or the batch ended
     std::deque<Page> m_ready;
     SaneBatchEnd m_end = SaneBatchEnd::Running;
     std::string m_message;

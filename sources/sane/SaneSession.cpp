@@ -1,16 +1,11 @@
 #include "sources/sane/SaneSession.h"
 
-#include <chrono>
 #include <exception>
-#include <thread>
 
 #include "sources/sane/SaneConfigStore.h"
 #include "sources/sane/SaneDevice.h"
 
 namespace {
-
-// How often the count looks again for a feeder's next sheet.
-constexpr std::chrono::milliseconds kSheetWaitStep{5};
 
 const char* EndText(SaneBatchEnd end) {
     switch (end) {
@@ -49,8 +44,7 @@ int SaneSession::EndPage() {
     // to 0: while a feeder's batch runs, the count waits for its next sheet or its end
     // instead of saying 0 between two sheets.
     if (m_worker && !HasWindow() && !ClosesAfterBatch())
-        while (PagesWaiting() == 0 && !m_worker->Finished())
-            std::this_thread::sleep_for(kSheetWaitStep);
+        return static_cast<int>(m_worker->WaitForPageOrEnd());
     return static_cast<int>(PagesWaiting());
 }
 
