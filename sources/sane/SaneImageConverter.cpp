@@ -6,6 +6,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "platform/WinTypes.h"
 #include "sources/common/PackedDibHeader.h"
 
@@ -59,6 +63,31 @@ void GreyRow(int depth, size_t width, const uint8_t* __restrict in, uint8_t* __r
     std::memset(out + used, 0, stride - used);
 }
 
+#if defined(__x86_64__)
+// Red and blue swapped four pixels at a time with one byte shuffle. Each step loads
+// and stores 16 bytes for 12: the 4 bytes past the step are rewritten by the next
+// step or by the caller's tail, and no step reads or writes past the line's pixels.
+// Returns the pixels done.
+__attribute__((target("ssse3"))) size_t SwapRedBlueSsse3(size_t width, const uint8_t* in,
+                                                          uint8_t* out) {
+    const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+    size_t x = 0;
+    for (; 3 * x + 16 <= 3 * width; x += 4) {
+        const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 3 * x),
+                         _mm_shuffle_epi8(pixels, order));
+    }
+    return x;
+}
+
+size_t SwapRedBlueFast(size_t width, const uint8_t* in, uint8_t* out) {
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    return ssse3 ? SwapRedBlueSsse3(width, in, out) : 0;
+}
+#else
+size_t SwapRedBlueFast(size_t, const uint8_t*, uint8_t*) { return 0; }
+#endif
+
 // One RGB line into blue-green-red.
 void ColourRow(bool wide, size_t width, const uint8_t* __restrict in, uint8_t* __restrict out,
                size_t stride) {
@@ -69,7 +98,7 @@ void ColourRow(bool wide, size_t width, const uint8_t* __restrict in, uint8_t* _
             out[3 * x + 2] = in[6 * x + kHighByte];
         }
     } else {
-        for (size_t x = 0; x < width; ++x) {
+        for (size_t x = SwapRedBlueFast(width, in, out); x < width; ++x) {
             out[3 * x] = in[3 * x + 2];
             out[3 * x + 1] = in[3 * x + 1];
             out[3 * x + 2] = in[3 * x];

@@ -153,6 +153,27 @@ TEST(SaneImageConverter, ColourRowsBecomeBlueGreenRed) {
     EXPECT_EQ(dib.info.PixelType, TWPT_RGB);
 }
 
+// Lines long enough for the converter's many-pixels-a-step swap, with every tail
+// length after it: each pixel swapped, the row's padding clear, nothing past a line.
+TEST(SaneImageConverter, LongColourRowsAreSwappedWholeToTheirLastPixel) {
+    for (int width : {5, 6, 7, 8, 21, 22, 23}) {
+        SaneImageConverter converter;
+        const int lineBytes = width * 3 + 1;  // one padding byte the DIB must not keep
+        std::vector<uint8_t> frame(size_t(lineBytes) * 2);
+        for (size_t i = 0; i < frame.size(); ++i) frame[i] = uint8_t(7 * i + 1);
+        Feed(converter, Frame(SANE_FRAME_RGB, width, lineBytes, 2, 8), frame);
+        const Converted dib = Convert(converter);
+        for (int y = 0; y < 2; ++y) {
+            std::vector<uint8_t> expected(dib.Stride(), 0);
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c)
+                    expected[size_t(3 * x + c)] = frame[size_t(y * lineBytes + 3 * x + 2 - c)];
+            EXPECT_EQ(std::vector<uint8_t>(dib.Row(y), dib.Row(y) + dib.Stride()), expected)
+                << "width " << width << ", row " << y;
+        }
+    }
+}
+
 TEST(SaneImageConverter, ThreePassFramesAreAssembledInAnyOrder) {
     SaneImageConverter converter;
     Feed(converter, Frame(SANE_FRAME_GREEN, 2, 2, 1, 8, false), {20, 21});
