@@ -159,12 +159,6 @@ double RequestOnePage(PageTwain& twain, const StatusWatcher& watcher) {
     return seconds;
 }
 
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 void BM_SaneColourLetter(benchmark::State& state) {
     const int dpi = int(state.range(0));
     const fs::path folder = WriteSaneConfig(dpi);

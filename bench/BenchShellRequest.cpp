@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/BenchClock.h"
 #include "bench/RunningVelomark.h"
 #include "client/velomark_client.h"
 #include "platform/GlobalMemory.h"
@@ -42,11 +43,6 @@ namespace fs = std::filesystem;
 
 constexpr int kRequests = 20;
 constexpr int kSlowListingMs = 3000;
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 double SourcePageSeconds(int dpi) {
     TestChartSettings settings;

@@ -3,12 +3,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "bridge/SealedImage.h"
 
 namespace velomark {
 
@@ -18,27 +19,6 @@ namespace {
 constexpr int kCutOffNoticeMs = 2000;
 
 }  // namespace
-
-SealedImage::~SealedImage() {
-    if (m_writable) munmap(m_writable, m_writableSize);
-    if (m_fd >= 0) close(m_fd);
-}
-
-int SealedImage::Descriptor() {
-    std::call_once(m_sealing, [this] {
-        if (!m_writable) {
-            m_sealed = m_fd >= 0;
-            return;
-        }
-        // A writable mapping left would make the write seal fail; the file may be a
-        // spare larger than the image.
-        munmap(m_writable, m_writableSize);
-        m_writable = nullptr;
-        m_sealed = ftruncate(m_fd, static_cast<off_t>(size)) == 0 &&
-                   fcntl(m_fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0;
-    });
-    return m_sealed ? m_fd : -1;
-}
 
 ImageStream::ImageStream(int fd, uint64_t wanted, uint64_t waitLimit)
     : m_fd(fd),

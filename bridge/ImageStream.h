@@ -13,28 +13,7 @@
 
 namespace velomark {
 
-// A sealed memory file holding one packed image, shared by every stream that
-// sends it; closed when the last one is done with it.
-struct SealedImage {
-    // A sealed memory file of `bytes`; or, with `writable`, one whose image that
-    // mapping holds already: the mapping is let go and the file sealed when a stream
-    // first sends it, on that stream's thread, not on the hand-off's.
-    SealedImage(int descriptor, uint64_t bytes, void* writable = nullptr, size_t writableSize = 0)
-        : size(bytes), m_fd(descriptor), m_writable(writable), m_writableSize(writableSize) {}
-    ~SealedImage();
-    SealedImage(const SealedImage&) = delete;
-    SealedImage& operator=(const SealedImage&) = delete;
-    // The sealed file; -1 when it could not be sealed (it is never sent unsealed).
-    int Descriptor();
-    const uint64_t size;
-
-private:
-    int m_fd;
-    void* m_writable;
-    size_t m_writableSize;
-    std::once_flag m_sealing;
-    bool m_sealed = false;
-};
+class SealedImage;
 
 class ImageStream {
 public:

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "bridge/ImageStream.h"
+#include "bridge/SealedImage.h"
 
 namespace velomark {
 
@@ -188,9 +189,9 @@ std::shared_ptr<SealedImage> StreamHub::Seal(const void* packed, size_t size) {
     size_t mappedSize = 0;
     std::shared_ptr<SealedImage> image;
     if (const int spare = TakeSpare(size, &mapping, &mappedSize); spare >= 0) {
-        // One copy here; the mapping is let go and the file sealed as it is sent.
-        std::memcpy(mapping, packed, size);
-        image = std::make_shared<SealedImage>(spare, size, mapping, mappedSize);
+        // One copy here; the mapping is let go behind it and the file sealed as it
+        // is sent.
+        image = std::make_shared<SealedImage>(spare, packed, size, mapping, mappedSize);
     } else if (const int fd = MakeSealedFile(packed, size, &error); fd >= 0) {
         image = std::make_shared<SealedImage>(fd, size);
     }

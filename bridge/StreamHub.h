@@ -17,7 +17,7 @@
 namespace velomark {
 
 class ImageStream;
-struct SealedImage;
+class SealedImage;
 
 class StreamHub : public ImageSink {
 public:

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 
 #include <cstring>
 #include <memory>
@@ -14,6 +15,7 @@
 
 #include "bridge/CommandSocketWire.h"
 #include "bridge/ImageStream.h"
+#include "bridge/SealedImage.h"
 #include "bridge/StreamHub.h"
 
 namespace velomark {
@@ -69,6 +71,28 @@ std::string ReceiveImage(int fd) {
                       lseek(file, 0, SEEK_END) == static_cast<off_t>(size);
     close(file);
     return sealed && read ? bytes : "unsealed or wrong size";
+}
+
+// A spare file larger than the image, copied into a stretch at a time while the
+// stretches copied are unmapped behind: the sealed file is the image, to its last
+// byte, and no writable mapping is left to stop the seal.
+TEST(SealedImageTest, AnImageCopiedByStretchesIsSealedWholeAndCutToSize) {
+    const size_t stretch = 64 * 1024, spareSize = 4 * stretch;
+    for (size_t size : {stretch / 2, stretch, 3 * stretch + 123}) {
+        std::string bytes(size, '\0');
+        for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 + i / 4096);
+        const int fd = memfd_create("spare", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        ASSERT_EQ(ftruncate(fd, static_cast<off_t>(spareSize)), 0);
+        void* mapping = mmap(nullptr, spareSize, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        ASSERT_NE(mapping, MAP_FAILED);
+        SealedImage image(fd, bytes.data(), size, mapping, spareSize, stretch);
+        ASSERT_GE(image.Descriptor(), 0) << "size " << size;
+        std::string read(size, '\0');
+        EXPECT_EQ(pread(fd, read.data(), size, 0), static_cast<ssize_t>(size));
+        EXPECT_TRUE(read == bytes) << "size " << size;
+        EXPECT_EQ(lseek(fd, 0, SEEK_END), static_cast<off_t>(size));
+        EXPECT_EQ(image.Descriptor(), fd);  // sealed once
+    }
 }
 
 TEST(StreamHubTest, ImagesWrittenIntoTheSpareFileArriveWhole) {
