@@ -17,10 +17,16 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "bridge/CommandServer.h"
+#include "bridge/ImageHandoff.h"
+#include "bridge/ImageSink.h"
+#include "bridge/PlainImageDocument.h"
+#include "bridge/SharedChannel.h"
+#include "bridge/StreamHub.h"
 #include "client/velomark_client.h"
 #include "bench/BenchClock.h"
 
@@ -113,5 +119,95 @@ void BM_StreamLetterPage600Dpi(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(page.size()));
 }
 BENCHMARK(BM_StreamLetterPage600Dpi)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(12);
+
+// The whole hand-off of the same page with a stream open: PublishImage from the
+// source's block to the document and the stream. In place, the page is decoded
+// straight into the file the stream sends and the document maps it copy-on-write;
+// beside it, in the same iterations, the road without that room (a sink that can
+// only copy: decoded, then copied into the file). ms_* are the program thread's
+// time, ms_*_to_client until the client holds the page; x_copying is the in-place
+// hand-off over the copying one. The page is larger than the channel's section, so
+// the channel is left out of both. Medians of the pages after each road's first.
+class CopyingSink : public velomark::ImageSink {
+public:
+    explicit CopyingSink(velomark::StreamHub& hub) : m_hub(hub) {}
+    void TakeImage(const void* packed, size_t size, const unsigned char* info) override {
+        m_hub.TakeImage(packed, size, info);
+    }
+
+private:
+    velomark::StreamHub& m_hub;
+};
+
+struct LatestDocument : velomark::ImageDocumentFactory {
+    std::unique_ptr<velomark::PlainImageDocument> latest;
+    velomark::ImageDocument* OpenNewDocument() override {
+        latest = std::make_unique<velomark::PlainImageDocument>();
+        return latest.get();
+    }
+};
+
+void BM_HandOffToStream600Dpi(benchmark::State& state) {
+    char folderTemplate[] = "/tmp/velomark-bench-handoff-XXXXXX";
+    const std::string folder = mkdtemp(folderTemplate);
+    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    setenv("VELOMARK_CHANNEL_SUFFIX", ("-bench-handoff-" + std::to_string(getpid())).c_str(), 1);
+    velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
+    channel.Close();
+    channel.Open();
+    StreamTarget target;
+    velomark::StreamHub streams;
+    velomark::CommandServer server(target, streams);
+    velomark_client* client = nullptr;
+    velomark_stream* stream = nullptr;
+    if (!server.Start() || velomark_open(&client) != VELOMARK_OK ||
+        velomark_stream_open(client, 0, 0, &stream) != VELOMARK_OK) {
+        state.SkipWithError("no stream");
+        return;
+    }
+    const std::vector<unsigned char> page = LetterPage();
+    HGLOBAL source = GlobalAlloc(GMEM_MOVEABLE, page.size());
+    std::memcpy(GlobalLock(source), page.data(), page.size());
+    GlobalUnlock(source);
+    CopyingSink copying(server.Streams());
+    velomark::ImageSink* roads[] = {&server.Streams(), &copying};
+    LatestDocument documents;
+    TW_IMAGEINFO info{};
+    std::vector<double> handoff[2], toClient[2];
+    for (auto _ : state) {
+        for (int road = 0; road < 2; ++road) {
+            // The spare is first wanted by the first page; then it is made ahead.
+            for (int waited = 0; waited < 5000 && !server.Streams().SpareReady(); ++waited)
+                usleep(1000);
+            documents.latest.reset();  // as a person closing the last page
+            const auto start = Clock::now();
+            velomark::PublishImage(source, 24, info, documents, channel, roads[road]);
+            handoff[road].push_back(SecondsSince(start));
+            velomark_image* image = nullptr;
+            if (velomark_stream_next(stream, &image, 10000) != VELOMARK_OK) {
+                state.SkipWithError(velomark_last_error(client));
+                break;
+            }
+            toClient[road].push_back(SecondsSince(start));
+            velomark_image_release(image);
+        }
+    }
+    GlobalFree(source);
+    velomark_stream_close(stream);
+    velomark_close(client);
+    server.Stop();
+    channel.Close();
+    std::filesystem::remove_all(folder);
+    if (handoff[1].size() < 2) return;
+    const auto later = [](const std::vector<double>& v) {
+        return Median(std::vector<double>(v.begin() + 1, v.end()));
+    };
+    state.counters["ms_in_place"] = later(handoff[0]) * 1e3;
+    state.counters["ms_copying"] = later(handoff[1]) * 1e3;
+    state.counters["ms_in_place_to_client"] = later(toClient[0]) * 1e3;
+    state.counters["ms_copying_to_client"] = later(toClient[1]) * 1e3;
+    state.counters["x_copying"] = later(handoff[0]) / later(handoff[1]);
+}
+BENCHMARK(BM_HandOffToStream600Dpi)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(8);
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "bridge/ChannelLayout.h"
@@ -10,6 +11,7 @@
 #include "bridge/SharedChannel.h"
 #include "dib/Dib.h"
 #include "dib/DibExpand.h"
+#include "dib/DibLayout.h"
 #include "dib/PackedDib.h"
 
 namespace velomark {
@@ -117,6 +119,16 @@ bool DecodeAt24Bits(const PackedDib& packed, CDIB& image) {
     return loaded;
 }
 
+// The page written in place becomes a private copy-on-write mapping of the same
+// file, so that the document's changes never reach the streams and the page holds
+// nothing of the room's writable bytes; a copy only when no mapping can be made.
+void TakeCopyOnWriteView(ImageInPlace& room, CDIB& page) {
+    CDIB view;
+    void* mapping = room.MapPrivately();
+    if (!mapping || !view.AdoptMapping(mapping, room.Size())) view.CopyFrom(page);
+    page.SwapImage(view);  // empty when not even a copy could be made
+}
+
 }  // namespace
 
 bool DeliverPendingImage(SharedChannel& channel) {
@@ -184,22 +196,34 @@ PublishResult PublishImage(HGLOBAL hDib, int nBitsPerPixel, const TW_IMAGEINFO& 
     PackedDib packed;
     const bool readable = ReadPackedDib(p, GlobalSize(hDib), &packed);
     const bool placed = readable && PlaceFromSourceBlock(packed, info, channel);
+    const auto* description = reinterpret_cast<const unsigned char*>(&info);
     CDIB page(nullptr, 24);
+    // With a stream open, the page is decoded straight into the file the streams send.
+    std::unique_ptr<ImageInPlace> room;
+    DibLayout layout;
+    if (readable && streams && ComputeDibLayout(packed.width, packed.height, 24, &layout)) {
+        room = streams->BeginImage(static_cast<size_t>(layout.packedBytes));
+        if (room) page.PlaceNextIn(room->Bytes(), room->Size());
+    }
     const bool decoded = readable && DecodeAt24Bits(packed, page);
     if (p) GlobalUnlock(hDib);
     // A readable block fails to decode only for want of memory.
     if (!decoded) return placed ? PublishResult::Published : PublishResult::Unreadable;
-    if (streams)
-        streams->TakeImage(page.m_pBlock, static_cast<size_t>(page.GetDIBSize()),
-                           reinterpret_cast<const unsigned char*>(&info));
+    const bool inPlace = room && page.InPlacedBlock();
+    if (streams && !inPlace)
+        streams->TakeImage(page.m_pBlock, static_cast<size_t>(page.GetDIBSize()), description);
     // Else packed straight from the page: its block is a packed DIB already.
     PublishResult result = PublishResult::Published;
     if (!placed) {
         result = ChannelRoomFor(static_cast<size_t>(page.GetDIBSize()), channel);
         if (result == PublishResult::Published) result = CopyToChannel(page, info, channel);
     }
+    if (inPlace) {
+        TakeCopyOnWriteView(*room, page);
+        room->Publish(description);
+    }
 
-    ImageDocument* document = documents.OpenNewDocument();
+    ImageDocument* document = page.m_pBlock ? documents.OpenNewDocument() : nullptr;
     if (!document) {
         const bool reachedClient =
             result == PublishResult::Published || result == PublishResult::Queued;

@@ -23,6 +23,18 @@ SealedImage::SealedImage(int descriptor, const void* image, uint64_t bytes, void
     CopyIn(image, std::max<size_t>(1, (stretch + page - 1) / page) * page);
 }
 
+SealedImage::SealedImage(int descriptor, uint64_t bytes, void* writable, size_t writableSize)
+    : size(bytes),
+      m_fd(descriptor),
+      m_writable(static_cast<unsigned char*>(writable)),
+      m_writableSize(writableSize),
+      m_mappingHeld(true) {}
+
+void* SealedImage::MapPrivately() const {
+    if (m_fd < 0 || size == 0) return MAP_FAILED;
+    return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, m_fd, 0);
+}
+
 void SealedImage::CopyIn(const void* image, size_t stretch) {
     const auto* from = static_cast<const unsigned char*>(image);
     if (size > stretch) {

@@ -25,12 +25,22 @@ public:
     // on that stream's thread, not on the hand-off's.
     SealedImage(int descriptor, const void* image, uint64_t bytes, void* writable,
                 size_t writableSize, size_t stretch = kReleaseStretch);
+    // Room for an image of `bytes` that its maker writes in place (Writable) into
+    // `writable`, a writable mapping of `writableSize` bytes (at least `bytes`) of the
+    // memory file `descriptor`, before any stream sends it. The whole mapping goes
+    // when the file is sealed.
+    SealedImage(int descriptor, uint64_t bytes, void* writable, size_t writableSize);
     ~SealedImage();
     SealedImage(const SealedImage&) = delete;
     SealedImage& operator=(const SealedImage&) = delete;
 
     // The sealed file; -1 when it could not be sealed (it is never sent unsealed).
     int Descriptor();
+    // The image's writable bytes while it is made in place; null otherwise.
+    unsigned char* Writable() const { return m_mappingHeld ? m_writable : nullptr; }
+    // A private copy-on-write mapping of the image's `size` bytes (MAP_FAILED: none),
+    // for a reader that may change its copy without the streams seeing it.
+    void* MapPrivately() const;
     const uint64_t size;
 
 private:

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
+#include <utility>
 
 #include "bridge/ImageStream.h"
 #include "bridge/SealedImage.h"
@@ -168,6 +170,43 @@ int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error
         return -1;
     }
     return fd;
+}
+
+namespace {
+
+// The spare file's room, written by the hand-off, then sent by `publish`.
+class SpareInPlace : public ImageInPlace {
+public:
+    using Publisher = std::function<void(const std::shared_ptr<SealedImage>&, const unsigned char*)>;
+    SpareInPlace(std::shared_ptr<SealedImage> image, Publisher publish)
+        : m_image(std::move(image)), m_publish(std::move(publish)) {}
+    unsigned char* Bytes() override { return m_image->Writable(); }
+    size_t Size() const override { return static_cast<size_t>(m_image->size); }
+    void* MapPrivately() override {
+        void* mapping = m_image->MapPrivately();
+        return mapping == MAP_FAILED ? nullptr : mapping;
+    }
+    void Publish(const unsigned char* info) override { m_publish(m_image, info); }
+
+private:
+    std::shared_ptr<SealedImage> m_image;
+    Publisher m_publish;
+};
+
+}  // namespace
+
+std::unique_ptr<ImageInPlace> StreamHub::BeginImage(size_t size) {
+    if (OpenStreams().empty()) return nullptr;
+    void* mapping = nullptr;
+    size_t mappedSize = 0;
+    const int spare = TakeSpare(size, &mapping, &mappedSize);
+    if (spare < 0) return nullptr;  // TakeImage makes a file of its own
+    auto image = std::make_shared<SealedImage>(spare, size, mapping, mappedSize);
+    WantSpare(size);
+    return std::make_unique<SpareInPlace>(
+        image, [this](const std::shared_ptr<SealedImage>& written, const unsigned char* info) {
+            for (const auto& stream : OpenStreams()) stream->PushImage(written, info);
+        });
 }
 
 void StreamHub::TakeImage(const void* packed, size_t size, const unsigned char* info) {

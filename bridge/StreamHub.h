@@ -32,6 +32,9 @@ public:
     void Remove(const std::shared_ptr<ImageStream>& stream);
 
     void TakeImage(const void* packed, size_t size, const unsigned char* info) override;
+    // The spare memory file, when one is ready and a stream is open, as the room the
+    // next image is written into; sent to the streams open when it is published.
+    std::unique_ptr<ImageInPlace> BeginImage(size_t size) override;
     void TakeImageFor(const std::shared_ptr<ImageStream>& stream, const void* packed, size_t size,
                       const unsigned char* info);
     // The source closed after its batch, or the acquisition failed: kind 2, or kind 3

@@ -1,6 +1,8 @@
 // CDIB storage: construction, copying, sizes and packing.
 #include "dib/Dib.h"
 
+#include <sys/mman.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -29,10 +31,20 @@ CDIB::CDIB(HGLOBAL hDib, int nBits)
 CDIB::~CDIB() { Destroy(); }
 
 void CDIB::Destroy() {
-    std::free(m_pBlock);
+    if (m_blockKind == BlockKind::Heap)
+        std::free(m_pBlock);
+    else if (m_blockKind == BlockKind::Mapped && m_pBlock)
+        munmap(m_pBlock, m_mappedBytes);
     std::free(m_ppRows);
     m_pBlock = nullptr;
     m_ppRows = nullptr;
+    m_blockKind = BlockKind::Heap;
+    m_mappedBytes = 0;
+}
+
+void CDIB::PlaceNextIn(void* block, size_t bytes) {
+    m_placement = block;
+    m_placementBytes = block ? bytes : 0;
 }
 
 BOOL CDIB::CreateFromHeader(const BITMAPINFOHEADER* pHeader) {
@@ -45,17 +57,30 @@ BOOL CDIB::CreateFromHeader(const BITMAPINFOHEADER* pHeader) {
     if (!ComputeDibLayout(m_nWidth, m_nHeight, pHeader->biBitCount, &layout)) return FALSE;
     m_nStride = layout.stride;
 
-    auto* block = static_cast<BYTE*>(std::malloc(static_cast<size_t>(layout.packedBytes)));
-    if (!block) return FALSE;
+    const auto bytes = static_cast<size_t>(layout.packedBytes);
+    BYTE* block = nullptr;
+    const bool placed = m_placement && m_placementBytes >= bytes;
+    if (placed) block = static_cast<BYTE*>(m_placement);
+    m_placement = nullptr;  // for the next image only
+    m_placementBytes = 0;
+    if (placed) {
+        m_blockKind = BlockKind::Placed;
+    } else {
+        block = static_cast<BYTE*>(std::malloc(bytes));
+        if (!block) return FALSE;
+    }
     m_pBlock = block;
     std::memcpy(block, pHeader, sizeof(BITMAPINFOHEADER));
-    m_pInfo = reinterpret_cast<BITMAPINFOHEADER*>(block);
     // The block holds 40 header bytes and the table right after them; a larger biSize
     // would send every reader of the block to the wrong table.
-    m_pInfo->biSize = sizeof(BITMAPINFOHEADER);
-    m_pColors = reinterpret_cast<RGBQUAD*>(block + sizeof(BITMAPINFOHEADER));
-    m_pBits = block + sizeof(BITMAPINFOHEADER) + 4 * layout.colors;
+    reinterpret_cast<BITMAPINFOHEADER*>(block)->biSize = sizeof(BITMAPINFOHEADER);
+    return AttachBlock(block, layout.colors);
+}
 
+BOOL CDIB::AttachBlock(BYTE* block, int colors) {
+    m_pInfo = reinterpret_cast<BITMAPINFOHEADER*>(block);
+    m_pColors = reinterpret_cast<RGBQUAD*>(block + sizeof(BITMAPINFOHEADER));
+    m_pBits = block + sizeof(BITMAPINFOHEADER) + 4 * colors;
     // One entry at least, so that an image of height 0 still holds a row table.
     m_ppRows = static_cast<BYTE**>(std::malloc(sizeof(BYTE*) * (m_nHeight > 0 ? m_nHeight : 1)));
     if (!m_ppRows) return FALSE;
@@ -63,6 +88,30 @@ BOOL CDIB::CreateFromHeader(const BITMAPINFOHEADER* pHeader) {
         m_ppRows[y] = m_pBits + static_cast<size_t>(m_nHeight - 1 - y) * m_nStride;
     }
     return TRUE;
+}
+
+BOOL CDIB::AdoptMapping(void* mapping, size_t bytes) {
+    if (!mapping) return FALSE;
+    BITMAPINFOHEADER header{};
+    if (bytes >= sizeof header) std::memcpy(&header, mapping, sizeof header);
+    DibLayout layout;
+    if (header.biSize != sizeof header || header.biCompression != BI_RGB ||
+        !ComputeDibLayout(header.biWidth, header.biHeight, header.biBitCount, &layout) ||
+        static_cast<size_t>(layout.packedBytes) != bytes ||
+        header.biClrUsed > static_cast<DWORD>(layout.colors)) {
+        munmap(mapping, bytes);
+        return FALSE;
+    }
+    Destroy();
+    m_nWidth = header.biWidth;
+    m_nHeight = header.biHeight;
+    m_nStride = layout.stride;
+    m_pBlock = mapping;
+    m_blockKind = BlockKind::Mapped;
+    m_mappedBytes = bytes;
+    if (AttachBlock(static_cast<BYTE*>(mapping), layout.colors)) return TRUE;
+    Destroy();
+    return FALSE;
 }
 
 BOOL CDIB::Create(int width, int height, int bitCount) {
@@ -180,4 +229,6 @@ void CDIB::SwapImage(CDIB& other) {
     std::swap(m_nHeight, other.m_nHeight);
     std::swap(m_nStride, other.m_nStride);
     std::swap(m_nWidth, other.m_nWidth);
+    std::swap(m_blockKind, other.m_blockKind);
+    std::swap(m_mappedBytes, other.m_mappedBytes);
 }

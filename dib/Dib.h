@@ -38,6 +38,18 @@ public:
     // Hands this object's image to `other` and takes the other's (dimensions too):
     // no pixel is copied.
     void SwapImage(CDIB& other);
+    // The next image made here (CreateFromHeader and everything built on it) goes
+    // into the caller's `block` of `bytes` when it fits there, else into the heap.
+    // The caller keeps the block: it must outlive that image, which never frees it.
+    void PlaceNextIn(void* block, size_t bytes);
+    // Takes over the packed DIB (40-byte header) that `mapping`, a private mapping of
+    // `bytes` made with mmap, holds; it is unmapped when the image goes. The mapping
+    // is taken even when refused (and unmapped then): False, leaving the image as it
+    // was, when the header does not describe exactly `bytes` bytes; False, leaving it
+    // empty, when there is no memory for the row table.
+    BOOL AdoptMapping(void* mapping, size_t bytes);
+    // Whether the image lies in a block of the caller's (PlaceNextIn).
+    bool InPlacedBlock() const { return m_blockKind == BlockKind::Placed; }
     BOOL CopyFrom(const CDIB& other);
     int GetColorCount() const;
     static int ColorCountOf(const BITMAPINFOHEADER* pHeader);
@@ -107,6 +119,14 @@ public:
     BYTE m_MatchValid[256];
 
 private:
+    enum class BlockKind : unsigned char { Heap, Placed, Mapped };
+    // Points the header, table, bits and row table into `block`, which holds a
+    // 40-byte header and `colors` table entries.
+    BOOL AttachBlock(BYTE* block, int colors);
+    BlockKind m_blockKind = BlockKind::Heap;
+    size_t m_mappedBytes = 0;
+    void* m_placement = nullptr;
+    size_t m_placementBytes = 0;
     // Bytes of a row that hold whole pixels when each byte is taken as one pixel:
     // the width, but never past the stored row (1- and 4-bit rows are shorter).
     int ByteColumns() const { return m_nWidth < m_nStride ? m_nWidth : m_nStride; }

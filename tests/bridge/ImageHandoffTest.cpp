@@ -3,15 +3,23 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <sys/socket.h>
+
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bridge/ChannelLayout.h"
 #include "bridge/ChannelRequests.h"
 #include "bridge/ImageHandoff.h"
+#include "bridge/ImageStream.h"
+#include "bridge/StreamHub.h"
 #include "tests/bridge/ChannelImages.h"
 #include "tests/bridge/ChannelTestSupport.h"
+#include "tests/bridge/StreamReceive.h"
 
 namespace velomark {
 namespace {
@@ -24,8 +32,9 @@ protected:
         ASSERT_NE(Channel().StatusBlock(), nullptr);
         std::memset(Channel().DataBlock(), 0xEE, 4096);
     }
-    PublishResult Publish(HGLOBAL h, int bits, const TW_IMAGEINFO& info) {
-        PublishResult result = PublishImage(h, bits, info, documents, Channel());
+    PublishResult Publish(HGLOBAL h, int bits, const TW_IMAGEINFO& info,
+                          ImageSink* streams = nullptr) {
+        PublishResult result = PublishImage(h, bits, info, documents, Channel(), streams);
         GlobalFree(h);
         return result;
     }
@@ -276,6 +285,59 @@ TEST_F(ImageHandoffTest, TheClientHasThePageBeforeItsDocumentAndWithoutOne) {
     EXPECT_EQ(statusAtOpen, (std::vector<int32_t>{CHANNEL_IMAGE_READY, CHANNEL_IMAGE_READY}));
     EXPECT_EQ(Description().XResolution.Whole, 2);
     EXPECT_EQ(documents.documents.size(), 1u);
+}
+
+// The file a mapping of this process at `address` comes from ("" for none).
+std::string MappedFileOf(const void* address) {
+    std::ifstream maps("/proc/self/maps");
+    const auto at = reinterpret_cast<uintptr_t>(address);
+    for (std::string line; std::getline(maps, line);) {
+        std::istringstream fields(line);
+        std::string range, perms, offset, device, inode, path;
+        fields >> range >> perms >> offset >> device >> inode;
+        std::getline(fields >> std::ws, path);
+        const size_t dash = range.find('-');
+        const uintptr_t start = std::stoull(range.substr(0, dash), nullptr, 16);
+        const uintptr_t end = std::stoull(range.substr(dash + 1), nullptr, 16);
+        if (at >= start && at < end) return path;
+    }
+    return "";
+}
+
+// With a stream open and the hub's spare file ready, the page is decoded once, into
+// the file the stream sends, and the document maps that file copy-on-write: the
+// document's change stays its own, and the stream's page is whole after the
+// document is gone.
+TEST_F(ImageHandoffTest, TheDocumentAndTheStreamShareOnePageAndTheDocumentsChangesStayItsOwn) {
+    int ends[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+    const timeval limit{10, 0};  // a page never sent fails the test, not the suite's clock
+    setsockopt(ends[1], SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    StreamHub hub;
+    std::shared_ptr<ImageStream> stream = hub.Add(ends[0], 2);
+    std::thread sender([&] { stream->Run(); });
+    std::vector<std::string> pages;
+    for (int serial = 1; serial <= 2; ++serial) {
+        // The first page has the hub prepare a spare file; the second is written into it.
+        for (int waited = 0; serial == 2 && waited < 5000 && !hub.SpareReady(); ++waited)
+            usleep(1000);
+        TW_IMAGEINFO info;
+        EXPECT_EQ(Publish(MakeChannelImage(serial, 5, 3, &info), 24, info, &hub),
+                  PublishResult::Published);
+        const CDIB& image = documents.documents.back()->Image();
+        pages.emplace_back(static_cast<const char*>(image.m_pBlock),
+                           static_cast<size_t>(image.GetDIBSize()));
+        Channel().StoreStatus(CHANNEL_IDLE);
+    }
+    CDIB& shared = documents.documents.back()->Image();
+    EXPECT_EQ(MappedFileOf(shared.m_pBlock).rfind("/memfd:velomark-image", 0), 0u);
+    shared.m_pBits[0] ^= 0xFF;
+    documents.documents.clear();
+    for (const std::string& page : pages) EXPECT_TRUE(ReceiveImage(ends[1]) == page);
+    sender.join();
+    hub.Remove(stream);
+    close(ends[0]);
+    close(ends[1]);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "bridge/ImageStream.h"
 #include "bridge/SealedImage.h"
 #include "bridge/StreamHub.h"
+#include "tests/bridge/StreamReceive.h"
 
 namespace velomark {
 namespace {
@@ -48,29 +49,6 @@ TEST(ImageStreamTest, PastTheWaitLimitOnlyTheErrorEventGoesOut) {
     char more;
     EXPECT_EQ(read(ends[1], &more, 1), 0);
     close(ends[1]);
-}
-
-// The bytes of the memory file that came with the next image event.
-std::string ReceiveImage(int fd) {
-    unsigned char header[kStreamHeaderSize];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-    iovec part{header, sizeof(header)};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof(control);
-    if (recvmsg(fd, &message, MSG_WAITALL) != kStreamHeaderSize) return "no event";
-    int file;
-    std::memcpy(&file, CMSG_DATA(CMSG_FIRSTHDR(&message)), sizeof(int));
-    const uint64_t size = StreamWire::Decode(header).size;
-    std::string bytes(size, '\0');
-    const bool sealed = fcntl(file, F_GET_SEALS) ==
-                        (F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
-    const bool read = pread(file, bytes.data(), size, 0) == static_cast<ssize_t>(size) &&
-                      lseek(file, 0, SEEK_END) == static_cast<off_t>(size);
-    close(file);
-    return sealed && read ? bytes : "unsealed or wrong size";
 }
 
 // A spare file larger than the image, copied into a stretch at a time while the
