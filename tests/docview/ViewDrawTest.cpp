@@ -39,7 +39,8 @@ wxImage DrawVisible(CVelomarkView* view, DrawnBy road = DrawnBy::OnDraw) {
     dc.Clear();
     canvas->DoPrepareDC(dc);
     if (road == DrawnBy::OnDraw) view->OnDraw(&dc);
-    if (road == DrawnBy::StraightAtZoom) view->DrawImage(dc, canvas->Zoom(), 1);
+    if (road == DrawnBy::StraightAtZoom)
+        view->DrawImage(dc, canvas->Zoom(), canvas->DeviceScale());
     if (road == DrawnBy::Tiles) {
         const wxRect area(canvas->CalcUnscrolledPosition(wxPoint(0, 0)), size);
         dc.SetClippingRegion(area);
