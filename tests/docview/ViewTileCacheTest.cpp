@@ -5,25 +5,18 @@
 #include <gtest/gtest.h>
 
 #include "docview/ViewTileCache.h"
-#include "platform/WxDcSurface.h"
-#include "tests/docview/DocviewFixture.h"
 
 namespace docviewtest {
 namespace {
 
 TEST(ViewTileCacheTest, KeepsTheLatestTilesWithinItsBudget) {
     constexpr int kSide = ViewTileCache::kTileSide;
-    CDIB image;
-    FillPattern24(image, 3 * kSide, 3 * kSide);
     const wxSize drawn(3 * kSide, 3 * kSide);
     const size_t tileBytes = size_t(kSide) * kSide * 4;
     ViewTileCache tiles(4 * tileBytes);
     int made = 0;
-    const ViewTileCache::MakeTile make = [&](wxDC& dc) {
-        ++made;
-        WxDcSurface surface(dc);
-        image.Draw(&surface, 0, 0, drawn.x, drawn.y, 0, 0);
-    };
+    // What a tile shows is the view tests' concern; here only how many are made.
+    const ViewTileCache::MakeTile make = [&made](wxDC&) { ++made; };
     wxBitmap target(drawn.x, drawn.y, 24);
     wxMemoryDC dc(target);
     const auto paint = [&](const wxRect& area) { tiles.Paint(dc, area, 1.0, 1, drawn, make); };
@@ -38,13 +31,7 @@ TEST(ViewTileCacheTest, KeepsTheLatestTilesWithinItsBudget) {
     EXPECT_EQ(made, 9);
     paint(wxRect(5, 5, 10, 10));
     EXPECT_EQ(made, 10);
-    EXPECT_LE(tiles.Bytes(), 4 * tileBytes);
-
-    dc.SelectObject(wxNullBitmap);
-    const wxImage shown = target.ConvertToImage();
-    EXPECT_EQ(ColorAt(shown, 7, 9), PatternColor(7, 9));
-    EXPECT_EQ(ColorAt(shown, 2 * kSide + 7, 2 * kSide + 9),
-              PatternColor(2 * kSide + 7, 2 * kSide + 9));
+    EXPECT_EQ(tiles.Tiles(), 4u);
 }
 
 }  // namespace
