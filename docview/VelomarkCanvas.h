@@ -47,7 +47,6 @@ public:
     // Draws `area` (scrolled logical units) of the image on `dc`, prepared as the
     // paint DC is, from the tiles kept; the window's paint goes through it.
     void PaintArea(wxDC& dc, const wxRect& area);
-    const ViewTileCache& Tiles() const { return *m_tiles; }
 
 private:
     void OnPaint(wxPaintEvent& event);

@@ -18,8 +18,8 @@ int ViewTileCache::TileSide(int deviceScale) {
     return std::max(1, kTileSide / scale) * scale;
 }
 
-void ViewTileCache::Paint(wxDC& dc, const wxRect& area, double zoom, int deviceScale,
-                          wxSize drawn, const MakeTile& make) {
+void ViewTileCache::Paint(wxDC& dc, const wxRect& area, double zoom, int deviceScale, wxSize drawn,
+                          const MakeTile& make) {
     const int scale = std::max(1, deviceScale);
     if (zoom != m_zoom || scale != m_deviceScale || drawn != m_drawn) {
         Drop();
@@ -42,8 +42,8 @@ void ViewTileCache::Paint(wxDC& dc, const wxRect& area, double zoom, int deviceS
     }
 }
 
-const wxBitmap& ViewTileCache::TileAt(int column, int row, int side, int deviceScale,
-                                      wxSize drawn, const MakeTile& make) {
+const wxBitmap& ViewTileCache::TileAt(int column, int row, int side, int deviceScale, wxSize drawn,
+                                      const MakeTile& make) {
     const uint64_t key = (uint64_t(uint32_t(row)) << 32) | uint32_t(column);
     if (auto found = m_index.find(key); found != m_index.end()) {
         m_tiles.splice(m_tiles.begin(), m_tiles, found->second);

@@ -39,8 +39,7 @@ wxImage DrawVisible(CVelomarkView* view, DrawnBy road = DrawnBy::OnDraw) {
     dc.Clear();
     canvas->DoPrepareDC(dc);
     if (road == DrawnBy::OnDraw) view->OnDraw(&dc);
-    if (road == DrawnBy::StraightAtZoom)
-        view->DrawImage(dc, canvas->Zoom(), canvas->DeviceScale());
+    if (road == DrawnBy::StraightAtZoom) view->DrawImage(dc, canvas->Zoom(), canvas->DeviceScale());
     if (road == DrawnBy::Tiles) {
         const wxRect area(canvas->CalcUnscrolledPosition(wxPoint(0, 0)), size);
         dc.SetClippingRegion(area);
