@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dib/Dib.h"
+#include "docview/ViewTileCache.h"
 #include "platform/WxDcSurface.h"
 #include "bench/BenchClock.h"
 
@@ -178,6 +179,73 @@ BENCHMARK(BM_PaintZoomedViewport600Dpi)
     ->Arg(25)
     ->Arg(50)
     ->Arg(200)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Scrolling the 600 dpi page at 100% by one screen, down the page from its top, in the
+// same 1000 x 800 viewport, through the view's tiles (ViewTileCache, each tile made by
+// CDIB::Draw onto a WxDcSurface of the tile's DC, as the view makes them). The argument:
+// 0, the straight paint of the screen, as a view painted before it kept tiles; 1, the
+// first paint of a screen never shown (its tiles made, but for the row it shares with
+// the screen above); 2, the same screen painted again (every tile kept). Beside it, in
+// the same iterations and untimed, DrawBitmap of a ready viewport-sized bitmap at the
+// same place (x_drawbitmap) and a memcpy of the viewport's RGB bytes (x_memcpy).
+enum ScreenPaint { kStraight, kTilesMade, kTilesKept };
+
+void BM_PaintScrolledScreen600Dpi(benchmark::State& state) {
+    EnsureWxStarted();
+    const CDIB& page = Page600();
+    const auto road = ScreenPaint(state.range(0));
+    const wxSize drawn(kPageWidth, kPageHeight);
+    wxBitmap target(kViewWidth, kViewHeight, 24);
+    wxMemoryDC dc(target);
+    References references;
+    ViewTileCache tiles;
+    const ViewTileCache::MakeTile make = [&page](wxDC& tile) {
+        WxDcSurface surface(tile);
+        page.Draw(&surface, 0, 0, kPageWidth, kPageHeight, 0, 0);
+    };
+    const int screens = (kPageHeight - kViewHeight) / kViewHeight + 1;
+    int screen = 0;
+    double paintSeconds = 0, drawBitmapSeconds = 0, memcpySeconds = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (screen == screens) {
+            screen = 0;
+            tiles.Drop();  // back at the top of a page never shown
+        }
+        const wxRect area((kPageWidth - kViewWidth) / 2, screen * kViewHeight, kViewWidth,
+                          kViewHeight);
+        dc.DestroyClippingRegion();
+        dc.SetDeviceOrigin(-area.x, -area.y);
+        dc.SetClippingRegion(area);
+        if (road == kTilesKept) tiles.Paint(dc, area, 1.0, 1, drawn, make);
+        auto start = Clock::now();
+        dc.DrawBitmap(references.ready, area.x, area.y, false);
+        drawBitmapSeconds += SecondsSince(start);
+        start = Clock::now();
+        references.Memcpy();
+        memcpySeconds += SecondsSince(start);
+        state.ResumeTiming();
+        start = Clock::now();
+        if (road == kStraight) {
+            WxDcSurface surface(dc);
+            page.Draw(&surface, 0, 0, kPageWidth, kPageHeight, 0, 0);
+        } else {
+            tiles.Paint(dc, area, 1.0, 1, drawn, make);
+        }
+        paintSeconds += SecondsSince(start);
+        ++screen;
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * kViewPixels);
+    state.counters["x_drawbitmap"] = paintSeconds / drawBitmapSeconds;
+    state.counters["x_memcpy"] = paintSeconds / memcpySeconds;
+}
+BENCHMARK(BM_PaintScrolledScreen600Dpi)
+    ->ArgName("road")
+    ->Arg(kStraight)
+    ->Arg(kTilesMade)
+    ->Arg(kTilesKept)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -9,12 +9,14 @@
 #include <cmath>
 
 #include "docview/VelomarkView.h"
+#include "docview/ViewTileCache.h"
 
 CVelomarkCanvas::CVelomarkCanvas(CVelomarkView* view, wxWindow* parent)
     // Born at its window's size: a tiny canvas with scroll bars upsets GTK's layout.
     : wxScrolledCanvas(parent, wxID_ANY, wxDefaultPosition, parent->GetClientSize(),
                        wxHSCROLL | wxVSCROLL),
-      m_view(view) {
+      m_view(view),
+      m_tiles(std::make_unique<ViewTileCache>()) {
     SetBackgroundColour(*wxWHITE);
     SetScrollRate(kScrollStep, kScrollStep);
     SetImageExtent(0, 0);  // an empty document has nothing to scroll
@@ -23,6 +25,13 @@ CVelomarkCanvas::CVelomarkCanvas(CVelomarkView* view, wxWindow* parent)
         ApplyExtent();
         event.Skip();
     });
+}
+
+CVelomarkCanvas::~CVelomarkCanvas() = default;
+
+void CVelomarkCanvas::ForgetView() {
+    m_view = nullptr;
+    m_tiles->Drop();
 }
 
 int CVelomarkCanvas::DeviceScale() const {
@@ -37,6 +46,7 @@ wxSize CVelomarkCanvas::LogicalExtent(wxSize image, double zoom, int deviceScale
 
 void CVelomarkCanvas::SetImageExtent(int width, int height) {
     m_extent = wxSize(width, height);
+    m_tiles->Drop();
     ApplyExtent();
 }
 
@@ -72,14 +82,22 @@ void CVelomarkCanvas::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
     DoPrepareDC(dc);
     if (!m_view) return;
-    const int scale = DeviceScale();
-    // The update region is in window coordinates; the view draws in scrolled ones.
+    // The update region is in window coordinates; the tiles are in scrolled ones.
     for (wxRegionIterator rect(GetUpdateRegion()); rect; ++rect) {
-        const wxPoint topLeft = CalcUnscrolledPosition(rect.GetRect().GetTopLeft());
-        dc.SetClippingRegion(wxRect(topLeft, rect.GetRect().GetSize()));
-        m_view->DrawImage(dc, m_zoom, scale);
+        const wxRect area(CalcUnscrolledPosition(rect.GetRect().GetTopLeft()),
+                          rect.GetRect().GetSize());
+        dc.SetClippingRegion(area);
+        PaintArea(dc, area);
         dc.DestroyClippingRegion();
     }
+}
+
+void CVelomarkCanvas::PaintArea(wxDC& dc, const wxRect& area) {
+    if (!m_view) return;
+    const wxSize drawn = CVelomarkView::DrawnSize(m_extent, m_zoom);
+    // A tile's DC has one unit per device pixel: the view draws it unscaled by the display.
+    m_tiles->Paint(dc, area, m_zoom, DeviceScale(), drawn,
+                   [this](wxDC& tile) { m_view->DrawImage(tile, m_zoom, 1); });
 }
 
 void CVelomarkCanvas::FocusWhenActive() {

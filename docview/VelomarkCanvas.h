@@ -1,12 +1,16 @@
 // The window of a view: a scrolled canvas whose virtual size is the image size at the
 // view's zoom, in the window's logical units (on a scaled display, content scale 2,
-// half the image's pixels). A paint draws through the view, once for each
-// invalidated rectangle, so that only what became visible is converted.
+// half the image's pixels). A paint draws, for each invalidated rectangle, the
+// tiles of the image at this zoom that it keeps, and converts through the view only
+// those never shown at this zoom since the image last changed.
 #pragma once
 
 #include <wx/scrolwin.h>
 
+#include <memory>
+
 class CVelomarkView;
+class ViewTileCache;
 
 class CVelomarkCanvas : public wxScrolledCanvas {
 public:
@@ -14,8 +18,10 @@ public:
     static constexpr int kScrollStep = 16;
 
     CVelomarkCanvas(CVelomarkView* view, wxWindow* parent);
+    ~CVelomarkCanvas() override;
 
-    // The image is `width` x `height` pixels; the scroll extent follows it.
+    // The image, new or changed, is `width` x `height` pixels; the scroll extent
+    // follows it and the tiles of the one before are dropped.
     void SetImageExtent(int width, int height);
     wxSize ImageExtent() const { return m_extent; }
 
@@ -36,7 +42,11 @@ public:
     void FocusWhenActive();
 
     // The view is going away; later paints draw nothing.
-    void ForgetView() { m_view = nullptr; }
+    void ForgetView();
+
+    // Draws `area` (scrolled logical units) of the image on `dc`, prepared as the
+    // paint DC is, from the tiles kept; the window's paint goes through it.
+    void PaintArea(wxDC& dc, const wxRect& area);
 
 private:
     void OnPaint(wxPaintEvent& event);
@@ -45,4 +55,5 @@ private:
     CVelomarkView* m_view;
     wxSize m_extent;
     double m_zoom = 1.0;
+    std::unique_ptr<ViewTileCache> m_tiles;
 };

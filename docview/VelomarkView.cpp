@@ -115,9 +115,15 @@ void CVelomarkView::DrawImage(wxDC& dc, double zoom, int deviceScale) const {
         dib.Draw(&surface, 0, 0, dib.m_nWidth, dib.m_nHeight, 0, 0);
         return;
     }
-    const int width = std::max(1, int(std::lround(dib.m_nWidth * zoom)));
-    const int height = std::max(1, int(std::lround(dib.m_nHeight * zoom)));
-    dib.StretchDraw(&surface, 0, 0, width, height, 0, 0, dib.m_nWidth, dib.m_nHeight);
+    const wxSize drawn = DrawnSize(wxSize(dib.m_nWidth, dib.m_nHeight), zoom);
+    dib.StretchDraw(&surface, 0, 0, drawn.x, drawn.y, 0, 0, dib.m_nWidth, dib.m_nHeight);
+}
+
+wxSize CVelomarkView::DrawnSize(wxSize image, double zoom) {
+    if (image.x <= 0 || image.y <= 0) return wxSize(0, 0);
+    if (std::fabs(zoom - 1.0) < kSameZoom) return image;
+    return wxSize(std::max(1, int(std::lround(image.x * zoom))),
+                  std::max(1, int(std::lround(image.y * zoom))));
 }
 
 void CVelomarkView::OnUpdate(wxView*, wxObject*) {

@@ -20,6 +20,8 @@ public:
     // The image at `zoom` on a DC of `deviceScale` device pixels per logical unit; only
     // the part inside the DC's clipping box is converted.
     void DrawImage(wxDC& dc, double zoom, int deviceScale) const;
+    // The device pixels that DrawImage covers for an image of `image` pixels at `zoom`.
+    static wxSize DrawnSize(wxSize image, double zoom);
     // The next zoom step in (`direction` 1) or out (-1) from `zoom`.
     static double NextZoomStep(double zoom, int direction);
     void OnUpdate(wxView* sender, wxObject* hint = nullptr) override;

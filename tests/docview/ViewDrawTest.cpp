@@ -1,15 +1,19 @@
 // The view of a document: its scroll extent follows the image, its drawing shows the
-// image unscaled where the canvas is scrolled to, and a paint converts only what
-// was invalidated.
+// image unscaled where the canvas is scrolled to, and a paint converts only the tiles
+// never shown at its zoom, with the pixels a straight drawing gives.
 #include <type_traits>  // before wx/weakref.h, which uses it without including it
 
 #include <wx/bitmap.h>
 #include <wx/dcmemory.h>
 #include <wx/weakref.h>
 
+#include <algorithm>
+#include <string>
+
 #include "docview/VelomarkCanvas.h"
 #include "docview/VelomarkDoc.h"
 #include "docview/VelomarkView.h"
+#include "docview/ViewTileCache.h"
 #include "platform/WxDcSurface.h"
 #include "res/CommandMap.h"
 #include "res/ResourceIds.h"
@@ -20,18 +24,50 @@ namespace {
 
 constexpr COLORREF kMarker = 0x00123456;
 
+// How DrawVisible draws: as printing does; straight at the canvas's zoom, as a paint
+// did before it kept tiles; through the canvas's tiles, as a paint does.
+enum class DrawnBy { OnDraw, StraightAtZoom, Tiles };
+
 // What the view draws into a memory DC of the canvas's client size, prepared the way
 // the canvas prepares its paint DC (scrolling moves the logical origin).
-wxImage DrawVisible(CVelomarkView* view) {
-    const wxSize size = view->Canvas()->GetClientSize();
+wxImage DrawVisible(CVelomarkView* view, DrawnBy road = DrawnBy::OnDraw) {
+    CVelomarkCanvas* canvas = view->Canvas();
+    const wxSize size = canvas->GetClientSize();
     wxBitmap bitmap(size.x, size.y, 24);
     wxMemoryDC dc(bitmap);
     dc.SetBackground(wxBrush(wxColour(0x56, 0x34, 0x12)));
     dc.Clear();
-    view->Canvas()->DoPrepareDC(dc);
-    view->OnDraw(&dc);
+    canvas->DoPrepareDC(dc);
+    if (road == DrawnBy::OnDraw) view->OnDraw(&dc);
+    if (road == DrawnBy::StraightAtZoom) view->DrawImage(dc, canvas->Zoom(), canvas->DeviceScale());
+    if (road == DrawnBy::Tiles) {
+        const wxRect area(canvas->CalcUnscrolledPosition(wxPoint(0, 0)), size);
+        dc.SetClippingRegion(area);
+        canvas->PaintArea(dc, area);
+    }
     dc.SelectObject(wxNullBitmap);
     return bitmap.ConvertToImage();
+}
+
+// Where two drawings first differ, or "" when they are the same.
+std::string FirstDifference(const wxImage& a, const wxImage& b) {
+    if (a.GetSize() != b.GetSize()) return "sizes differ";
+    for (int y = 0; y < a.GetHeight(); ++y) {
+        for (int x = 0; x < a.GetWidth(); ++x) {
+            if (ColorAt(a, x, y) != ColorAt(b, x, y))
+                return "at " + std::to_string(x) + "," + std::to_string(y);
+        }
+    }
+    return "";
+}
+
+// Device pixels in the tiles that cover `rect` of an image of `image` pixels.
+uint64_t TileArea(const wxRect& rect, wxSize image) {
+    const int side = ViewTileCache::kTileSide;
+    const int left = rect.x / side * side, top = rect.y / side * side;
+    const int right = std::min(image.x, (rect.GetRight() / side + 1) * side);
+    const int bottom = std::min(image.y, (rect.GetBottom() / side + 1) * side);
+    return uint64_t(right - left) * uint64_t(bottom - top);
 }
 
 class ViewDrawTest : public DocviewFixture {
@@ -116,26 +152,65 @@ TEST_F(ViewDrawTest, ScrolledToTheEndShowsTheBottomRightCorner) {
     }
 }
 
-TEST_F(ViewDrawTest, PaintConvertsOnlyTheInvalidatedArea) {
+TEST_F(ViewDrawTest, PaintConvertsOnlyTilesNeverShown) {
     CVelomarkView* view = ViewOf(DocumentWithImage(2000, 3000));
     ASSERT_NE(view, nullptr);
     CVelomarkCanvas* canvas = view->Canvas();
     const uint64_t beforeFirstPaint = WxDcSurface::PixelsPut();
     SettlePaints();
     const wxSize client = canvas->GetClientSize();
-    const uint64_t clientArea = uint64_t(client.x) * client.y;
-    // The whole window is painted once it shows, and never more than the window.
+    // The window's paints convert the tiles under the window, once.
     const uint64_t firstPaint = WxDcSurface::PixelsPut() - beforeFirstPaint;
     ASSERT_GT(firstPaint, 0u);
-    EXPECT_EQ(firstPaint % clientArea, 0u) << firstPaint << " for " << client.x << "x" << client.y;
+    EXPECT_EQ(firstPaint, TileArea(wxRect(client), wxSize(2000, 3000)))
+        << client.x << "x" << client.y;
 
+    // Scrolled past the rows of those tiles, to a screen never shown: its tiles, once,
+    // whether the window's paint or the drawing here makes them.
     canvas->Scroll(40, 60);
+    const wxRect shown(canvas->CalcUnscrolledPosition(wxPoint(0, 0)), client);
+    const int side = ViewTileCache::kTileSide;
+    ASSERT_GE(shown.y, ((client.y - 1) / side + 1) * side);
+    uint64_t before = WxDcSurface::PixelsPut();
     SettlePaints();
-    const uint64_t before = WxDcSurface::PixelsPut();
+    DrawVisible(view, DrawnBy::Tiles);
+    EXPECT_EQ(WxDcSurface::PixelsPut() - before, TileArea(shown, wxSize(2000, 3000)));
+
+    // What was shown paints again from the tiles.
+    before = WxDcSurface::PixelsPut();
     canvas->RefreshRect(wxRect(10, 20, 30, 40));
-    ASSERT_TRUE(PumpUntil([&] { return WxDcSurface::PixelsPut() != before; }, 3000));
     SettlePaints();
-    EXPECT_EQ(WxDcSurface::PixelsPut() - before, 30u * 40u);
+    DrawVisible(view, DrawnBy::Tiles);
+    EXPECT_EQ(WxDcSurface::PixelsPut() - before, 0u);
+}
+
+TEST_F(ViewDrawTest, TilesGiveTheStraightPixelsUnscaledAndZoomed) {
+    CVelomarkView* view = ViewOf(DocumentWithImage(1300, 900));
+    ASSERT_NE(view, nullptr);
+    CVelomarkCanvas* canvas = view->Canvas();
+    // The tiles of one zoom must not serve the next.
+    for (double zoom : {1.0, 1.5, 2.0 / 3}) {
+        canvas->SetZoom(zoom);
+        canvas->Scroll(9, 7);  // off the tiles' edges
+        const wxImage straight = DrawVisible(view, DrawnBy::StraightAtZoom);
+        const wxImage made = DrawVisible(view, DrawnBy::Tiles);
+        const wxImage kept = DrawVisible(view, DrawnBy::Tiles);
+        EXPECT_EQ(FirstDifference(made, straight), "") << "zoom " << zoom;
+        EXPECT_EQ(FirstDifference(kept, straight), "") << "zoom " << zoom;
+    }
+}
+
+TEST_F(ViewDrawTest, ReplacedImageIsNotShownFromOldTiles) {
+    CVelomarkDoc* doc = DocumentWithImage(600, 400);
+    CVelomarkView* view = ViewOf(doc);
+    ASSERT_NE(view, nullptr);
+    const wxImage first = DrawVisible(view, DrawnBy::Tiles);
+    // The next page, the same size, in the same document.
+    FillIndexed(doc->ImageSide().Image(), 600, 400, 8, 11);
+    doc->ImageSide().UpdateAllViews();
+    const wxImage second = DrawVisible(view, DrawnBy::Tiles);
+    EXPECT_NE(FirstDifference(second, first), "");
+    EXPECT_EQ(FirstDifference(second, DrawVisible(view, DrawnBy::StraightAtZoom)), "");
 }
 
 TEST_F(ViewDrawTest, ZoomedPaintScalesOnlyTheClipBox) {
