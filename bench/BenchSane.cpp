@@ -10,7 +10,9 @@
 //
 // The test backend's scan area is at most 200 mm a side unless its configuration
 // says otherwise, so the benchmark writes its own SANE configuration with a larger
-// one; the area moves in whole millimetres, so the page is 216 x 279 mm.
+// one; the area moves in whole millimetres, so the page is 216 x 279 mm. scanimage
+// runs under `timeout`: once in a while it never returns from sane_exit (a reader
+// thread of the backend cancelled while it held the loader's lock).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -163,7 +165,7 @@ void BM_SaneColourLetter(benchmark::State& state) {
     const int dpi = int(state.range(0));
     const fs::path folder = WriteSaneConfig(dpi);
     const std::string scanimage =
-        "scanimage -d test:0 --format=pnm " + ScanimageArguments(dpi) + " > /dev/null";
+        "timeout 60 scanimage -d test:0 --format=pnm " + ScanimageArguments(dpi) + " > /dev/null";
     if (std::system("scanimage --version > /dev/null 2>&1") != 0) {
         state.SkipWithError("scanimage (sane-utils) is not installed");
         return;
@@ -236,7 +238,8 @@ bool ScannedFrame(std::vector<uint8_t>* bytes, SANE_Parameters* parameters) {
     const fs::path folder = WriteSaneConfig();
     const fs::path file = folder / "page.pnm";
     const std::string command =
-        "scanimage -d test:0 --format=pnm " + ScanimageArguments(300) + " > " + file.string();
+        "timeout 60 scanimage -d test:0 --format=pnm " + ScanimageArguments(300) + " > " +
+        file.string();
     const bool scanned = std::system(command.c_str()) == 0;
     std::ifstream in(file, std::ios::binary);
     std::string magic;
