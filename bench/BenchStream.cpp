@@ -54,21 +54,46 @@ std::vector<unsigned char> LetterPage() {
     return dib;
 }
 
-void BM_StreamLetterPage600Dpi(benchmark::State& state) {
-    char folderTemplate[] = "/tmp/velomark-bench-stream-XXXXXX";
+// A runtime folder and channel names of the benchmark's own (set before the server
+// is made), the command server and one stream client connected to it.
+std::string OwnRuntimeFolder(const std::string& name) {
+    char folderTemplate[] = "/tmp/velomark-bench-XXXXXX";
     const std::string folder = mkdtemp(folderTemplate);
     setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
-    setenv("VELOMARK_CHANNEL_SUFFIX", ("-bench-stream-" + std::to_string(getpid())).c_str(), 1);
+    setenv("VELOMARK_CHANNEL_SUFFIX", ("-bench-" + name + "-" + std::to_string(getpid())).c_str(),
+           1);
+    return folder;
+}
+
+struct ConnectedStream {
+    explicit ConnectedStream(const std::string& name) : folder(OwnRuntimeFolder(name)) {}
+    ~ConnectedStream() {
+        if (stream) velomark_stream_close(stream);
+        if (client) velomark_close(client);
+        server.Stop();
+        std::filesystem::remove_all(folder);
+    }
+    bool Connect() {
+        return server.Start() && velomark_open(&client) == VELOMARK_OK &&
+               velomark_stream_open(client, 0, 0, &stream) == VELOMARK_OK;
+    }
+    const std::string folder;
     StreamTarget target;
     velomark::StreamHub streams;
-    velomark::CommandServer server(target, streams);
+    velomark::CommandServer server{target, streams};
     velomark_client* client = nullptr;
     velomark_stream* stream = nullptr;
-    if (!server.Start() || velomark_open(&client) != VELOMARK_OK ||
-        velomark_stream_open(client, 0, 0, &stream) != VELOMARK_OK) {
+};
+
+void BM_StreamLetterPage600Dpi(benchmark::State& state) {
+    ConnectedStream connected("stream");
+    if (!connected.Connect()) {
         state.SkipWithError("no stream");
         return;
     }
+    velomark::CommandServer& server = connected.server;
+    velomark_client* client = connected.client;
+    velomark_stream* stream = connected.stream;
     const std::vector<unsigned char> page = LetterPage();
     std::vector<unsigned char> copy(page.size());
     const unsigned char info[VELOMARK_IMAGE_INFO_SIZE] = {};
@@ -101,10 +126,6 @@ void BM_StreamLetterPage600Dpi(benchmark::State& state) {
         freshSeconds.push_back(SecondsSince(start));
         munmap(fresh, page.size());
     }
-    velomark_stream_close(stream);
-    velomark_close(client);
-    server.Stop();
-    std::filesystem::remove_all(folder);
     if (streamSeconds.size() < 2 || copySeconds.size() < 2) return;
     // The first image of a stream has no spare file allocated ahead: reported apart.
     // The rest are medians; the hand-off's own share is what the program's thread
@@ -148,23 +169,17 @@ struct LatestDocument : velomark::ImageDocumentFactory {
 };
 
 void BM_HandOffToStream600Dpi(benchmark::State& state) {
-    char folderTemplate[] = "/tmp/velomark-bench-handoff-XXXXXX";
-    const std::string folder = mkdtemp(folderTemplate);
-    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
-    setenv("VELOMARK_CHANNEL_SUFFIX", ("-bench-handoff-" + std::to_string(getpid())).c_str(), 1);
+    ConnectedStream connected("handoff");
     velomark::SharedChannel& channel = velomark::SharedChannel::Instance();
     channel.Close();
     channel.Open();
-    StreamTarget target;
-    velomark::StreamHub streams;
-    velomark::CommandServer server(target, streams);
-    velomark_client* client = nullptr;
-    velomark_stream* stream = nullptr;
-    if (!server.Start() || velomark_open(&client) != VELOMARK_OK ||
-        velomark_stream_open(client, 0, 0, &stream) != VELOMARK_OK) {
+    if (!connected.Connect()) {
         state.SkipWithError("no stream");
         return;
     }
+    velomark::CommandServer& server = connected.server;
+    velomark_client* client = connected.client;
+    velomark_stream* stream = connected.stream;
     const std::vector<unsigned char> page = LetterPage();
     HGLOBAL source = GlobalAlloc(GMEM_MOVEABLE, page.size());
     std::memcpy(GlobalLock(source), page.data(), page.size());
@@ -193,11 +208,7 @@ void BM_HandOffToStream600Dpi(benchmark::State& state) {
         }
     }
     GlobalFree(source);
-    velomark_stream_close(stream);
-    velomark_close(client);
-    server.Stop();
     channel.Close();
-    std::filesystem::remove_all(folder);
     if (handoff[1].size() < 2) return;
     const auto later = [](const std::vector<double>& v) {
         return Median(std::vector<double>(v.begin() + 1, v.end()));
