@@ -52,5 +52,4 @@ bool DeliverPendingImage(SharedChannel& channel);
 // unreadable or has no expansion.
 bool LoadAt24Bits(HGLOBAL hDib, CDIB& image);
 
-
 }  // namespace velomark

@@ -1,6 +1,5 @@
 #include "bridge/ImageStream.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>

@@ -8,16 +8,15 @@
 #include <cstring>
 #include <system_error>
 
+#include "bridge/StreamWire.h"
+
 namespace velomark {
 
 SealedImage::SealedImage(int descriptor, uint64_t bytes) : size(bytes), m_fd(descriptor) {}
 
 SealedImage::SealedImage(int descriptor, const void* image, uint64_t bytes, void* writable,
                          size_t writableSize, size_t stretch)
-    : size(bytes),
-      m_fd(descriptor),
-      m_writable(static_cast<unsigned char*>(writable)),
-      m_writableSize(writableSize) {
+    : SealedImage(descriptor, bytes, writable, writableSize) {
     // Unmapped stretches start on page boundaries.
     const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
     CopyIn(image, std::max<size_t>(1, (stretch + page - 1) / page) * page);
@@ -31,8 +30,9 @@ SealedImage::SealedImage(int descriptor, uint64_t bytes, void* writable, size_t 
       m_mappingHeld(true) {}
 
 void* SealedImage::MapPrivately() const {
-    if (m_fd < 0 || size == 0) return MAP_FAILED;
-    return mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, m_fd, 0);
+    if (m_fd < 0 || size == 0) return nullptr;
+    void* mapping = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, m_fd, 0);
+    return mapping == MAP_FAILED ? nullptr : mapping;
 }
 
 void SealedImage::CopyIn(const void* image, size_t stretch) {
@@ -94,8 +94,7 @@ int SealedImage::Descriptor() {
         if (m_mappingHeld) munmap(m_writable, m_writableSize);
         m_mappingHeld = false;
         m_sealed = ftruncate(m_fd, static_cast<off_t>(size)) == 0 &&
-                   fcntl(m_fd, F_ADD_SEALS,
-                         F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0;
+                   fcntl(m_fd, F_ADD_SEALS, kStreamImageSeals) == 0;
     });
     return m_sealed ? m_fd : -1;
 }

@@ -38,7 +38,7 @@ public:
     int Descriptor();
     // The image's writable bytes while it is made in place; null otherwise.
     unsigned char* Writable() const { return m_mappingHeld ? m_writable : nullptr; }
-    // A private copy-on-write mapping of the image's `size` bytes (MAP_FAILED: none),
+    // A private copy-on-write mapping of the image's `size` bytes (null: none),
     // for a reader that may change its copy without the streams seeing it.
     void* MapPrivately() const;
     const uint64_t size;

@@ -164,7 +164,7 @@ int StreamHub::MakeSealedFile(const void* bytes, size_t size, std::string* error
         }
         done += static_cast<size_t>(wrote);
     }
-    if (fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0) {
+    if (fcntl(fd, F_ADD_SEALS, kStreamImageSeals) != 0) {
         *error = std::string("cannot seal a memory file: ") + std::strerror(errno);
         close(fd);
         return -1;
@@ -182,10 +182,7 @@ public:
         : m_image(std::move(image)), m_publish(std::move(publish)) {}
     unsigned char* Bytes() override { return m_image->Writable(); }
     size_t Size() const override { return static_cast<size_t>(m_image->size); }
-    void* MapPrivately() override {
-        void* mapping = m_image->MapPrivately();
-        return mapping == MAP_FAILED ? nullptr : mapping;
-    }
+    void* MapPrivately() override { return m_image->MapPrivately(); }
     void Publish(const unsigned char* info) override { m_publish(m_image, info); }
 
 private:

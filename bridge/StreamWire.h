@@ -2,6 +2,7 @@
 // and flags, and the 72-byte little-endian header of every event.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -20,6 +21,9 @@ constexpr uint32_t kStreamMagic = 0x314D5356;    // "VSM1" in memory
 constexpr size_t kStreamHeaderSize = 72;
 constexpr size_t kStreamInfoOffset = 24;
 constexpr size_t kStreamInfoSize = 42;
+// Every image's memory file carries all four seals, so neither side can change it
+// under the other.
+constexpr int kStreamImageSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
 // A stream whose waiting events pass this is cut off: its client does not read.
 constexpr uint64_t kStreamWaitLimit = uint64_t{1} << 30;
 

@@ -42,7 +42,6 @@ constexpr int kReplyTimeoutMs = 30000;
 // Once an event has begun, the rest of it must follow within this time.
 constexpr int kRestOfEventMs = 5000;
 constexpr uint64_t kLongestErrorText = 65536;
-constexpr int kAllSeals = F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL;
 constexpr size_t kDibHeaderSize = 40;
 
 velomark_result End(velomark_stream* stream, velomark_result result, std::string detail) {
@@ -136,7 +135,7 @@ velomark_result MapImage(velomark_stream* stream, const StreamHeader& header, in
     if (fstat(fd, &file) != 0 || !S_ISREG(file.st_mode))
         return End(stream, VELOMARK_E_PROTOCOL, "the image's descriptor is not a memory file");
     const int seals = fcntl(fd, F_GET_SEALS);
-    if (seals < 0 || (seals & kAllSeals) != kAllSeals)
+    if (seals < 0 || (seals & velomark::kStreamImageSeals) != velomark::kStreamImageSeals)
         return End(stream, VELOMARK_E_PROTOCOL, "the image's memory file is not sealed");
     if (header.size < kDibHeaderSize || static_cast<uint64_t>(file.st_size) < header.size)
         return End(stream, VELOMARK_E_PROTOCOL,

@@ -136,15 +136,11 @@ BOOL CDIB::CreateFromHandle(HGLOBAL hDib, int /*nBits*/) {
     const size_t blockSize = GlobalSize(hDib);
     const auto* p = static_cast<const BYTE*>(GlobalLock(hDib));
     if (!p) return FALSE;
-    const BOOL ok = CopyPackedDib(p, blockSize);
+    PackedDib packed;
+    const BOOL ok = ReadPackedDib(p, blockSize, &packed) && CreateFromPacked(packed);
     if (!ok) Destroy();
     GlobalUnlock(hDib);
     return ok;
-}
-
-BOOL CDIB::CopyPackedDib(const BYTE* p, size_t blockSize) {
-    PackedDib packed;
-    return ReadPackedDib(p, blockSize, &packed) && CreateFromPacked(packed);
 }
 
 BOOL CDIB::CreateFromPacked(const PackedDib& packed) {

@@ -130,8 +130,6 @@ private:
     // Bytes of a row that hold whole pixels when each byte is taken as one pixel:
     // the width, but never past the stored row (1- and 4-bit rows are shorter).
     int ByteColumns() const { return m_nWidth < m_nStride ? m_nWidth : m_nStride; }
-    // CreateFromHandle's work on the locked block of `blockSize` bytes.
-    BOOL CopyPackedDib(const BYTE* p, size_t blockSize);
     // SetColorTable from another image, taking only the entries both tables have.
     void CopyColorsFrom(const CDIB& source);
 };

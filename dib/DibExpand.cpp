@@ -44,59 +44,50 @@ void ExpandRow(const BYTE* s, BYTE* d, int width, const TripleTable& table) {
 }
 
 // Row padding is zeroed, so that no stale heap bytes reach the client or a file.
-// `rowAt(y)` gives the source's row y from the top.
-template <int Bits, typename RowAt>
-void ExpandRows(RowAt rowAt, int width, int height, CDIB& target, const TripleTable& table) {
-    const size_t pixelBytes = static_cast<size_t>(width) * 3;
+template <int Bits>
+void ExpandRows(const PackedDib& source, CDIB& target, const TripleTable& table) {
+    const size_t pixelBytes = static_cast<size_t>(source.width) * 3;
     const size_t padding = static_cast<size_t>(target.m_nStride) - pixelBytes;
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < source.height; ++y) {
         BYTE* row = target.GetRowPtr(y);
-        ExpandRow<Bits>(rowAt(y), row, width, table);
+        ExpandRow<Bits>(source.Row(y), row, source.width, table);
         if (padding) std::memset(row + pixelBytes, 0, padding);
     }
 }
 
-// `bgrAt(i)` gives the stored blue, green and red of entry i.
-template <typename BgrAt, typename RowAt>
-bool Expand(int bits, int width, int height, int colors, BgrAt bgrAt, RowAt rowAt, CDIB& target) {
+}  // namespace
+
+bool ExpandTo24(const PackedDib& source, CDIB& target) {
+    const int bits = source.header.biBitCount;
     if (bits != 1 && bits != 4 && bits != 8) {
         target.Destroy();
         return false;
     }
-    if (!target.Create(width, height, 24)) return false;
+    if (!target.Create(source.width, source.height, 24)) return false;
     TripleTable table{};
-    for (int i = 0; i < colors && i < 256; ++i) table.bgr[i] = bgrAt(i);
+    for (int i = 0; i < source.tableEntries && i < 256; ++i) {
+        const BYTE* entry = source.table + 4 * static_cast<size_t>(i);
+        table.bgr[i] = uint32_t(entry[0]) | uint32_t(entry[1]) << 8 | uint32_t(entry[2]) << 16;
+    }
     if (bits == 1)
-        ExpandRows<1>(rowAt, width, height, target, table);
+        ExpandRows<1>(source, target, table);
     else if (bits == 4)
-        ExpandRows<4>(rowAt, width, height, target, table);
+        ExpandRows<4>(source, target, table);
     else
-        ExpandRows<8>(rowAt, width, height, target, table);
+        ExpandRows<8>(source, target, table);
     return true;
 }
 
-}  // namespace
-
 bool ExpandTo24(const CDIB& source, CDIB& target) {
-    const int bits = source.m_pInfo ? source.m_pInfo->biBitCount : 0;
-    return Expand(
-        bits, source.m_nWidth, source.m_nHeight, source.GetColorCount(),
-        [&source](int i) {
-            const COLORREF c = source.GetPaletteColor(i);
-            return uint32_t(GetBValue(c)) | uint32_t(GetGValue(c)) << 8 |
-                   uint32_t(GetRValue(c)) << 16;
-        },
-        [&source](int y) -> const BYTE* { return source.GetRowPtr(y); }, target);
-}
-
-bool ExpandTo24(const PackedDib& source, CDIB& target) {
-    return Expand(
-        source.header.biBitCount, source.width, source.height, source.tableEntries,
-        [&source](int i) {
-            const BYTE* entry = source.table + 4 * static_cast<size_t>(i);
-            return uint32_t(entry[0]) | uint32_t(entry[1]) << 8 | uint32_t(entry[2]) << 16;
-        },
-        [&source](int y) { return source.Row(y); }, target);
+    // A CDIB's block is a packed DIB already.
+    PackedDib packed;
+    if (!source.m_pBlock ||
+        !ReadPackedDib(static_cast<const BYTE*>(source.m_pBlock),
+                       static_cast<size_t>(source.GetDIBSize()), &packed)) {
+        target.Destroy();
+        return false;
+    }
+    return ExpandTo24(packed, target);
 }
 
 }  // namespace velomark

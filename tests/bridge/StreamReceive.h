@@ -29,7 +29,7 @@ inline std::string ReceiveImage(int fd) {
     const uint64_t size = StreamWire::Decode(header).size;
     std::string bytes(size, '\0');
     const bool sealed = fcntl(file, F_GET_SEALS) ==
-                        (F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+                        kStreamImageSeals;
     const bool read = pread(file, bytes.data(), size, 0) == static_cast<ssize_t>(size) &&
                       lseek(file, 0, SEEK_END) == static_cast<off_t>(size);
     close(file);

@@ -32,7 +32,7 @@ inline int ImageFile(bool sealed) {
     unsigned char dib[40 + 16] = {40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0, 24, 0};
     const int fd = memfd_create("scripted", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     EXPECT_EQ(write(fd, dib, sizeof(dib)), static_cast<ssize_t>(sizeof(dib)));
-    if (sealed) fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+    if (sealed) fcntl(fd, F_ADD_SEALS, velomark::kStreamImageSeals);
     return fd;
 }
 
