@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "bench/BenchClock.h"
+#include "bench/RunningVelomark.h"
 #include "client/velomark_client.h"
 
 namespace {
@@ -29,19 +30,9 @@ using Clock = std::chrono::steady_clock;
 class SharingVelomark {
 public:
     SharingVelomark() {
-        char folder[] = "/tmp/velomark-bench-escl-XXXXXX";
-        if (!mkdtemp(folder)) return;
-        m_folder = folder;
-        fs::create_directories(m_folder / "sane");
-        setenv("VELOMARK_CHANNEL_SUFFIX", ("-bench-escl-" + std::to_string(getpid())).c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", m_folder.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
-        setenv("SANE_CONFIG_DIR", (m_folder / "sane").c_str(), 1);
-        setenv("VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart", 1);
-        setenv("VELOMARK_TESTCHART_TYPE", "rgb", 1);
-        setenv("VELOMARK_TESTCHART_DPI", "100", 1);
-        const std::string program =
-            (fs::read_symlink("/proc/self/exe").parent_path() / "velomark").string();
+        m_folder = bench::PrepareRun("bench-escl", 100);
+        if (m_folder.empty()) return;
+        const std::string program = bench::ProgramPath().string();
         int out[2];
         if (pipe(out) != 0) return;
         m_pid = fork();

@@ -26,23 +26,32 @@ inline fs::path ProgramPath() {
     return fs::read_symlink("/proc/self/exe").parent_path() / "velomark";
 }
 
+// A folder of the run's own (socket, settings, SANE's) under /tmp/velomark-<name>-*,
+// a channel of its own, and the test chart as default source in 24-bit colour at
+// `dpi`, all in the environment the program started next inherits. Empty when no
+// folder could be made.
+inline fs::path PrepareRun(const std::string& name, int dpi) {
+    std::string folder = "/tmp/velomark-" + name + "-XXXXXX";
+    if (!mkdtemp(folder.data())) return {};
+    const fs::path path = folder;
+    fs::create_directories(path / "sane");
+    setenv("VELOMARK_CHANNEL_SUFFIX", ("-" + name + "-" + std::to_string(getpid())).c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+    setenv("SANE_CONFIG_DIR", (path / "sane").c_str(), 1);
+    setenv("VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart", 1);
+    setenv("VELOMARK_TESTCHART_TYPE", "rgb", 1);
+    setenv("VELOMARK_TESTCHART_DPI", std::to_string(dpi).c_str(), 1);
+    return path;
+}
+
 class RunningVelomark {
 public:
     enum class Kind { Desktop, Headless };
     RunningVelomark(int dpi, int pages, Kind kind = Kind::Desktop) : m_kind(kind) {
-        char folder[] = "/tmp/velomark-bench-XXXXXX";
-        if (!mkdtemp(folder)) return;
-        m_folder = folder;
-        fs::create_directories(m_folder / "sane");
-        const std::string suffix = "-bench-" + std::to_string(getpid());
-        setenv("VELOMARK_CHANNEL_SUFFIX", suffix.c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", m_folder.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
-        setenv("SANE_CONFIG_DIR", (m_folder / "sane").c_str(), 1);
+        m_folder = PrepareRun("bench", dpi);
+        if (m_folder.empty()) return;
         setenv("VELOMARK_UNATTENDED", "1", 1);
-        setenv("VELOMARK_DEFAULT_SOURCE", "Velomark Test Chart", 1);
-        setenv("VELOMARK_TESTCHART_TYPE", "rgb", 1);
-        setenv("VELOMARK_TESTCHART_DPI", std::to_string(dpi).c_str(), 1);
         setenv("VELOMARK_TESTCHART_PAGES", std::to_string(pages).c_str(), 1);
         const std::string program = ProgramPath().string();
         m_started = Clock::now();

@@ -129,6 +129,7 @@ public:
     bool StartSharing(const ShareAddress& address, std::string* error,
                       std::vector<std::string> allowedOrigins = {});
     void StopSharing();
+    bool Sharing() const { return m_sharing != nullptr; }
     // http://HOST:PORT/eSCL while sharing, else "".
     std::string SharingUrl() const;
     // Message 0x8003: every source's abilities as JSON.

@@ -198,11 +198,8 @@ bool HostHeaderAllowed(const std::string& host, const std::string& machine) {
     }
     const size_t colon = name.find(':');
     if (colon != std::string::npos) {
-        const std::string port = name.substr(colon + 1);
-        unsigned value = 0;
-        const auto [end, code] = std::from_chars(port.data(), port.data() + port.size(), value);
-        if (port.empty() || code != std::errc() || end != port.data() + port.size() || value > 65535)
-            return false;
+        uint16_t port = 0;
+        if (!ParsePort(name.substr(colon + 1), &port)) return false;
         name.resize(colon);
     }
     if (!name.empty() && name.back() == '.') name.pop_back();

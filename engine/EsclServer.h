@@ -42,6 +42,8 @@ public:
     void Stop();
 
     uint16_t Port() const { return m_port; }
+    // This machine's name, as read once when the server was made.
+    const std::string& Machine() const { return m_machine; }
     // http://HOST:PORT/eSCL for the first address served.
     std::string Url() const;
 

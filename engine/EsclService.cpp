@@ -129,10 +129,7 @@ std::vector<EsclScanner> EsclService::Scanners() const {
     return m_scanners;
 }
 
-void EsclService::SetBusy(bool busy) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_busy = busy;
-}
+void EsclService::SetBusy(bool busy) { m_busy.store(busy, std::memory_order_relaxed); }
 
 int EsclService::DefaultScanner() const {
     for (size_t i = 0; i < m_scanners.size(); ++i)
@@ -199,7 +196,7 @@ EsclReply EsclService::Status(int scanner) const {
     if (static_cast<size_t>(scanner) >= m_scanners.size()) return Plain(404, "no such scanner");
     const EsclScanner& entry = m_scanners[static_cast<size_t>(scanner)];
     EsclStatus status;
-    status.processing = m_busy;
+    status.processing = m_busy.load(std::memory_order_relaxed);
     const auto now = Clock::now();
     for (const auto& [id, job] : m_jobs) {
         if (job->Scanner() != scanner) continue;

@@ -5,6 +5,7 @@
 // connection's thread) until the page comes. Thread-safe.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -90,7 +91,8 @@ private:
     std::vector<EsclScanner> m_scanners;
     std::vector<bool> m_feederRanOut;
     std::map<std::string, std::shared_ptr<EsclJob>> m_jobs;
-    bool m_busy = false;
+    // Set on every engine turn while sharing: no lock for it.
+    std::atomic<bool> m_busy{false};
     bool m_stopped = false;
 };
 

@@ -1,20 +1,9 @@
 #include "engine/NetworkSharing.h"
 
-#include <unistd.h>
-
 #include "engine/EsclAnnouncer.h"
 #include "engine/EsclServer.h"
 
 namespace velomark {
-
-namespace {
-
-std::string MachineName() {
-    char name[256] = {};
-    return gethostname(name, sizeof name - 1) == 0 ? name : "";
-}
-
-}  // namespace
 
 NetworkSharing::NetworkSharing(EsclService::Submit submit, std::vector<std::string> allowedOrigins)
     : m_service(std::move(submit), EsclService::Limits{}),
@@ -24,7 +13,7 @@ NetworkSharing::~NetworkSharing() { Stop(); }
 
 bool NetworkSharing::Start(const ShareAddress& address, const std::vector<SourceAbilities>& sources,
                            std::string* error, std::string* notice) {
-    m_service.SetSources(sources, MachineName());
+    m_service.SetSources(sources, m_server->Machine());
     if (!m_server->Start(address, error)) return false;
     m_sweeper = std::thread([this] { SweepLoop(); });
     if (address.IsLoopback()) return true;

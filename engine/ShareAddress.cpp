@@ -21,6 +21,15 @@ bool IsIpv6(const std::string& text) {
 
 }  // namespace
 
+bool ParsePort(const std::string& text, uint16_t* port) {
+    unsigned value = 0;
+    const auto [end, code] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || code != std::errc() || end != text.data() + text.size() || value > 65535)
+        return false;
+    *port = static_cast<uint16_t>(value);
+    return true;
+}
+
 ShareAddress ShareAddress::Loopback() { return ShareAddress{{"127.0.0.1", "::1"}, kDefaultPort}; }
 
 bool ShareAddress::Parse(const std::string& text, ShareAddress* address, std::string* error) {
@@ -31,10 +40,8 @@ bool ShareAddress::Parse(const std::string& text, ShareAddress* address, std::st
     }
     std::string host = text.substr(0, colon);
     const std::string portText = text.substr(colon + 1);
-    unsigned port = 0;
-    const auto [end, code] = std::from_chars(portText.data(), portText.data() + portText.size(), port);
-    if (portText.empty() || code != std::errc() || end != portText.data() + portText.size() ||
-        port > 65535) {
+    uint16_t port = 0;
+    if (!ParsePort(portText, &port)) {
         *error = "'" + portText + "' is not a port number";
         return false;
     }
@@ -48,7 +55,7 @@ bool ShareAddress::Parse(const std::string& text, ShareAddress* address, std::st
         *error = "'" + host + "' is not an IPv4 address (write IPv6 ones in brackets)";
         return false;
     }
-    *address = ShareAddress{{host}, static_cast<uint16_t>(port)};
+    *address = ShareAddress{{host}, port};
     // Every address of one family means every address of both: some clients (macOS)
     // reach a scanner over IPv6 only.
     if (host == "0.0.0.0") address->hosts.push_back("::");

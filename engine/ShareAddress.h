@@ -23,4 +23,7 @@ struct ShareAddress {
     bool IsLoopback() const;
 };
 
+// A whole decimal port number, 0 to 65535.
+bool ParsePort(const std::string& text, uint16_t* port);
+
 }  // namespace velomark

@@ -31,7 +31,8 @@ std::vector<std::string> AllowedOrigins() {
 ScannerSharing::ScannerSharing(AcquisitionEngine& engine, StatusText status)
     : m_engine(engine), m_status(std::move(status)) {}
 
-bool ScannerSharing::Sharing() const { return !m_engine.SharingUrl().empty(); }
+// Asked on every menu update: no address text is built for it.
+bool ScannerSharing::Sharing() const { return m_engine.Sharing(); }
 
 bool ScannerSharing::Remembered() {
     wxConfigBase* config = wxConfigBase::Get(false);
