@@ -1,10 +1,11 @@
 // The memory a device's worker hands its frames over in: a memory file sane.ds makes
 // once per worker, sized and sealed against shrinking and growing before the worker
 // gets it, mapped here for reading only. The worker writes each segment of a frame
-// into a slot of it and names offset and length; sane.ds copies the bytes out and
-// gives the slot back. The worker is untrusted, so every offset and length is checked
-// against the region here, and nothing read from it steers a decision: a worker that
-// writes into a slot being read garbles its own page's pixels, nothing more.
+// into a slot of it and names offset and length; sane.ds converts the bytes where
+// they lie and gives the slot back. The worker is untrusted, so every offset and
+// length is checked against the region here, and nothing read from it steers a
+// decision: a worker that writes into a slot being read garbles its own page's
+// pixels, nothing more.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +23,6 @@ public:
     bool Valid() const { return m_map != nullptr; }
     // The memory file, to pass to the worker; still the region's.
     int Fd() const { return m_fd; }
-    size_t Size() const { return m_size; }
     // True when [offset, offset + length) lies within the region.
     bool Holds(uint64_t offset, uint64_t length) const {
         return offset <= m_size && length <= m_size - offset;

@@ -129,22 +129,30 @@ std::shared_ptr<SaneWorkerProcess> SaneRemoteDevice::Worker() {
     return m_worker;
 }
 
-SANE_Status SaneRemoteDevice::Ask(const std::vector<unsigned char>& request, bool longDeadline,
+void SaneRemoteDevice::FailedWorker(const SaneWorkerProcess* worker) {
+    m_failure = worker ? worker->Failure() : "the scanner driver is not running";
+}
+
+void SaneRemoteDevice::Reject(SaneWorkerProcess* worker, const std::string& what) {
+    if (!worker) return;
+    worker->Reject(what);
+    m_failure = worker->Failure();
+}
+
+SANE_Status SaneRemoteDevice::Ask(const sane_wire::Writer& request, bool longDeadline,
                                   std::vector<unsigned char>* fields, int passFd) {
     std::lock_guard lock(m_callMutex);
     DropFrame();
     std::shared_ptr<SaneWorkerProcess> worker = Worker();
     if (!worker || !worker->Alive()) {
-        m_failure = worker ? worker->Failure() : "the scanner driver is not running";
+        FailedWorker(worker.get());
         return SANE_STATUS_IO_ERROR;
     }
-    sane_wire::Writer packet;
-    packet.Raw(request);
     SaneWorkerProcess::Answer answer;
     const auto deadline =
         longDeadline ? SaneWorkerProcess::LongDeadline() : SaneWorkerProcess::ShortDeadline();
-    if (!worker->Call(packet, deadline, &answer, passFd)) {
-        m_failure = worker->Failure();
+    if (!worker->Call(request, deadline, &answer, passFd)) {
+        FailedWorker(worker.get());
         return SANE_STATUS_IO_ERROR;
     }
     m_failure = answer.text;
@@ -156,7 +164,7 @@ SANE_Status SaneRemoteDevice::OpenInWorker() {
     sane_wire::Writer request = Asking(Request::Open);
     request.Text(m_name);
     std::vector<unsigned char> fields;
-    return Ask(request.Packet(), false, &fields, m_region->Fd());
+    return Ask(request, false, &fields, m_region->Fd());
 }
 
 SANE_Status SaneRemoteDevice::StartWorker(bool mayTakeAhead, bool* startedAhead) {
@@ -228,7 +236,7 @@ const SANE_Option_Descriptor* SaneRemoteDevice::Descriptor(SANE_Int option) {
     sane_wire::Writer request = Asking(Request::Descriptor);
     request.I32(option);
     std::vector<unsigned char> fields;
-    if (Ask(request.Packet(), false, &fields) != SANE_STATUS_GOOD) return nullptr;
+    if (Ask(request, false, &fields) != SANE_STATUS_GOOD) return nullptr;
     sane_wire::Reader in(fields.data(), fields.size());
     uint32_t count = 0;
     std::vector<std::unique_ptr<SaneRemoteDescriptor>> descriptors;
@@ -243,8 +251,7 @@ const SANE_Option_Descriptor* SaneRemoteDevice::Descriptor(SANE_Int option) {
         descriptors.push_back(std::move(descriptor));
     }
     if (!ok || !in.AtEnd()) {
-        worker->Reject("a malformed option descriptor");
-        m_failure = worker->Failure();
+        Reject(worker.get(), "a malformed option descriptor");
         return nullptr;
     }
     std::lock_guard lock(m_descriptorMutex);
@@ -268,7 +275,7 @@ SANE_Status SaneRemoteDevice::Control(SANE_Int option, SANE_Action action, void*
     request.I32(action);
     request.Bytes(sent.data(), sent.size());
     std::vector<unsigned char> fields;
-    const SANE_Status status = Ask(request.Packet(), false, &fields);
+    const SANE_Status status = Ask(request, false, &fields);
     if (status == SANE_STATUS_IO_ERROR && fields.empty()) {
         ForgetDescriptors();
         return status;
@@ -277,10 +284,7 @@ SANE_Status SaneRemoteDevice::Control(SANE_Int option, SANE_Action action, void*
     int32_t flags = 0;
     std::vector<unsigned char> back;
     if (!in.I32(&flags) || !in.Bytes(&back, long(size)) || !in.AtEnd()) {
-        if (std::shared_ptr<SaneWorkerProcess> worker = Worker()) {
-            worker->Reject("a malformed option value");
-            m_failure = worker->Failure();
-        }
+        Reject(Worker().get(), "a malformed option value");
         return SANE_STATUS_IO_ERROR;
     }
     if (info) *info = flags;
@@ -297,17 +301,14 @@ SANE_Status SaneRemoteDevice::Control(SANE_Int option, SANE_Action action, void*
 
 SANE_Status SaneRemoteDevice::Parameters(SANE_Parameters* parameters) {
     std::vector<unsigned char> fields;
-    const SANE_Status status = Ask(Asking(Request::Parameters).Packet(), false, &fields);
+    const SANE_Status status = Ask(Asking(Request::Parameters), false, &fields);
     if (status != SANE_STATUS_GOOD) return status;
     sane_wire::Reader in(fields.data(), fields.size());
     int32_t format = 0;
     SANE_Parameters p{};
     if (!in.I32(&format) || !in.I32(&p.last_frame) || !in.I32(&p.bytes_per_line) ||
         !in.I32(&p.pixels_per_line) || !in.I32(&p.lines) || !in.I32(&p.depth) || !in.AtEnd()) {
-        if (std::shared_ptr<SaneWorkerProcess> worker = Worker()) {
-            worker->Reject("malformed scan parameters");
-            m_failure = worker->Failure();
-        }
+        Reject(Worker().get(), "malformed scan parameters");
         return SANE_STATUS_IO_ERROR;
     }
     // The converter judges the values themselves, as it does libsane's.
@@ -325,16 +326,15 @@ SANE_Status SaneRemoteDevice::Start() {
         if (revived != SANE_STATUS_GOOD) return revived;
     }
     std::vector<unsigned char> fields;
-    return Ask(Asking(Request::Start).Packet(), true, &fields);
+    return Ask(Asking(Request::Start), true, &fields);
 }
 
 void SaneRemoteDevice::CloseSegment() {
-    if (m_frame.held) {
-        // A worker that is gone needs no slot back.
+    // A segment is held while it has bytes; a worker that is gone needs no slot back.
+    if (m_frame.size > 0) {
         if (std::shared_ptr<SaneWorkerProcess> worker = Worker(); worker && worker->Alive())
             worker->Tell(Asking(Request::Release));
     }
-    m_frame.held = false;
     m_frame.at = 0;
     m_frame.size = m_frame.offset = 0;
 }
@@ -351,7 +351,7 @@ bool SaneRemoteDevice::NextPacket() {
     std::shared_ptr<SaneWorkerProcess> worker = Worker();
     SaneWorkerProcess::Answer answer;
     if (!worker || !worker->Await(SaneWorkerProcess::LongDeadline(), &answer)) {
-        m_failure = worker ? worker->Failure() : "the scanner driver is not running";
+        FailedWorker(worker.get());
         m_frame.open = false;
         return false;
     }
@@ -360,12 +360,10 @@ bool SaneRemoteDevice::NextPacket() {
         // The worker names where its bytes are; only what lies within the region is
         // ever read.
         if (!m_region || !m_region->Holds(answer.offset, answer.size)) {
-            worker->Reject("a segment of a frame outside its memory");
-            m_failure = worker->Failure();
+            Reject(worker.get(), "a segment of a frame outside its memory");
             m_frame.open = false;
             return false;
         }
-        m_frame.held = true;
         m_frame.at = answer.offset;
         m_frame.size = size_t(answer.size);
         m_frame.offset = 0;
@@ -377,8 +375,7 @@ bool SaneRemoteDevice::NextPacket() {
     m_frame.open = false;
     if (!in.U64(&total) || !in.AtEnd() || answer.status == SANE_STATUS_GOOD ||
         total != m_frame.received) {
-        worker->Reject("a malformed end of a frame");
-        m_failure = worker->Failure();
+        Reject(worker.get(), "a malformed end of a frame");
         return false;
     }
     m_frame.ended = true;
@@ -408,7 +405,7 @@ SANE_Status SaneRemoteDevice::View(const SANE_Byte** data, SANE_Int maxLength,
     if (!m_frame.open && !m_frame.ended) {
         std::shared_ptr<SaneWorkerProcess> worker = Worker();
         if (!worker || !worker->Send(Asking(Request::ReadFrame))) {
-            m_failure = worker ? worker->Failure() : "the scanner driver is not running";
+            FailedWorker(worker.get());
             return SANE_STATUS_IO_ERROR;
         }
         m_frame.open = true;
@@ -443,7 +440,7 @@ void SaneRemoteDevice::Cancel() {
 void SaneRemoteDevice::Close() {
     std::vector<unsigned char> fields;
     if (std::shared_ptr<SaneWorkerProcess> worker = Worker(); worker && worker->Alive())
-        Ask(Asking(Request::Close).Packet(), false, &fields);
+        Ask(Asking(Request::Close), false, &fields);
     CloseSegment();
     {
         std::lock_guard workerLock(m_workerMutex);

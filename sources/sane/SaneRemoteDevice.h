@@ -18,6 +18,7 @@
 
 #include "sources/sane/SaneApi.h"
 #include "sources/sane/SaneLibrary.h"
+#include "sources/sane/SaneWorkerWire.h"
 
 class SaneFrameRegion;
 class SaneRemoteDescriptor;
@@ -59,9 +60,14 @@ private:
     SANE_Status StartWorker(bool mayTakeAhead, bool* startedAhead);
     SANE_Status OpenInWorker();
     // A call to the worker; its failure (or the worker's words) in m_failure.
-    SANE_Status Ask(const std::vector<unsigned char>& request, bool longDeadline,
+    SANE_Status Ask(const sane_wire::Writer& request, bool longDeadline,
                     std::vector<unsigned char>* fields, int passFd = -1);
     std::shared_ptr<SaneWorkerProcess> Worker();
+    // m_failure of a worker that failed, or of none.
+    void FailedWorker(const SaneWorkerProcess* worker);
+    // The worker's answer broke the protocol: it is killed (when there is one) and
+    // m_failure says so.
+    void Reject(SaneWorkerProcess* worker, const std::string& what);
     // The frame being read: its next segment or its end, within the long deadline;
     // false when the worker failed.
     bool NextPacket();
@@ -99,9 +105,8 @@ private:
     struct Frame {
         bool open = false;   // asked for, its end not come yet
         bool ended = false;  // its end came: `end` after the last segment's bytes
-        bool held = false;   // a segment is being served, its slot not given back
         uint64_t at = 0;     // the segment's offset in the region, checked
-        size_t size = 0;
+        size_t size = 0;     // not 0 while the segment's slot is held
         size_t offset = 0;
         uint64_t received = 0;  // bytes in all its segments
         SANE_Status end = SANE_STATUS_EOF;

@@ -67,13 +67,12 @@ void SaneSource::ListDevices() {
     // Listing may take seconds on a network, and runs the backends: in a worker too.
     std::vector<SaneDeviceInfo> devices;
     std::string error;
-    m_listedOnce = false;
-    if (!SaneRemoteDevice::ListDevices(file, &devices, &error)) {
+    m_listedOnce = SaneRemoteDevice::ListDevices(file, &devices, &error);
+    if (!m_listedOnce) {
         m_note = error;
         m_log << "velomark-sane: " << error << std::endl;
         return;
     }
-    m_listedOnce = true;
     const std::vector<std::string> names = SaneSourceNames::ProductNames(devices);
     for (size_t i = 0; i < devices.size(); ++i) {
         m_listed.push_back({Identity(devices[i], names[i]), devices[i].name});

@@ -69,7 +69,7 @@ int SaneWorkerServer::Run() {
     return 0;
 }
 
-bool SaneWorkerServer::Reply(SANE_Status status, const sane_wire::Writer& fields, int passFd,
+bool SaneWorkerServer::Reply(SANE_Status status, const sane_wire::Writer& fields,
                              const std::string& text) {
     sane_wire::Writer head;
     head.U32(sane_wire::kReply);
@@ -77,7 +77,7 @@ bool SaneWorkerServer::Reply(SANE_Status status, const sane_wire::Writer& fields
     head.Text(text);
     Packet packet = head.Packet();
     packet.insert(packet.end(), fields.Packet().begin(), fields.Packet().end());
-    return sane_wire::Send(m_socket, packet, passFd);
+    return sane_wire::Send(m_socket, packet);
 }
 
 bool SaneWorkerServer::Answer(Request request, sane_wire::Reader& in, bool* closed) {
@@ -174,7 +174,7 @@ void SaneWorkerServer::List() {
     sane_wire::Writer out;
     if (!m_library.ListDevices(&devices, &error)) {
         out.U32(0);
-        Reply(SANE_STATUS_IO_ERROR, out, -1, error);
+        Reply(SANE_STATUS_IO_ERROR, out, error);
         return;
     }
     // As many as one packet holds: more scanners than that on one machine are unheard of.
@@ -260,5 +260,5 @@ void SaneWorkerServer::ReadFrame() {
     if (filled && !Ship(m_nextSlot * sane_wire::kSlotBytes, filled)) _exit(2);
     sane_wire::Writer out;
     out.U64(total);
-    Reply(status, out, -1, text);
+    Reply(status, out, text);
 }

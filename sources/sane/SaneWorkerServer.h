@@ -29,7 +29,7 @@ private:
     using Packet = std::vector<unsigned char>;
     // False when the request is malformed: the worker then ends.
     bool Answer(sane_wire::Request request, sane_wire::Reader& in, bool* closed);
-    bool Reply(SANE_Status status, const sane_wire::Writer& fields, int passFd = -1,
+    bool Reply(SANE_Status status, const sane_wire::Writer& fields,
                const std::string& text = std::string());
     void List();
     // Maps the frame region passed beside Open; false when it is no region.

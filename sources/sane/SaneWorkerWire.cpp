@@ -6,14 +6,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "bridge/LittleEndian.h"
+
 namespace sane_wire {
 
-void Writer::U32(uint32_t value) {
-    for (int i = 0; i < 4; ++i) m_bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
-}
-
-void Writer::U64(uint64_t value) {
-    for (int i = 0; i < 8; ++i) m_bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
+void Writer::Put(uint64_t value, size_t bytes) {
+    const size_t at = m_bytes.size();
+    m_bytes.resize(at + bytes);
+    velomark::PutLittleEndian(m_bytes.data() + at, value, bytes);
 }
 
 void Writer::Bytes(const void* data, size_t size) {
@@ -36,7 +36,7 @@ bool Reader::Take(size_t count, const unsigned char** at) {
 bool Reader::U32(uint32_t* value) {
     const unsigned char* at = nullptr;
     if (!Take(4, &at)) return false;
-    *value = uint32_t(at[0]) | uint32_t(at[1]) << 8 | uint32_t(at[2]) << 16 | uint32_t(at[3]) << 24;
+    *value = velomark::GetU32(at);
     return true;
 }
 
@@ -48,9 +48,9 @@ bool Reader::I32(int32_t* value) {
 }
 
 bool Reader::U64(uint64_t* value) {
-    uint32_t low = 0, high = 0;
-    if (!U32(&low) || !U32(&high)) return false;
-    *value = uint64_t(high) << 32 | low;
+    const unsigned char* at = nullptr;
+    if (!Take(8, &at)) return false;
+    *value = velomark::GetLittleEndian(at, 8);
     return true;
 }
 

@@ -47,9 +47,9 @@ constexpr size_t kMaxText = 4096;
 
 class Writer {
 public:
-    void U32(uint32_t value);
+    void U32(uint32_t value) { Put(value, 4); }
     void I32(int32_t value) { U32(static_cast<uint32_t>(value)); }
-    void U64(uint64_t value);
+    void U64(uint64_t value) { Put(value, 8); }
     void Text(const std::string& text);  // cut at kMaxText
     void Bytes(const void* data, size_t size);
     // Bytes as they are, without a length.
@@ -59,6 +59,7 @@ public:
     const std::vector<unsigned char>& Packet() const { return m_bytes; }
 
 private:
+    void Put(uint64_t value, size_t bytes);
     std::vector<unsigned char> m_bytes;
 };
 
@@ -73,7 +74,6 @@ public:
     // A length-prefixed run of bytes; `size` bytes exactly when expected is not -1.
     bool Bytes(std::vector<unsigned char>* bytes, long expected = -1);
     bool AtEnd() const { return m_ok && m_offset == m_size; }
-    bool Ok() const { return m_ok; }
     size_t Offset() const { return m_offset; }
 
 private:

@@ -23,10 +23,23 @@
 #include "sources/sane/SaneRemoteDescriptor.h"
 #include "sources/sane/SaneWorkerWire.h"
 
+namespace {
+
+constexpr int kSocket = 3;
+
+void Refuse(const std::string& why) {
+    sane_wire::Writer refusal;
+    refusal.U32(sane_wire::kReply);
+    refusal.I32(SANE_STATUS_ACCESS_DENIED);
+    refusal.Text(why);
+    sane_wire::Send(kSocket, refusal.Packet());
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc != 2) return 2;
     const std::string fault = argv[1];
-    constexpr int kSocket = 3;
     std::vector<unsigned char> packet;
     int passed = -1;
     int32_t resolution = 3;
@@ -52,26 +65,17 @@ int main(int argc, char** argv) {
         }
         out.I32(SANE_STATUS_GOOD);
         out.Text("");
-        int fd = -1;
         if (fault == "own-fds-only" && request == uint32_t(sane_wire::Request::Open)) {
             for (int fd = kSocket + 1; fd < 1024; ++fd)
                 if (fcntl(fd, F_GETFD) >= 0) {
-                    sane_wire::Writer refusal;
-                    refusal.U32(sane_wire::kReply);
-                    refusal.I32(SANE_STATUS_ACCESS_DENIED);
-                    refusal.Text("descriptor " + std::to_string(fd) + " came from Velomark");
-                    sane_wire::Send(kSocket, refusal.Packet());
+                    Refuse("descriptor " + std::to_string(fd) + " came from Velomark");
                     return 0;
                 }
         }
         if (fault == "open-if-asked" && request == uint32_t(sane_wire::Request::Open)) {
             const char* opens = getenv("FAKE_SANE_WORKER_OPENS");
             if (!opens || std::string(opens) != "yes") {
-                sane_wire::Writer refusal;
-                refusal.U32(sane_wire::kReply);
-                refusal.I32(SANE_STATUS_ACCESS_DENIED);
-                refusal.Text("");
-                sane_wire::Send(kSocket, refusal.Packet());
+                Refuse("");
                 continue;
             }
         }
@@ -105,8 +109,7 @@ int main(int argc, char** argv) {
         }
         if (request != uint32_t(sane_wire::Request::Cancel) &&
             request != uint32_t(sane_wire::Request::Release))
-            sane_wire::Send(kSocket, out.Packet(), fd);
-        if (fd >= 0) close(fd);
+            sane_wire::Send(kSocket, out.Packet());
     }
     return 0;
 }
